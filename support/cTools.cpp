@@ -1,0 +1,198 @@
+#include "cTools.h"
+
+#include "vorskres.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFont>
+#include <QFontMetricsF>
+#include <QImage>
+#include <QPainter>
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// LoadFile reads whole files into memory; anything larger is refused.
+constexpr qint64 kMaxLoadFileBytes = 64 * 1024 * 1024;
+
+// The composition surfaces are 96 dots per inch: 15 twips make one pixel.
+constexpr double kTwipsPerPixel = 15.0;
+constexpr int kDotsPerMeter96 = 3780; // 96 dpi
+
+QColor FromBGR(std::uint32_t colour)
+{
+    return QColor(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
+}
+
+// The private temporary folder of this user: created 0700 when missing; refused
+// when it is a link, not a folder, or belongs to somebody else, because the
+// published picture must never be one another local user can swap or plant.
+QString PrivateTempFolder()
+{
+    QString base = qEnvironmentVariable("TMPDIR");
+    if (!base.startsWith(QLatin1Char('/')))
+        base = QStringLiteral("/tmp");
+    const QString folder = base + QStringLiteral("/vorsk-%1").arg(getuid());
+    const QByteArray path = QFile::encodeName(folder);
+    if (mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
+        return {};
+    struct stat st{};
+    if (lstat(path.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid())
+        return {};
+    if ((st.st_mode & 077) != 0 && chmod(path.constData(), 0700) != 0)
+        return {};
+    return folder;
+}
+
+} // namespace
+
+QString cTools::LoadFile(const QString &sFIle) const
+{
+    if (!QFileInfo(sFIle).absoluteDir().exists())
+        return QStringLiteral("Cant find file!");
+    QFile file(sFIle);
+    // Opening for reading and writing creates a missing file, empty.
+    if (!file.open(QIODevice::ReadWrite) && !file.open(QIODevice::ReadOnly))
+        return {};
+    if (file.size() > kMaxLoadFileBytes)
+        return {};
+    return QString::fromLocal8Bit(file.readAll());
+}
+
+QString cTools::pTrimString(const QString &sValue) const
+{
+    qsizetype first = 0;
+    qsizetype last = sValue.size();
+    while (first < last && sValue.at(first).unicode() <= 32)
+        ++first;
+    while (last > first && sValue.at(last - 1).unicode() <= 32)
+        --last;
+    return sValue.mid(first, last - first);
+}
+
+bool cTools::pDrawTextOnImage(const QString &szTxt, double x, double y, std::uint32_t szForeColor,
+                              std::uint32_t szBackColor, bool blTransparent,
+                              const CaptionFont &font, QImage &objPicBox, double &NewX,
+                              double &NewY) const
+{
+    bool sizeIsNumber = false;
+    const double pointSize = font.FontSize.toDouble(&sizeIsNumber);
+    if (!sizeIsNumber || pointSize <= 0 || objPicBox.isNull())
+        return false;
+
+    objPicBox.setDotsPerMeterX(kDotsPerMeter96);
+    objPicBox.setDotsPerMeterY(kDotsPerMeter96);
+
+    QFont qfont(font.szFont);
+    qfont.setPointSizeF(pointSize);
+    qfont.setItalic(font.FontItalic);
+    qfont.setStrikeOut(font.FontStrikethru);
+    qfont.setUnderline(font.FontUnderline);
+    qfont.setBold(font.blBold);
+
+    QPainter painter(&objPicBox);
+    painter.setFont(qfont);
+    const QFontMetricsF metrics(painter.font(), &objPicBox);
+    const double w = metrics.horizontalAdvance(szTxt) * kTwipsPerPixel;
+    const double h = metrics.height() * kTwipsPerPixel;
+    const QPointF topLeft(x / kTwipsPerPixel, y / kTwipsPerPixel);
+
+    if (!blTransparent)
+        painter.fillRect(QRectF(topLeft, QSizeF(w, h) / kTwipsPerPixel), FromBGR(szBackColor));
+    painter.setPen(FromBGR(szForeColor));
+    painter.drawText(topLeft + QPointF(0, metrics.ascent()), szTxt);
+
+    // Like a printed line, the drawing position moves to the start of the next line.
+    NewX = 0;
+    NewY = y + h;
+    return true;
+}
+
+bool cTools::IsWIN95() const
+{
+    return WinVer().toLower().contains(QStringLiteral("windows 95"));
+}
+
+QString cTools::WinVer() const
+{
+    const auto record = GetVersionRecord();
+    return record ? WinVerName(*record) : QString();
+}
+
+bool cTools::ISXP() const
+{
+    return WinVer() == QStringLiteral("Windows XP");
+}
+
+long cTools::CntWord(const QString &strSource, const QString &strSubString) const
+{
+    if (strSubString.isEmpty())
+        return 0;
+    long count = 0;
+    qsizetype from = 0;
+    while ((from = strSource.indexOf(strSubString, from)) >= 0) {
+        ++count;
+        from += strSubString.size();
+    }
+    return count;
+}
+
+QString cTools::RetSysDir(int nSwitch) const
+{
+    // Linux has no system or Windows folder; the program only needs the temporary one.
+    if (nSwitch != LDV_TempFolder)
+        return {};
+    QString folder = PrivateTempFolder();
+    if (folder.isEmpty())
+        return {};
+    folder += QLatin1Char('/');
+    folder.replace(QStringLiteral("//"), QStringLiteral("/"));
+    return folder;
+}
+
+cTools &Tools()
+{
+    static cTools tools;
+    return tools;
+}
+
+QString WinVerName(const OSVersionRecord &record)
+{
+    const QString servicePack = record.szCSDVersion.left(2);
+    switch (record.dwPlatformId) {
+    case 0:
+        return QStringLiteral("Windows 3.1 with Win 32s");
+    case 1:
+        switch (record.dwMinorVersion) {
+        case 0:
+            return servicePack == QStringLiteral(" C") ? QStringLiteral("Windows95 OSR2")
+                                                       : QStringLiteral("Windows 95");
+        case 10:
+            return servicePack == QStringLiteral(" A") ? QStringLiteral("Windows 98 SE")
+                                                       : QStringLiteral("Windows 98");
+        case 90:
+            return QStringLiteral("Windows Me");
+        }
+        return {};
+    case 2:
+        if (record.dwMajorVersion == 3)
+            return QStringLiteral("Windows NT 3.51");
+        if (record.dwMajorVersion == 4)
+            return QStringLiteral("WindowsNT 4.0");
+        if (record.dwMajorVersion == 5 && record.dwMinorVersion == 0)
+            return QStringLiteral("Windows 2000");
+        if (record.dwMajorVersion == 5 && record.dwMinorVersion == 1)
+            return QStringLiteral("Windows XP");
+        return {};
+    }
+    return {};
+}
+
+std::optional<OSVersionRecord> GetVersionRecord()
+{
+    return std::nullopt;
+}

@@ -1,0 +1,71 @@
+#include "mSafeFile.h"
+
+#include <QFile>
+
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Opens a new file beside sPath under a name nobody else uses.
+int CreateSibling(const QByteArray &path, QByteArray &tempPath)
+{
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        tempPath = path + ".tmp-" + QByteArray::number(getpid()) + '-' + QByteArray::number(counter++);
+        const int fd = open(tempPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+int WriteAll(int fd, const unsigned char *data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        data += written;
+        size -= std::size_t(written);
+    }
+    return 0;
+}
+
+void CarryOverStamps(int fd, const struct stat &old)
+{
+    // Failing to carry them over still leaves a good picture: ignored.
+    (void)fchmod(fd, old.st_mode & 07777);
+    const struct timespec times[2] = {old.st_atim, old.st_mtim};
+    (void)futimens(fd, times);
+}
+
+} // namespace
+
+int ReplaceFileContents(const QString &sPath, const void *pData, std::size_t lSize, bool bKeepStamps)
+{
+    const QByteArray path = QFile::encodeName(sPath);
+    struct stat old{};
+    const bool hadFile = lstat(path.constData(), &old) == 0 && S_ISREG(old.st_mode);
+
+    QByteArray tempPath;
+    const int fd = CreateSibling(path, tempPath);
+    if (fd < 0)
+        return errno;
+    int error = WriteAll(fd, static_cast<const unsigned char *>(pData), lSize);
+    if (!error && hadFile && bKeepStamps)
+        CarryOverStamps(fd, old);
+    if (close(fd) != 0 && !error)
+        error = errno;
+    if (!error && rename(tempPath.constData(), path.constData()) != 0)
+        error = errno;
+    if (error)
+        unlink(tempPath.constData());
+    return error;
+}

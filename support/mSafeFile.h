@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QString>
+#include <cstddef>
+
+// Replaces the file at sPath with the given bytes without ever leaving readers
+// without a file: the bytes go to a new file in the same folder, which is then
+// renamed over the old one. A link at sPath is replaced, never followed. With
+// bKeepStamps, the new file takes the old file's permission bits and its
+// last-access and last-write times. Returns 0, or the errno of the failure, in
+// which case the old file is untouched.
+int ReplaceFileContents(const QString &sPath, const void *pData, std::size_t lSize, bool bKeepStamps);
