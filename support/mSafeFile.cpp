@@ -41,7 +41,7 @@ int WriteAll(int fd, const unsigned char *data, std::size_t size)
 void CarryOverStamps(int fd, const struct stat &old)
 {
     // Failing to carry them over still leaves a good picture: ignored.
-    (void)fchmod(fd, old.st_mode & 07777);
+    (void)fchmod(fd, old.st_mode & 0777);
     const struct timespec times[2] = {old.st_atim, old.st_mtim};
     (void)futimens(fd, times);
 }
