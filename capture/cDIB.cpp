@@ -12,11 +12,18 @@
 #include <random>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // Pictures larger than this are refused rather than exhausting memory.
 constexpr std::int64_t kMaxBufferBytes = std::int64_t(1) << 30;
 constexpr int kMaxSide = 1 << 16;
+
+// The scaler reads four bytes for a three-byte pixel; the last pixel needs one more.
+constexpr std::int64_t kReadSlack = 1;
 
 // Where blue, green and red sit within one pixel of a surface, and its size.
 struct PixelLayout
@@ -93,14 +100,6 @@ struct Blit
     }
 };
 
-// Round to nearest, halves to the even neighbour, for the non-negative values
-// of the scaler (far below 2^51). Faster than a library call in the inner loop.
-inline double RoundHalfEven(double v)
-{
-    constexpr double kMagic = 6755399441055744.0; // 1.5 * 2^52
-    return (v + kMagic) - kMagic;
-}
-
 // Positions of the scaler along one axis: whole part and fraction per step.
 struct AxisSamples
 {
@@ -123,6 +122,94 @@ AxisSamples SampleAxis(int sourceLength, int destLength)
     return axis;
 }
 
+// Where a destination column samples the source: byte offsets of its left and
+// right neighbours, and their weights.
+struct ColumnSample
+{
+    double fraction, keep;
+    int left, right;
+};
+
+std::vector<ColumnSample> SampleColumns(int sourceWidth, int destWidth)
+{
+    const AxisSamples axis = SampleAxis(sourceWidth, destWidth);
+    std::vector<ColumnSample> columns(destWidth);
+    for (int x = 0; x < destWidth; ++x) {
+        // A neighbour outside a source one pixel wide has weight 0; reading the
+        // last column in its place gives the same result.
+        const int xI = std::min(axis.whole[x], sourceWidth - 1);
+        const double fraction = axis.fraction[x];
+        columns[x] = ColumnSample{fraction, 1.0 - fraction, 3 * xI, 3 * std::min(xI + 1, sourceWidth - 1)};
+    }
+    return columns;
+}
+
+// Adding and taking away 1.5 * 2^52 rounds a double to a whole number, halves to
+// even, without a library call. The weights of each step sum to 1, so every
+// value stays within 0 ... 255.
+constexpr double kRoundingMagic = 6755399441055744.0;
+
+#if defined(__SSE2__)
+
+// Blue and green in one register, red (and the byte after it) in another.
+struct PixelLanes
+{
+    __m128d bg, r;
+};
+
+// Reads four bytes for a three-byte pixel: buffers keep slack for the last one.
+inline PixelLanes LoadPixel(const unsigned char *pixel)
+{
+    std::uint32_t word;
+    std::memcpy(&word, pixel, sizeof word);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i ints = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(int(word)), zero), zero);
+    return {_mm_cvtepi32_pd(ints), _mm_cvtepi32_pd(_mm_srli_si128(ints, 8))};
+}
+
+inline __m128d Mix(__m128d keep, __m128d a, __m128d fraction, __m128d b)
+{
+    const __m128d magic = _mm_set1_pd(kRoundingMagic);
+    return _mm_sub_pd(_mm_add_pd(_mm_add_pd(_mm_mul_pd(keep, a), _mm_mul_pd(fraction, b)), magic), magic);
+}
+
+inline void InterpolatePixel(const unsigned char *low, const unsigned char *high, double yKeep, double yD,
+                             const ColumnSample &column, unsigned char *out)
+{
+    const __m128d vKeep = _mm_set1_pd(yKeep), vFraction = _mm_set1_pd(yD);
+    const __m128d hKeep = _mm_set1_pd(column.keep), hFraction = _mm_set1_pd(column.fraction);
+    const PixelLanes lowLeft = LoadPixel(low + column.left), highLeft = LoadPixel(high + column.left);
+    const PixelLanes lowRight = LoadPixel(low + column.right), highRight = LoadPixel(high + column.right);
+    const __m128d bg = Mix(hKeep, Mix(vKeep, lowLeft.bg, vFraction, highLeft.bg), hFraction,
+                           Mix(vKeep, lowRight.bg, vFraction, highRight.bg));
+    const __m128d r = Mix(hKeep, Mix(vKeep, lowLeft.r, vFraction, highLeft.r), hFraction,
+                          Mix(vKeep, lowRight.r, vFraction, highRight.r));
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i ints = _mm_unpacklo_epi64(_mm_cvttpd_epi32(bg), _mm_cvttpd_epi32(r));
+    const std::uint32_t packed =
+        std::uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(ints, zero), zero)));
+    std::memcpy(out, &packed, 3);
+}
+
+#else
+
+inline double Mix(double keep, double a, double fraction, double b)
+{
+    return ((keep * a + fraction * b) + kRoundingMagic) - kRoundingMagic;
+}
+
+inline void InterpolatePixel(const unsigned char *low, const unsigned char *high, double yKeep, double yD,
+                             const ColumnSample &column, unsigned char *out)
+{
+    for (int c = 0; c < 3; ++c) {
+        const double l = Mix(yKeep, low[column.left + c], yD, high[column.left + c]);
+        const double r = Mix(yKeep, low[column.right + c], yD, high[column.right + c]);
+        out[c] = static_cast<unsigned char>(Mix(column.keep, l, column.fraction, r));
+    }
+}
+
+#endif
+
 } // namespace
 
 cDIB::~cDIB()
@@ -142,7 +229,7 @@ bool cDIB::CreateDIB(std::uintptr_t, int lWidth, int lHeight, std::uintptr_t &hD
     if (size > kMaxBufferBytes)
         return false;
     m_tBI.biSizeImage = std::uint32_t(size);
-    m_pBits.reset(new (std::nothrow) unsigned char[size]());
+    m_pBits.reset(new (std::nothrow) unsigned char[size + kReadSlack]());
     hDib = this->hDib();
     return m_pBits != nullptr;
 }
@@ -240,33 +327,20 @@ void cDIB::BilinearResample(cDIB &dest) const
 {
     if (!m_pBits || !dest.m_pBits)
         return;
-    const int w0 = Width(), h0 = Height();
-    const AxisSamples xs = SampleAxis(w0, dest.Width());
-    const AxisSamples ys = SampleAxis(h0, dest.Height());
-    const int srcPitch = BytesPerScanLine();
+    const int h0 = Height();
+    const std::vector<ColumnSample> columns = SampleColumns(Width(), dest.Width());
+    const AxisSamples rows = SampleAxis(h0, dest.Height());
 
     for (int y = 0; y < dest.Height(); ++y) {
-        // A neighbour outside a source one pixel high or wide has weight 0;
-        // reading the last row or column in its place gives the same result.
-        const int yI = std::min(ys.whole[y], h0 - 1);
-        const unsigned char *rowLow = m_pBits.get() + std::size_t(yI) * srcPitch;
-        const unsigned char *rowHigh = m_pBits.get() + std::size_t(std::min(yI + 1, h0 - 1)) * srcPitch;
-        const double yD = ys.fraction[y];
-        const double yKeep = 1.0 - yD;
+        // As with columns: outside a source one pixel high, the last row stands in.
+        const int yI = std::min(rows.whole[y], h0 - 1);
+        const unsigned char *low = m_pBits.get() + std::size_t(yI) * BytesPerScanLine();
+        const unsigned char *high = m_pBits.get() + std::size_t(std::min(yI + 1, h0 - 1)) * BytesPerScanLine();
+        const double yD = rows.fraction[y];
         unsigned char *out = dest.m_pBits.get() + std::size_t(y) * dest.BytesPerScanLine();
-
-        for (int x = 0; x < dest.Width(); ++x, out += 3) {
-            const int xI = std::min(xs.whole[x], w0 - 1);
-            const int left = 3 * xI;
-            const int right = 3 * std::min(xI + 1, w0 - 1);
-            const double xD = xs.fraction[x];
-            const double xKeep = 1.0 - xD;
-            for (int c = 0; c < 3; ++c) {
-                const double l = RoundHalfEven(yKeep * rowLow[left + c] + yD * rowHigh[left + c]);
-                const double r = RoundHalfEven(yKeep * rowLow[right + c] + yD * rowHigh[right + c]);
-                const double v = RoundHalfEven(xKeep * l + xD * r);
-                out[c] = static_cast<unsigned char>(std::clamp(v, 0.0, 255.0));
-            }
+        for (const ColumnSample &column : columns) {
+            InterpolatePixel(low, high, 1.0 - yD, yD, column, out);
+            out += 3;
         }
     }
 }
