@@ -5,6 +5,7 @@
 #include <QDataStream>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSet>
 #include <QStandardPaths>
 
@@ -189,6 +190,11 @@ void cRegHive::Load()
     QFile file(m_sFile);
     if (!file.exists())
         return;
+    // Anything but a plain file (a folder, a pipe that would block) is not read.
+    if (!QFileInfo(m_sFile).isFile()) {
+        SetState(State::Unreadable, QStringLiteral("%1 is not a file").arg(m_sFile));
+        return;
+    }
     if (!file.open(QIODevice::ReadOnly)) {
         SetState(State::Unreadable, file.errorString());
         return;

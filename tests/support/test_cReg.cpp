@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <sys/stat.h>
 
 // Readable failure messages for texts.
 static void PrintTo(const QString &sText, std::ostream *os)
@@ -232,6 +233,12 @@ TEST_F(RegTest, DamagedHiveReadsEmptyAndIsNeverOverwritten)
     QFile::resize(HivePath(), cRegHive::MaxFileSize + 1);
     EXPECT_EQ(cRegHive(HKEY_CURRENT_USER).HiveState(), cRegHive::State::Corrupt);
     EXPECT_EQ(QFileInfo(HivePath()).size(), cRegHive::MaxFileSize + 1);
+
+    QFile::remove(HivePath());
+    ASSERT_EQ(mkfifo(QFile::encodeName(HivePath()).constData(), 0600), 0);
+    EXPECT_FALSE(Reg(QStringLiteral("Kept")).Value().isValid()) << "a pipe is not waited on";
+    EXPECT_THROW(Reg(QStringLiteral("Kept")).setValue(1), cError);
+    EXPECT_FALSE(QFileInfo(HivePath()).isFile());
 }
 
 TEST_F(RegTest, KeysAreCreatedEnumeratedAndDeleted)
