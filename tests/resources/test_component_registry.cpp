@@ -9,6 +9,11 @@ namespace {
 
 constexpr VorskGuid OtherClass = {0x12345678, 0x1234, 0x5678, {1, 2, 3, 4, 5, 6, 7, 8}};
 
+std::filesystem::path PathOf(const QTemporaryDir &dir)
+{
+    return dir.path().toStdString();
+}
+
 QByteArray Contents(const std::filesystem::path &file)
 {
     QFile f(QString::fromStdString(file.string()));
@@ -20,7 +25,7 @@ QByteArray Contents(const std::filesystem::path &file)
 TEST(ComponentRegistry, EntriesAreAddedReplacedAndRemoved)
 {
     QTemporaryDir dir;
-    const std::filesystem::path file = std::filesystem::path(dir.path().toStdString()) / "Vorsk" / "components.conf";
+    const std::filesystem::path file = PathOf(dir) / "Vorsk" / "components.conf";
     EXPECT_EQ(GuidText(CLSID_cResource), "{F780C899-56CD-4285-8265-B228CAC37838}");
     EXPECT_EQ(LookupComponent(file, CLSID_cResource), "");
 
@@ -42,7 +47,7 @@ TEST(ComponentRegistry, EntriesAreAddedReplacedAndRemoved)
 TEST(ComponentRegistry, BadPathsAndFilesAreRefusedAndLeftAlone)
 {
     QTemporaryDir dir;
-    const std::filesystem::path file = std::filesystem::path(dir.path().toStdString()) / "components.conf";
+    const std::filesystem::path file = PathOf(dir) / "components.conf";
     EXPECT_FALSE(RegisterComponent(file, CLSID_cResource, "relative/libvorskres.so"));
     EXPECT_FALSE(RegisterComponent(file, CLSID_cResource, "/a/lib\n{X}=/evil.so"));
     EXPECT_FALSE(RegisterComponent({}, CLSID_cResource, "/a/libvorskres.so"));
@@ -62,5 +67,5 @@ TEST(ComponentRegistry, BadPathsAndFilesAreRefusedAndLeftAlone)
     EXPECT_EQ(Contents(file), before);
 
     // A folder where the file should be.
-    EXPECT_FALSE(RegisterComponent(std::filesystem::path(dir.path().toStdString()), CLSID_cResource, "/a/libvorskres.so"));
+    EXPECT_FALSE(RegisterComponent(PathOf(dir), CLSID_cResource, "/a/libvorskres.so"));
 }

@@ -95,10 +95,12 @@ TEST(Library, TextsFollowTheTableAndTheLanguage)
         for (std::int32_t id : {96, 97, 98, 99, 100, 0, 113, 151, 154, 159, 160, 5000})
             EXPECT_EQ(TextOf(o, id), u"") << id;
         EXPECT_EQ(TextOf(o, 104), u"&Help");
-        EXPECT_EQ(TextOf(o, 143), u"You must restart the server before the new settings will work.");
+        EXPECT_EQ(TextOf(o, 143),
+                  u"You must restart the server before the new settings will work.");
         EXPECT_EQ(TextOf(o, 143).size(), 62u);
         EXPECT_EQ(TextOf(o, 153), u"Show Vorsk Server Window");
-        EXPECT_EQ(TextOf(o, 144), u"Could not start camera.\\nMake sure its connected and try again.");
+        EXPECT_EQ(TextOf(o, 144),
+                  u"Could not start camera.\\nMake sure its connected and try again.");
         for (std::int32_t id : {-1, -16, -17, -104, INT32_MIN, INT32_MAX})
             EXPECT_EQ(TextOf(o, id), u"") << id;
     }

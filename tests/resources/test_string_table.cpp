@@ -72,7 +72,8 @@ TEST(StringTable, EnglishBlocksHaveTheWindowsLayout)
     const Bytes tail = Entry(u"Show Vorsk Server Window");
     EXPECT_TRUE(HasAt(block10, block10.size() - 12, Bytes(12, 0)));
     EXPECT_TRUE(HasAt(block10, block10.size() - 12 - tail.size(), tail));
-    EXPECT_TRUE(HasAt(block10, 0, Entry(u"Could not start camera.\\nMake sure its connected and try again.")));
+    EXPECT_TRUE(HasAt(block10, 0,
+                      Entry(u"Could not start camera.\\nMake sure its connected and try again.")));
 }
 
 TEST(StringTable, WalkFindsEveryEntryAndOnlyItsOwn)
@@ -85,7 +86,8 @@ TEST(StringTable, WalkFindsEveryEntryAndOnlyItsOwn)
         EXPECT_EQ(Found(blocks.at(7), 7, id), u"") << id;
     // An ID of another block is never taken from this one.
     EXPECT_EQ(Found(blocks.at(7), 7, 104 + 16), u"");
-    EXPECT_EQ(Found(blocks.at(9), 9, 143), u"You must restart the server before the new settings will work.");
+    EXPECT_EQ(Found(blocks.at(9), 9, 143),
+              u"You must restart the server before the new settings will work.");
     EXPECT_EQ(Found(blocks.at(10), 10, 159), u"");
 }
 
