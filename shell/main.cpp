@@ -1,18 +1,24 @@
-#include <QApplication>
-#include <QLabel>
-
+#include "cSystemEnd.h"
+#include "frmMain.h"
 #include "mLanguage.h"
+
+#include <QApplication>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Vorsk"));
     QApplication::setApplicationName(QStringLiteral("Vorsk"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Vorsk Server"));
+    QApplication::setDesktopFileName(QStringLiteral("vorsk"));
     if (const int status = CheckWording())
         return status;
-    QLabel window(QStringLiteral(" Vorsk Server"));
-    window.setWindowTitle(QStringLiteral(" Vorsk Server"));
-    window.resize(353, 388);
+
+    frmMain window;
+    cSystemEnd systemEnd;
+    QObject::connect(&systemEnd, &cSystemEnd::Ending, &window, &frmMain::EndBySystem);
+    if (!window.Form_Load())
+        return 1;
     window.show();
     return app.exec();
 }

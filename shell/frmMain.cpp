@@ -1,0 +1,290 @@
+#include "frmMain.h"
+
+#include "cCommonDialog.h"
+#include "cTools.h"
+#include "clsTray.h"
+#include "mLanguage.h"
+#include "mMain.h"
+#include "mPublicTypes.h"
+#include "mSelectPage.h"
+#include "mSettings.h"
+
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QMenu>
+#include <QMessageBox>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QUrl>
+
+#include <functional>
+
+namespace {
+
+constexpr int kLogoPicture = 101;
+constexpr int kLastPictureName = 149;
+constexpr int kStartupFailureText = 144;
+constexpr int kQuitWhileServingText = 152;
+constexpr int kColorDialogTitle = 146;
+const int kTabCaptions[] = {133, 132, 134, 139, 141};
+
+// Where the camera motif sits in the logo; it is the window's icon.
+const QRect kLogoCameraRect(8, 0, 75, 75);
+
+// Resource texts keep "\n" as two characters; message boxes want line breaks.
+QString WithLineBreaks(QString text)
+{
+    return text.replace(QStringLiteral("\\n"), QStringLiteral("\n"));
+}
+
+QTimer *MakeTimer(QObject *parent, const char *name, int interval, bool enabled)
+{
+    auto *timer = new QTimer(parent);
+    timer->setObjectName(QString::fromLatin1(name));
+    timer->setInterval(interval);
+    if (enabled)
+        timer->start();
+    return timer;
+}
+
+// Shut-down steps stand on their own: one that fails does not stop the next.
+void Step(const std::function<void()> &step)
+{
+    try {
+        step();
+    } catch (...) {
+    }
+}
+
+} // namespace
+
+frmMain::frmMain(QWidget *parent) : QWidget(parent)
+{
+    ui.setupUi(this);
+    setFixedSize(353, 388);
+    tmr1 = MakeTimer(this, "tmr1", 4000, true);
+    tmrUptime = MakeTimer(this, "tmrUptime", 1000, false);
+    tmtTimeout = MakeTimer(this, "tmtTimeout", 1000, false);
+
+    mnuMain = new QMenu(this);
+    mnuMain->setObjectName(QStringLiteral("mnuMain"));
+    mnuShow = mnuMain->addAction(QStringLiteral("153"));
+    mnuShow->setObjectName(QStringLiteral("mnuShow"));
+    connect(mnuShow, &QAction::triggered, this, &frmMain::ShowFromTray);
+
+    // Design-time caption font and colours of the two swatches.
+    QFont captionFont(QStringLiteral("Verdana"));
+    captionFont.setPointSizeF(8.25);
+    ui.pfg->setFont(captionFont);
+    ui.pfg->setBackColor(0xFFFFFF);
+    ui.pbg->setBackColor(0x000000);
+
+    for (QLineEdit *box : {ui.txtPort, ui.txtIntvl, ui.txtWidth, ui.txtHeight, ui.txtMaxCon})
+        AttachNumericBox(*box);
+    connect(ui.tabSettings, &QTabWidget::currentChanged, this, [this](int index) { SelectPage(ui, index + 1); });
+    connect(ui.Slider1, &QSlider::valueChanged, this, &frmMain::Slider1_Scroll);
+    connect(ui.cmdCancel, &QPushButton::clicked, this, &QWidget::close);
+    connect(ui.cmdHelp, &QPushButton::clicked, this, &frmMain::cmdHelp_Click);
+    connect(ui.cmdSelectFont, &QPushButton::clicked, this, &frmMain::cmdSelectFont_Click);
+    connect(ui.pbg, &cColorSwatch::clicked, this, [this] { PickColor(*ui.pbg); });
+
+    ui.lblWAN->setMouseTracking(true);
+    ui.pStatus->setMouseTracking(true);
+    ui.lblWAN->installEventFilter(this);
+    ui.pStatus->installEventFilter(this);
+}
+
+frmMain::~frmMain() = default;
+
+clsTray &frmMain::Tray()
+{
+    if (!m_tray) {
+        m_tray = std::make_unique<clsTray>();
+        connect(m_tray.get(), &clsTray::MouseEvent, this, &frmMain::Form_MouseMove);
+    }
+    return *m_tray;
+}
+
+bool frmMain::Form_Load()
+{
+    try {
+        RunStartupSteps();
+        return true;
+    } catch (...) {
+        ReportStartupFailure();
+        Form_Unload();
+        return false;
+    }
+}
+
+void frmMain::RunStartupSteps()
+{
+    const QString baseName = LangString(kLastPictureName);
+    m_sJpgFile = baseName + QStringLiteral(".jpg");
+    m_sBmpFile = baseName + QStringLiteral(".bmp");
+    m_cHookDlg = std::make_unique<cCommonDialog>();
+    LoadBanList(ui);
+    if (IsClassicStyle()) {
+        for (QLineEdit *box : {ui.txtPort, ui.txtIntvl, ui.txtWidth, ui.txtHeight, ui.txtMaxCon, ui.txtIPServer,
+                               ui.txtOnImage})
+            box->setStyleSheet(QStringLiteral("QLineEdit { border: 1px solid palette(dark); }"));
+        for (QPlainTextEdit *box : {ui.txtLog, ui.txtBan})
+            box->setFrameStyle(QFrame::Box | QFrame::Plain);
+    }
+    setWindowTitle(QStringLiteral(" Vorsk Server"));
+    const bool keepFonts = Tools().ISXP() && !IsClassicStyle();
+    const QString version = VersionText(kVersionMajor, kVersionMinor, kVersionRevision);
+    ui.lblTagline->setText(QStringLiteral("Version: ") + version + QStringLiteral(" - Keep the data flowing!"));
+    ApplyLanguage(*this, keepFonts, IsClassicStyle);
+    ui.lblVersion->setText(QStringLiteral("Version: ") + version);
+    const QImage logo = LangPicture(kLogoPicture, 0);
+    ui.pLogo->setPixmap(QPixmap::fromImage(logo));
+    setWindowIcon(QIcon(QPixmap::fromImage(logo.copy(kLogoCameraRect))));
+    LoadSettings(ui);
+    m_bSettingsLoaded = true;
+    ReplaceTabCaptions();
+    ui.picImg->setFont(QFont(QStringLiteral("verdana"), 7));
+    ui.lblConnections->setText(QStringLiteral("0"));
+}
+
+void frmMain::ReplaceTabCaptions()
+{
+    for (int i = 0; i < ui.tabSettings->count() && i < int(std::size(kTabCaptions)); ++i)
+        ui.tabSettings->setTabText(i, LangString(kTabCaptions[i]));
+}
+
+void frmMain::ReportStartupFailure()
+{
+    QString text;
+    try {
+        text = WithLineBreaks(LangString(kStartupFailureText));
+    } catch (const std::exception &error) {
+        text = QString::fromUtf8(error.what());
+    }
+    QMessageBox::critical(this, QStringLiteral("Vorsk"), text);
+}
+
+void frmMain::closeEvent(QCloseEvent *event)
+{
+    if (!m_bEndingBySystem && !Form_QueryUnload()) {
+        event->ignore();
+        return;
+    }
+    Form_Unload();
+    event->accept();
+}
+
+bool frmMain::Form_QueryUnload()
+{
+    if (ui.cmdStart->isEnabled())
+        return true;
+    const QString text = WithLineBreaks(LangString(kQuitWhileServingText));
+    return QMessageBox::question(this, windowTitle(), text, QMessageBox::Yes | QMessageBox::No) ==
+           QMessageBox::Yes;
+}
+
+void frmMain::Form_Unload()
+{
+    // Settings are only written once they were read: a start-up that failed
+    // earlier must not replace them by the design-time values.
+    if (m_bSettingsLoaded)
+        Step([this] { SaveSettings(ui); });
+    if (m_tray)
+        Step([this] { m_tray->RemoveIcon(*this); });
+}
+
+void frmMain::EndBySystem()
+{
+    m_bEndingBySystem = true;
+    close();
+}
+
+void frmMain::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange || !(windowState() & Qt::WindowMinimized))
+        return;
+    // Hidden only where an icon can bring it back.
+    if (bServerRunning && m_tray && m_tray->bRunningInTray() && QSystemTrayIcon::isSystemTrayAvailable())
+        QTimer::singleShot(0, this, &QWidget::hide);
+}
+
+void frmMain::Form_MouseMove(int lMessage)
+{
+    if (!m_tray || !m_tray->bRunningInTray())
+        return;
+    if (lMessage == WM_RBUTTONUP)
+        mnuMain->popup(QCursor::pos());
+    else if (lMessage == WM_LBUTTONDBLCLK)
+        ShowFromTray();
+}
+
+void frmMain::ShowFromTray()
+{
+    show();
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    raise();
+    activateWindow();
+}
+
+bool frmMain::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::MouseMove && (watched == ui.lblWAN || watched == ui.pStatus)) {
+        QFont font = ui.lblWAN->font();
+        font.setUnderline(watched == ui.lblWAN);
+        ui.lblWAN->setFont(font);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void frmMain::cmdHelp_Click()
+{
+    const QString page = HelpPagePath();
+    if (!page.isEmpty())
+        QDesktopServices::openUrl(QUrl::fromLocalFile(page));
+}
+
+void frmMain::cmdSelectFont_Click()
+{
+    QFont font = ui.pfg->font();
+    cCommonDialog &dialog = *m_cHookDlg;
+    dialog.setHookDialog(true);
+    dialog.setFont(&font);
+    dialog.setFontColor(ui.pfg->BackColor());
+    dialog.setMax(10);
+    dialog.setMin(7);
+    dialog.setCancelError(true);
+    dialog.setFlags(257);
+    dialog.setHwnd(this);
+    const bool chosen = dialog.ShowFont();
+    dialog.setFont(nullptr);
+    if (!chosen)
+        return;
+    QFont caption = ui.pfg->font();
+    caption.setBold(font.bold());
+    caption.setItalic(font.italic());
+    caption.setFamily(font.family());
+    caption.setPointSizeF(font.pointSizeF());
+    caption.setStrikeOut(font.strikeOut());
+    caption.setUnderline(font.underline());
+    ui.pfg->setFont(caption);
+    ui.pfg->setBackColor(dialog.FontColor());
+}
+
+void frmMain::PickColor(cColorSwatch &box)
+{
+    cCommonDialog &dialog = *m_cHookDlg;
+    dialog.setHookDialog(true);
+    dialog.setDialogTitle(LangString(kColorDialogTitle));
+    dialog.setFlags(258);
+    dialog.setCancelError(true);
+    dialog.setHwnd(this);
+    dialog.setColor(box.BackColor());
+    if (dialog.ShowColor())
+        box.setBackColor(dialog.Color());
+}
+
+void frmMain::Slider1_Scroll()
+{
+    ui.lblQuality->setText(QString::number(ui.Slider1->value()) + QLatin1Char('%'));
+}

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "ui_frmMain.h"
+
+#include <QFont>
+#include <QWidget>
+#include <memory>
+
+class QMenu;
+class QAction;
+class QTimer;
+class cCommonDialog;
+class cColorSwatch;
+class clsTray;
+
+// The main window and the controller of the whole program: its controls are
+// the live settings, its timers drive the capture cycle and the server's
+// housekeeping, and its handlers are the entry points of every action.
+class frmMain : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit frmMain(QWidget *parent = nullptr);
+    ~frmMain() override;
+
+    // The start-up sequence. On failure it tells the user (message 144),
+    // unloads the window and returns false; the program then ends.
+    bool Form_Load();
+
+    Ui::frmMain &Controls() { return ui; }
+    QTimer &Tmr1() const { return *tmr1; }
+    QMenu &MainMenu() const { return *mnuMain; }
+    clsTray &Tray();
+    cCommonDialog &HookDialog() const { return *m_cHookDlg; }
+    const QString &JpgFile() const { return m_sJpgFile; }
+    const QString &BmpFile() const { return m_sBmpFile; }
+    bool ServerRunning() const { return bServerRunning; }
+
+    // The system ends the program (signal, session end): the orderly
+    // shut-down without the question.
+    void EndBySystem();
+
+    // A mouse event over the notification icon, by its message code.
+    void Form_MouseMove(int lMessage);
+
+    void PickColor(cColorSwatch &box);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void RunStartupSteps();
+    void ReportStartupFailure();
+    bool Form_QueryUnload();
+    void Form_Unload();
+    void ShowFromTray();
+    void cmdHelp_Click();
+    void cmdSelectFont_Click();
+    void Slider1_Scroll();
+    void ReplaceTabCaptions();
+
+    Ui::frmMain ui;
+    QTimer *tmr1;
+    QTimer *tmrUptime;
+    QTimer *tmtTimeout;
+    QMenu *mnuMain;
+    QAction *mnuShow;
+
+    bool bServerRunning = false;
+    QString m_sJpgFile;
+    QString m_sBmpFile;
+    std::unique_ptr<cCommonDialog> m_cHookDlg;
+    std::unique_ptr<clsTray> m_tray;
+
+    bool m_bSettingsLoaded = false;
+    bool m_bEndingBySystem = false;
+};

@@ -1,0 +1,146 @@
+#include "mPublicTypes.h"
+
+#include <QEvent>
+#include <QKeyEvent>
+#include <QKeySequence>
+#include <QLineEdit>
+#include <QLocale>
+#include <QObject>
+
+#include <cmath>
+#include <limits>
+
+QString sLastValidText;
+
+namespace {
+
+bool IsAsciiDigit(QChar c)
+{
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+// The text with "." as its decimal point, or empty when it is no number.
+QString Canonical(const QString &sText)
+{
+    const QChar localePoint = QLocale().decimalPoint().at(0);
+    QString canonical;
+    int digits = 0;
+    bool point = false;
+    for (qsizetype i = 0; i < sText.size(); ++i) {
+        const QChar c = sText.at(i);
+        if (i == 0 && (c == QLatin1Char('+') || c == QLatin1Char('-'))) {
+            canonical += c;
+        } else if (IsAsciiDigit(c)) {
+            canonical += c;
+            ++digits;
+        } else if (!point && (c == QLatin1Char('.') || c == localePoint)) {
+            canonical += QLatin1Char('.');
+            point = true;
+        } else {
+            return {};
+        }
+    }
+    return digits > 0 ? canonical : QString();
+}
+
+// The character code a key press types, or 0 for keys that type nothing
+// (arrows, Delete, Home ...), which the filter leaves alone.
+char16_t TypedCode(const QKeyEvent &event)
+{
+    if (event.matches(QKeySequence::Paste))
+        return 22;
+    if (event.matches(QKeySequence::Copy))
+        return 3;
+    if (event.matches(QKeySequence::Cut))
+        return 24;
+    if (event.key() == Qt::Key_Backspace)
+        return 8;
+    if (event.key() == Qt::Key_Return || event.key() == Qt::Key_Enter)
+        return 13;
+    if (event.modifiers() & Qt::ControlModifier && event.key() >= Qt::Key_A && event.key() <= Qt::Key_Z)
+        return char16_t(event.key() - Qt::Key_A + 1);
+    return event.text().isEmpty() ? 0 : event.text().at(0).unicode();
+}
+
+class NumericBoxFilter : public QObject
+{
+public:
+    using QObject::QObject;
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *box = static_cast<QLineEdit *>(watched);
+        if (event->type() == QEvent::KeyPress) {
+            const char16_t code = TypedCode(*static_cast<QKeyEvent *>(event));
+            return code != 0 && !FilterNumericKey(code, *box);
+        }
+        // The focus is already on its way elsewhere: it is called back once it got there.
+        if (event->type() == QEvent::FocusOut && ValidateNumericText(*box))
+            QMetaObject::invokeMethod(box, [box] { box->setFocus(Qt::OtherFocusReason); }, Qt::QueuedConnection);
+        return false;
+    }
+};
+
+} // namespace
+
+bool IsNumericText(const QString &sText)
+{
+    return !Canonical(sText).isEmpty();
+}
+
+double NumericValue(const QString &sText, bool *ok)
+{
+    bool converted = false;
+    const QString canonical = Canonical(sText);
+    double value = canonical.isEmpty() ? 0.0 : canonical.toDouble(&converted);
+    if (!converted || !std::isfinite(value))
+        value = 0.0, converted = false;
+    if (ok)
+        *ok = converted;
+    return value;
+}
+
+int WholeNumberValue(const QString &sText, bool *ok)
+{
+    bool converted = false;
+    const double value = std::nearbyint(NumericValue(sText, &converted));
+    converted = converted && value >= std::numeric_limits<int>::min() && value <= std::numeric_limits<int>::max();
+    if (ok)
+        *ok = converted;
+    return converted ? int(value) : 0;
+}
+
+bool FilterNumericKey(char16_t KeyAscii, const QLineEdit &txtBox)
+{
+    if (KeyAscii >= u'0' && KeyAscii <= u'9')
+        return true;
+    if (KeyAscii == u'-' || KeyAscii == u'+')
+        return txtBox.cursorPosition() == 0 && !txtBox.text().startsWith(QLatin1Char('+')) &&
+               !txtBox.text().startsWith(QLatin1Char('-'));
+    return KeyAscii == 8 || KeyAscii == 22;
+}
+
+bool ValidateNumericText(QLineEdit &txtBox)
+{
+    const QString text = txtBox.text();
+    if (text.isEmpty() || IsNumericText(text)) {
+        sLastValidText = text;
+        return false;
+    }
+    // The first position (from 1) where the two texts differ; past its end a
+    // text counts as an empty character, so the texts always differ somewhere.
+    const QString remembered = sLastValidText;
+    qsizetype position = 1;
+    while (position <= std::max(text.size(), remembered.size()) &&
+           remembered.mid(position - 1, 1) == text.mid(position - 1, 1))
+        ++position;
+    txtBox.setText(remembered);
+    txtBox.setCursorPosition(int(position - 1));
+    return true;
+}
+
+void AttachNumericBox(QLineEdit &txtBox)
+{
+    txtBox.installEventFilter(new NumericBoxFilter(&txtBox));
+    QObject::connect(&txtBox, &QLineEdit::textChanged, &txtBox, [&txtBox] { ValidateNumericText(txtBox); });
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+#include <memory>
+
+class QSettings;
+namespace Ui {
+class frmMain;
+}
+
+// The public address service a first start uses: plain HTTP, answers the
+// caller's address as plain text.
+inline const QString kDefaultIPServer = QStringLiteral("http://api.ipify.org/");
+
+// The program's settings file (~/.config/Vorsk/Vorsk.conf), all under "prefs".
+std::unique_ptr<QSettings> OpenSettingsStore();
+
+// Copies the stored settings into the window's controls, key by key; a key
+// that is missing takes its default, a value that does not convert leaves its
+// control as it is. Ends with the pages in their start state.
+void LoadSettings(Ui::frmMain &ui);
+
+// Copies the controls back into the store, one key at a time.
+void SaveSettings(const Ui::frmMain &ui);
+
+// The stored ban list into txtBan, one address a line.
+void LoadBanList(Ui::frmMain &ui);
