@@ -152,7 +152,7 @@ QStringList ResourceLibraryCandidates(const QString &sExecutableDir)
 {
     QStringList candidates;
     const std::string registered = LookupComponent(ComponentRegistryFile(), CLSID_cResource);
-    if (!registered.empty())
+    if (registered.starts_with('/'))
         candidates << QFile::decodeName(registered.c_str());
     const QDir executableDir(sExecutableDir);
     const QString fileName = QLatin1String(VorskResFileName);
