@@ -34,7 +34,7 @@ TEST(ResourceLibrary, RealLibraryAnswersWithEitherLanguage)
     for (qint32 language : {0, 1053}) {
         library->SetLangID(language);
         EXPECT_EQ(library->LangID(), language);
-        for (qint32 id : {96, 97, 98, 99, 100, 0, -1, -104, INT32_MIN})
+        for (qint32 id : {96, 97, 98, 99, 100, 0, 113, 154, -1, -104, INT32_MIN, INT32_MAX})
             EXPECT_EQ(library->Loadresstring(id), QString()) << id;
         EXPECT_EQ(library->Loadresstring(104), QStringLiteral("&Help"));
         EXPECT_EQ(library->Loadresstring(143).size(), 62);
@@ -43,8 +43,12 @@ TEST(ResourceLibrary, RealLibraryAnswersWithEitherLanguage)
                                                               "this program while the server "
                                                               "is running?"));
     }
+    // The library carries 1053 only and does not fall back for another language.
     library->SetLangID(1033);
     EXPECT_EQ(library->Loadresstring(104), QString());
+    // An ID whose block number lies past 16 bits never aliases a block of the table.
+    library->SetLangID(0);
+    EXPECT_EQ(library->Loadresstring(65536 * 16 + 104), QString());
 }
 
 TEST(ResourceLibrary, LogoArrivesUprightInItsColours)

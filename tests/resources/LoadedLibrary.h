@@ -5,7 +5,6 @@
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <string>
 
 class LoadedLibrary
 {
@@ -36,13 +35,3 @@ public:
 private:
     void *m_handle;
 };
-
-// The object's text for id, through the caller-buffer protocol with a roomy buffer.
-inline std::u16string TextOf(cResourceInterface *object, std::int32_t id)
-{
-    std::u16string text(1024, u'\0');
-    std::int32_t length = -1;
-    EXPECT_EQ(object->lpVtbl->Loadresstring(object, id, text.data(), 1024, &length), VR_OK);
-    text.resize(static_cast<std::size_t>(length));
-    return text;
-}

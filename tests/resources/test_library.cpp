@@ -23,13 +23,6 @@ struct Object
     void *pv = nullptr;
 };
 
-std::int32_t LangIDOf(cResourceInterface *object)
-{
-    std::int32_t value = -1;
-    EXPECT_EQ(object->lpVtbl->get_LangID(object, &value), VR_OK);
-    return value;
-}
-
 // Points the per-user registry at a temporary folder for one test.
 class TemporaryConfig
 {
@@ -79,37 +72,6 @@ TEST(Library, ClassIsFoundOnlyByItsIdentifiers)
     EXPECT_EQ(canUnloadNow(), VR_S_FALSE);
     EXPECT_EQ(object->lpVtbl->Release(object), 0u);
     EXPECT_EQ(canUnloadNow(), VR_OK);
-}
-
-TEST(Library, TextsFollowTheTableAndTheLanguage)
-{
-    const LoadedLibrary library(VORSKRES_EN_LIBRARY);
-    const Object object(library);
-    cResourceInterface *o = object.get();
-    ASSERT_NE(o, nullptr);
-
-    EXPECT_EQ(LangIDOf(o), 0);
-    for (std::int32_t language : {0, 1053}) {
-        ASSERT_EQ(o->lpVtbl->put_LangID(o, language), VR_OK);
-        EXPECT_EQ(LangIDOf(o), language);
-        for (std::int32_t id : {96, 97, 98, 99, 100, 0, 113, 151, 154, 159, 160, 5000})
-            EXPECT_EQ(TextOf(o, id), u"") << id;
-        EXPECT_EQ(TextOf(o, 104), u"&Help");
-        EXPECT_EQ(TextOf(o, 143),
-                  u"You must restart the server before the new settings will work.");
-        EXPECT_EQ(TextOf(o, 143).size(), 62u);
-        EXPECT_EQ(TextOf(o, 153), u"Show Vorsk Server Window");
-        EXPECT_EQ(TextOf(o, 144),
-                  u"Could not start camera.\\nMake sure its connected and try again.");
-        for (std::int32_t id : {-1, -16, -17, -104, INT32_MIN, INT32_MAX})
-            EXPECT_EQ(TextOf(o, id), u"") << id;
-    }
-    // The library carries 1053 only and does not fall back for another language.
-    o->lpVtbl->put_LangID(o, 1033);
-    EXPECT_EQ(TextOf(o, 104), u"");
-    // An ID whose block number lies past 16 bits never aliases a block of the table.
-    o->lpVtbl->put_LangID(o, 0);
-    EXPECT_EQ(TextOf(o, 65536 * 16 + 104), u"");
 }
 
 TEST(Library, TextsTravelThroughBuffersOfAnySize)
@@ -165,23 +127,6 @@ TEST(Library, LogoIsBitmap101)
         EXPECT_EQ(info.SizeImage, 0);
     }
     EXPECT_EQ(o->lpVtbl->LoadResPicture2(o, 101, 0, nullptr, nullptr, 0), VR_E_POINTER);
-}
-
-TEST(Library, SwedishBuildHasTheSameShapeInOtherWords)
-{
-    const LoadedLibrary english(VORSKRES_EN_LIBRARY);
-    const LoadedLibrary swedish(VORSKRES_SV_LIBRARY);
-    const Object en(english);
-    const Object sv(swedish);
-    ASSERT_TRUE(en.get() && sv.get());
-    EXPECT_EQ(TextOf(sv.get(), 104), u"&Hjälp");
-    EXPECT_EQ(TextOf(sv.get(), 153), u"Visa fönstret Vorsk Server");
-    EXPECT_EQ(TextOf(en.get(), 153), u"Show Vorsk Server Window");
-    for (std::int32_t id = 96; id < 160; ++id)
-        EXPECT_EQ(TextOf(sv.get(), id).empty(), TextOf(en.get(), id).empty()) << id;
-    VorskPixelBlock info{};
-    EXPECT_EQ(sv.get()->lpVtbl->LoadResPicture2(sv.get(), 101, 0, &info, nullptr, 0), VR_OK);
-    EXPECT_EQ(info.Width, 309);
 }
 
 TEST(Library, RegistrationRecordsAndRemovesTheLibrarysOwnPath)

@@ -76,24 +76,13 @@ TEST(StringTable, EnglishBlocksHaveTheWindowsLayout)
                       Entry(u"Could not start camera.\\nMake sure its connected and try again.")));
 }
 
-TEST(StringTable, WalkFindsEveryEntryAndOnlyItsOwn)
-{
-    const auto blocks = EnglishBlocks();
-    ASSERT_TRUE(blocks.contains(7));
-    EXPECT_EQ(Found(blocks.at(7), 7, 104), u"&Help");
-    EXPECT_EQ(Found(blocks.at(7), 7, 111), u"Pictures sent");
-    for (std::int32_t id = 96; id <= 102; ++id)
-        EXPECT_EQ(Found(blocks.at(7), 7, id), u"") << id;
-    // An ID of another block is never taken from this one.
-    EXPECT_EQ(Found(blocks.at(7), 7, 104 + 16), u"");
-    EXPECT_EQ(Found(blocks.at(9), 9, 143),
-              u"You must restart the server before the new settings will work.");
-    EXPECT_EQ(Found(blocks.at(10), 10, 159), u"");
-}
-
-TEST(StringTable, DamagedBlocksYieldNothing)
+TEST(StringTable, WalkTakesOnlyTheAskedEntryOfAnIntactBlock)
 {
     const Bytes block = EnglishBlocks().at(7);
+    EXPECT_EQ(Found(block, 7, 111), u"Pictures sent");
+    EXPECT_EQ(Found(block, 7, 100), u"");
+    // An ID of another block is never taken from this one.
+    EXPECT_EQ(Found(block, 7, 104 + 16), u"");
     // Cut inside the text of 103, inside a length word, and one byte short of the end.
     for (std::size_t size : {20u, 15u, unsigned(block.size() - 1)}) {
         const Bytes cut(block.begin(), block.begin() + size);
@@ -109,14 +98,9 @@ TEST(StringTable, DamagedBlocksYieldNothing)
 
 TEST(StringTable, BlockNumbersFollowTheFloorRule)
 {
-    EXPECT_EQ(StringBlockOf(0), 1);
-    EXPECT_EQ(StringBlockOf(15), 1);
-    EXPECT_EQ(StringBlockOf(16), 2);
-    EXPECT_EQ(StringBlockOf(96), 7);
-    EXPECT_EQ(StringBlockOf(159), 10);
-    EXPECT_EQ(StringBlockOf(-1), 0);
-    EXPECT_EQ(StringBlockOf(-16), 0);
-    EXPECT_EQ(StringBlockOf(-17), -1);
-    EXPECT_EQ(StringBlockOf(INT32_MIN), -134217727);
-    EXPECT_EQ(StringBlockOf(INT32_MAX), 134217728);
+    const std::pair<std::int32_t, std::int64_t> cases[] = {
+        {0, 1},   {15, 1},   {16, 2},   {159, 10},           {-1, 0},
+        {-16, 0}, {-17, -1}, {INT32_MAX, 134217728}, {INT32_MIN, -134217727}};
+    for (const auto &[id, block] : cases)
+        EXPECT_EQ(StringBlockOf(id), block) << id;
 }
