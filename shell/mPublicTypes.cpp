@@ -44,9 +44,12 @@ QString Canonical(const QString &sText)
 }
 
 // The character code a key press types, or 0 for keys that type nothing
-// (arrows, Delete, Home ...), which the filter leaves alone.
+// (arrows, Delete, Home ...) and for Tab, which moves the focus; the filter
+// leaves those alone.
 char16_t TypedCode(const QKeyEvent &event)
 {
+    if (event.key() == Qt::Key_Tab || event.key() == Qt::Key_Backtab)
+        return 0;
     if (event.matches(QKeySequence::Paste))
         return 22;
     if (event.matches(QKeySequence::Copy))

@@ -163,7 +163,8 @@ QString BanListText(const QString &boxText)
 
 std::unique_ptr<QSettings> OpenSettingsStore()
 {
-    auto store = std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Vorsk"),
+    // On Linux the native format is the INI file ~/.config/Vorsk/Vorsk.conf.
+    auto store = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Vorsk"),
                                              QStringLiteral("Vorsk"));
     store->beginGroup(kSection);
     return store;

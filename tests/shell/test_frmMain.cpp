@@ -1,0 +1,249 @@
+#include "ShellTestSupport.h"
+#include "cCommonDialog.h"
+#include "cSystemEnd.h"
+#include "clsTray.h"
+#include "frmMain.h"
+
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QMenu>
+#include <QSpinBox>
+#include <QTest>
+
+#include <csignal>
+
+namespace {
+
+class MainWindow : public SettingsHome
+{
+protected:
+    void SetUp() override
+    {
+        SettingsHome::SetUp();
+        window = std::make_unique<frmMain>();
+        ASSERT_TRUE(window->Form_Load());
+    }
+
+    Ui::frmMain &ui() { return window->Controls(); }
+
+    void ShowActive()
+    {
+        window->show();
+        QApplication::setActiveWindow(window.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    }
+
+    // The names of the controls the Tab key visits from the focus, count presses.
+    QStringList WalkTab(int presses)
+    {
+        QStringList visited;
+        for (int i = 0; i < presses; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            visited << QApplication::focusWidget()->objectName();
+        }
+        return visited;
+    }
+
+    std::unique_ptr<frmMain> window;
+};
+
+const QStringList kManaged = {
+    QStringLiteral("txtPort"),        QStringLiteral("txtIntvl"),      QStringLiteral("txtMaxCon"),
+    QStringLiteral("txtWidth"),       QStringLiteral("txtHeight"),     QStringLiteral("txtOnImage"),
+    QStringLiteral("txtIPServer"),    QStringLiteral("chkInvertImage"), QStringLiteral("chkTransparent"),
+    QStringLiteral("chkSavelog"),     QStringLiteral("chkUptime"),     QStringLiteral("chkPreview"),
+    QStringLiteral("cmdSelectFont"),  QStringLiteral("cmdChangeRes"),  QStringLiteral("cmdDevice"),
+    QStringLiteral("cmdPreview"),     QStringLiteral("cmdRenewWAN"),   QStringLiteral("cmdCopy")};
+
+QStringList ManagedOnly(const QStringList &names)
+{
+    QStringList managed;
+    for (const QString &name : names)
+        if (kManaged.contains(name))
+            managed << name;
+    return managed;
+}
+
+} // namespace
+
+TEST_F(MainWindow, StartUpPutsWordingLookAndSettingsInPlace)
+{
+    EXPECT_EQ(window->windowTitle(), QStringLiteral(" Vorsk Server"));
+    EXPECT_EQ(window->size(), QSize(353, 388));
+    const QStringList tabs = {QStringLiteral("Status"), QStringLiteral("Settings"), QStringLiteral("Image"),
+                              QStringLiteral("Log"), QStringLiteral("About")};
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(ui().tabSettings->tabText(i), tabs[i]);
+    EXPECT_EQ(ui().cmdStart->text(), QStringLiteral("&Start server"));
+    EXPECT_EQ(ui().lblRefuse->text(), QStringLiteral("Baned IP numbers (New row between entries)"));
+    EXPECT_EQ(window->MainMenu().actions().value(0)->text(), QStringLiteral("Show Vorsk Server Window"));
+    EXPECT_EQ(ui().lblVersion->text(), QStringLiteral("Version: 3.0.30"));
+    EXPECT_EQ(ui().lblTagline->text(), QStringLiteral("Version: 3.0.30 - Keep the data flowing!"));
+    EXPECT_EQ(ui().pLogo->pixmap().size(), QSize(309, 75));
+    EXPECT_FALSE(window->windowIcon().isNull());
+    EXPECT_EQ(window->JpgFile(), QStringLiteral("lastpic.jpg"));
+    EXPECT_EQ(window->BmpFile(), QStringLiteral("lastpic.bmp"));
+
+    // Linux is never Windows XP: the classic look, flat boxes, the classic face.
+    EXPECT_EQ(ui().txtBan->frameShadow(), QFrame::Plain);
+    EXPECT_FALSE(ui().txtPort->styleSheet().isEmpty());
+    EXPECT_EQ(ui().lblPort->font().family(), QStringLiteral("MS Sans Serif"));
+    EXPECT_EQ(ui().pfg->font().family(), QStringLiteral("MS Sans Serif"));
+
+    EXPECT_EQ(ui().txtWidth->text(), QStringLiteral("320"));
+    EXPECT_EQ(ui().lblConnections->text(), QStringLiteral("0"));
+    EXPECT_FALSE(ui().cmdStop->isEnabled());
+    EXPECT_FALSE(ui().cmdPreview->isEnabled());
+    EXPECT_TRUE(ui().lblWAN->isHidden());
+    EXPECT_TRUE(ui().cmdRenewWAN->isHidden());
+    EXPECT_TRUE(window->Tmr1().isActive());
+    EXPECT_EQ(window->Tmr1().interval(), 4000);
+}
+
+TEST_F(MainWindow, EachPageKeepsTheKeyboardToItself)
+{
+    ShowActive();
+    ui().tabSettings->setCurrentIndex(1);
+    EXPECT_EQ(QApplication::focusWidget(), ui().txtIntvl);
+    EXPECT_EQ(ui().txtIntvl->selectedText(), QStringLiteral("3"));
+    EXPECT_EQ(ui().txtOnImage->selectedText(), ui().txtOnImage->text());
+    EXPECT_EQ(ManagedOnly(WalkTab(16)).mid(0, 6),
+              (QStringList{QStringLiteral("txtPort"), QStringLiteral("txtMaxCon"), QStringLiteral("txtIPServer"),
+                           QStringLiteral("txtOnImage"), QStringLiteral("cmdSelectFont"),
+                           QStringLiteral("chkTransparent")}));
+
+    ui().tabSettings->setCurrentIndex(2);
+    EXPECT_EQ(QApplication::focusWidget(), ui().cmdChangeRes);
+    EXPECT_EQ(ui().txtWidth->selectedText(), QStringLiteral("320"));
+    for (const QString &name : ManagedOnly(WalkTab(16)))
+        EXPECT_TRUE((QStringList{QStringLiteral("cmdChangeRes"), QStringLiteral("cmdDevice"), QStringLiteral("txtWidth"),
+                                 QStringLiteral("txtHeight"), QStringLiteral("chkInvertImage")})
+                        .contains(name))
+            << name.toStdString();
+
+    ui().cmdHelp->setFocus();
+    ui().tabSettings->setCurrentIndex(3);
+    EXPECT_EQ(QApplication::focusWidget(), ui().cmdHelp) << "the Log page leaves the focus";
+    for (const QString &name : ManagedOnly(WalkTab(12)))
+        EXPECT_TRUE(name == QStringLiteral("chkSavelog") || name == QStringLiteral("chkUptime")) << name.toStdString();
+
+    ui().tabSettings->setCurrentIndex(4);
+    EXPECT_TRUE(ManagedOnly(WalkTab(8)).isEmpty());
+}
+
+TEST_F(MainWindow, QualityLabelFollowsTheSlider)
+{
+    ui().Slider1->setValue(100);
+    EXPECT_EQ(ui().lblQuality->text(), QStringLiteral("100%"));
+    ui().Slider1->setValue(0);
+    EXPECT_EQ(ui().lblQuality->text(), QStringLiteral("0%"));
+}
+
+TEST_F(MainWindow, ClosingWhileServingAsksFirst)
+{
+    ShowActive();
+    ui().cmdStart->setEnabled(false); // as while the server runs
+    ui().txtPort->setText(QStringLiteral("8081"));
+
+    QString question;
+    WhenDialogOpens([&](QWidget &dialog) {
+        auto &box = static_cast<QMessageBox &>(dialog);
+        question = box.text();
+        box.button(QMessageBox::No)->click();
+    });
+    EXPECT_FALSE(window->close());
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(question, QStringLiteral("Are you sure you want to quit\nthis program while the server is running?"));
+    EXPECT_FALSE(QFile::exists(SettingsFile()));
+
+    PressMessageBoxButton(QMessageBox::Yes);
+    EXPECT_TRUE(window->close());
+    QSettings stored(SettingsFile(), QSettings::IniFormat);
+    EXPECT_EQ(stored.value(QStringLiteral("prefs/port")).toString(), QStringLiteral("8081"));
+}
+
+TEST_F(MainWindow, TheSystemEndingSavesWithoutAsking)
+{
+    ShowActive();
+    ui().cmdStart->setEnabled(false);
+    ui().txtIntvl->setText(QStringLiteral("9"));
+    bool asked = false;
+    WhenDialogOpens([&](QWidget &dialog) {
+        asked = true;
+        static_cast<QMessageBox &>(dialog).button(QMessageBox::No)->click();
+    });
+    cSystemEnd systemEnd;
+    QObject::connect(&systemEnd, &cSystemEnd::Ending, window.get(), &frmMain::EndBySystem);
+    std::raise(SIGTERM);
+    QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible(), 5000);
+    QApplication::processEvents();
+    EXPECT_FALSE(asked);
+    QSettings stored(SettingsFile(), QSettings::IniFormat);
+    EXPECT_EQ(stored.value(QStringLiteral("prefs/interval")).toString(), QStringLiteral("9"));
+}
+
+TEST_F(MainWindow, FontPickIsLimitedAndCancelChangesNothing)
+{
+    const QFont before = ui().pfg->font();
+    const auto beforeColour = ui().pfg->BackColor();
+    QObject::connect(&window->HookDialog(), &cCommonDialog::InitDialog, window.get(), [](QDialog *dialog) {
+        dialog->findChild<QSpinBox *>(QStringLiteral("txtSize"))->setValue(12);
+        dialog->reject();
+    });
+    ui().cmdSelectFont->click();
+    EXPECT_EQ(ui().pfg->font(), before);
+    EXPECT_EQ(ui().pfg->BackColor(), beforeColour);
+
+    QObject::disconnect(&window->HookDialog(), &cCommonDialog::InitDialog, nullptr, nullptr);
+    QObject::connect(&window->HookDialog(), &cCommonDialog::InitDialog, window.get(), [](QDialog *dialog) {
+        dialog->findChild<QSpinBox *>(QStringLiteral("txtSize"))->setValue(12);
+        dialog->accept();
+    });
+    ui().cmdSelectFont->click();
+    EXPECT_DOUBLE_EQ(ui().pfg->font().pointSizeF(), 10.0) << "sizes stop at 10 points";
+}
+
+TEST_F(MainWindow, ColourPickCancelKeepsTheSwatch)
+{
+    ui().pbg->setBackColor(0x00112233);
+    QObject::connect(&window->HookDialog(), &cCommonDialog::InitDialog, window.get(),
+                     [](QDialog *dialog) { dialog->reject(); });
+    window->PickColor(*ui().pbg);
+    EXPECT_EQ(ui().pbg->BackColor(), 0x00112233u);
+}
+
+TEST_F(MainWindow, TrayIconRestoresTheWindowOnlyWhileItIsThere)
+{
+    clsTray &tray = window->Tray();
+    window->Form_MouseMove(WM_RBUTTONUP);
+    EXPECT_FALSE(window->MainMenu().isVisible()) << "no icon, no menu";
+
+    tray.ShowIcon(*window);
+    EXPECT_TRUE(tray.bRunningInTray());
+    EXPECT_EQ(tray.ToolTip(), QStringLiteral(" Vorsk Server"));
+    tray.ChangeToolTip(*window, QString(70, QLatin1Char('x')));
+    EXPECT_EQ(tray.ToolTip().size(), 64);
+    tray.ChangeToolTip(*window, QStringLiteral("Vorsk Server is broadcasting"));
+    EXPECT_EQ(tray.ToolTip(), QStringLiteral("Vorsk Server is broadcasting"));
+
+    window->hide();
+    window->Form_MouseMove(WM_LBUTTONUP);
+    EXPECT_FALSE(window->isVisible()) << "a single click does nothing";
+    window->Form_MouseMove(WM_LBUTTONDBLCLK);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->isMinimized());
+
+    window->hide();
+    window->Form_MouseMove(WM_RBUTTONUP);
+    ASSERT_TRUE(window->MainMenu().isVisible());
+    window->MainMenu().actions().value(0)->trigger();
+    window->MainMenu().hide();
+    EXPECT_TRUE(window->isVisible());
+
+    window->hide();
+    tray.RemoveIcon(*window);
+    EXPECT_FALSE(tray.bRunningInTray());
+    EXPECT_TRUE(window->isVisible()) << "removing the icon brings the window back";
+    tray.ChangeToolTip(*window, QStringLiteral("late"));
+    EXPECT_NE(tray.ToolTip(), QStringLiteral("late"));
+}

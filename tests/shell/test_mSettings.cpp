@@ -1,0 +1,131 @@
+#include "ShellTestSupport.h"
+#include "mSettings.h"
+
+#include <QFile>
+
+class Settings : public SettingsHome
+{
+};
+
+TEST_F(Settings, FirstStartShowsTheDefaults)
+{
+    BareControls c;
+    EXPECT_EQ(c.ui.txtWidth->text(), QStringLiteral("173")); // design-time, until loaded
+    LoadSettings(c.ui);
+    EXPECT_EQ(c.ui.txtIPServer->text(), kDefaultIPServer);
+    EXPECT_EQ(c.ui.txtPort->text(), QStringLiteral("80"));
+    EXPECT_EQ(c.ui.txtIntvl->text(), QStringLiteral("3"));
+    EXPECT_EQ(c.ui.txtWidth->text(), QStringLiteral("320"));
+    EXPECT_EQ(c.ui.txtHeight->text(), QStringLiteral("240"));
+    EXPECT_EQ(c.ui.txtMaxCon->text(), QStringLiteral("200"));
+    EXPECT_EQ(c.ui.Slider1->value(), 70);
+    EXPECT_EQ(c.ui.lblQuality->text(), QStringLiteral("70%"));
+    EXPECT_EQ(c.ui.txtOnImage->text(), QStringLiteral("{YY}/{MM}/{DD} - {HH}:{MI}:{SS}"));
+    EXPECT_EQ(c.ui.pfg->BackColor(), 0xFFFFFFu);
+    EXPECT_EQ(c.ui.pbg->BackColor(), 0u);
+    EXPECT_TRUE(c.ui.chkUptime->isChecked());
+    EXPECT_FALSE(c.ui.chkPreview->isChecked());
+    EXPECT_FALSE(c.ui.chkTransparent->isChecked());
+    EXPECT_FALSE(c.ui.chkSavelog->isChecked());
+    EXPECT_EQ(c.ui.tabSettings->currentIndex(), 0);
+    EXPECT_FALSE(QFile::exists(SettingsFile())) << "loading writes nothing";
+}
+
+TEST_F(Settings, EveryKeySurvivesARoundTrip)
+{
+    {
+        BareControls c;
+        c.ui.txtIPServer->setText(QStringLiteral("http://ip.example/, plain"));
+        c.ui.txtPort->setText(QStringLiteral("8080"));
+        c.ui.txtIntvl->setText(QStringLiteral("2.5"));
+        c.ui.txtWidth->setText(QStringLiteral("640"));
+        c.ui.txtHeight->setText(QStringLiteral("480"));
+        c.ui.txtMaxCon->setText(QStringLiteral("5"));
+        c.ui.Slider1->setValue(0);
+        QFont font(QStringLiteral("DejaVu Serif"));
+        font.setPointSizeF(8.25);
+        font.setBold(true);
+        font.setItalic(true);
+        font.setStrikeOut(true);
+        font.setUnderline(true);
+        c.ui.pfg->setFont(font);
+        c.ui.txtOnImage->setText(QStringLiteral("Cam; {HH}:{MI}"));
+        c.ui.pbg->setBackColor(0x80000005u); // a system colour: negative when stored
+        c.ui.pfg->setBackColor(0x00123456u);
+        c.ui.chkPreview->setChecked(true);
+        c.ui.chkTransparent->setChecked(true);
+        c.ui.chkUptime->setChecked(false);
+        c.ui.chkSavelog->setChecked(true);
+        c.ui.txtBan->setPlainText(QStringLiteral("1.2.3.4\n5.6.7.8"));
+        SaveSettings(c.ui);
+    }
+    QSettings raw(SettingsFile(), QSettings::IniFormat);
+    EXPECT_EQ(raw.value(QStringLiteral("prefs/banlist")).toString(), QStringLiteral("1.2.3.4;5.6.7.8"));
+    EXPECT_EQ(raw.value(QStringLiteral("prefs/fontsize")).toString(), QStringLiteral("8.25"));
+    EXPECT_EQ(raw.value(QStringLiteral("prefs/fontbold")).toString(), QStringLiteral("True"));
+    EXPECT_EQ(raw.value(QStringLiteral("prefs/bgcolor")).toString(), QStringLiteral("-2147483643"));
+    EXPECT_EQ(raw.value(QStringLiteral("prefs/quality")).toString(), QStringLiteral("0"));
+    EXPECT_EQ(raw.value(QStringLiteral("prefs/senduptime")).toString(), QStringLiteral("0"));
+    EXPECT_EQ(raw.allKeys().size(), 21);
+
+    BareControls c;
+    LoadBanList(c.ui);
+    LoadSettings(c.ui);
+    EXPECT_EQ(c.ui.txtIPServer->text(), QStringLiteral("http://ip.example/, plain"));
+    EXPECT_EQ(c.ui.txtPort->text(), QStringLiteral("8080"));
+    EXPECT_EQ(c.ui.txtIntvl->text(), QStringLiteral("2.5"));
+    EXPECT_EQ(c.ui.txtWidth->text(), QStringLiteral("640"));
+    EXPECT_EQ(c.ui.txtHeight->text(), QStringLiteral("480"));
+    EXPECT_EQ(c.ui.txtMaxCon->text(), QStringLiteral("5"));
+    EXPECT_EQ(c.ui.Slider1->value(), 0);
+    EXPECT_EQ(c.ui.lblQuality->text(), QStringLiteral("0%"));
+    const QFont font = c.ui.pfg->font();
+    EXPECT_EQ(font.family(), QStringLiteral("DejaVu Serif"));
+    EXPECT_DOUBLE_EQ(font.pointSizeF(), 8.25);
+    EXPECT_TRUE(font.bold() && font.italic() && font.strikeOut() && font.underline());
+    EXPECT_EQ(c.ui.txtOnImage->text(), QStringLiteral("Cam; {HH}:{MI}"));
+    EXPECT_EQ(c.ui.pbg->BackColor(), 0x80000005u);
+    EXPECT_EQ(c.ui.pfg->BackColor(), 0x00123456u);
+    EXPECT_TRUE(c.ui.chkPreview->isChecked());
+    EXPECT_TRUE(c.ui.chkTransparent->isChecked());
+    EXPECT_FALSE(c.ui.chkUptime->isChecked());
+    EXPECT_TRUE(c.ui.chkSavelog->isChecked());
+    EXPECT_EQ(c.ui.txtBan->toPlainText(), QStringLiteral("1.2.3.4\n5.6.7.8"));
+}
+
+TEST_F(Settings, JunkValuesLeaveTheirControlsAlone)
+{
+    WriteSettings(QStringLiteral("[prefs]\n"
+                                 "quality=loud\n"
+                                 "fontbold=maybe\n"
+                                 "fontsize=huge\n"
+                                 "bgcolor=blue\n"
+                                 "fgcolor=99999999999\n"
+                                 "previewwindow=2\n"
+                                 "transparent=yes\n"
+                                 "senduptime=1.0\n"
+                                 "port=\"80\n"
+                                 "\x01\x02 garbage without a key\n"
+                                 "[other\n"));
+    BareControls c;
+    c.ui.pbg->setBackColor(0x112233);
+    LoadSettings(c.ui);
+    EXPECT_EQ(c.ui.Slider1->value(), 70);
+    EXPECT_EQ(c.ui.lblQuality->text(), QStringLiteral("70%"));
+    EXPECT_FALSE(c.ui.pfg->font().bold());
+    EXPECT_GT(c.ui.pfg->font().pointSizeF(), 0);
+    EXPECT_EQ(c.ui.pbg->BackColor(), 0x112233u);
+    EXPECT_EQ(c.ui.pfg->BackColor(), 0xFFFFFFu);
+    EXPECT_FALSE(c.ui.chkPreview->isChecked()) << "only a value reading as 1 checks";
+    EXPECT_FALSE(c.ui.chkTransparent->isChecked());
+    EXPECT_TRUE(c.ui.chkUptime->isChecked());
+    EXPECT_EQ(c.ui.txtIntvl->text(), QStringLiteral("3"));
+
+    // A file that cannot be read at all gives the defaults.
+    WriteSettings(QString());
+    QFile::remove(SettingsFile());
+    ASSERT_TRUE(QDir().mkpath(SettingsFile())); // a folder where the file should be
+    BareControls d;
+    LoadSettings(d.ui);
+    EXPECT_EQ(d.ui.txtWidth->text(), QStringLiteral("320"));
+}
