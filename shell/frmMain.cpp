@@ -1,6 +1,7 @@
 #include "frmMain.h"
 
 #include "cCommonDialog.h"
+#include "cVidCap.h"
 #include "cTools.h"
 #include "clsTray.h"
 #include "mLanguage.h"
@@ -8,6 +9,7 @@
 #include "mPublicTypes.h"
 #include "mSelectPage.h"
 #include "mSettings.h"
+#include "vorskres.h"
 
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -71,6 +73,18 @@ frmMain::frmMain(QWidget *parent) : QWidget(parent)
     mnuShow = mnuMain->addAction(QStringLiteral("153"));
     mnuShow->setObjectName(QStringLiteral("mnuShow"));
     connect(mnuShow, &QAction::triggered, this, &frmMain::ShowFromTray);
+
+    objCam = new cVidCap(this);
+    objCam->setObjectName(QStringLiteral("objCam"));
+    connect(tmr1, &QTimer::timeout, this, &frmMain::tmr1_Timer);
+    connect(ui.cmdChangeRes, &QPushButton::clicked, this, [this] {
+        objCam->ShowFormatDialog(this);
+        ShowCamResolution();
+    });
+    connect(ui.cmdDevice, &QPushButton::clicked, this, [this] {
+        objCam->ShowSourceDialog(this);
+        ShowCamResolution();
+    });
 
     // Design-time caption font and colours of the two swatches.
     QFont captionFont(QStringLiteral("Verdana"));
@@ -143,8 +157,61 @@ void frmMain::RunStartupSteps()
     LoadSettings(ui);
     m_bSettingsLoaded = true;
     ReplaceTabCaptions();
+    objCam->Connect();
+    ShowCamResolution();
     ui.picImg->setFont(QFont(QStringLiteral("verdana"), 7));
+    CaptureTick();
     ui.lblConnections->setText(QStringLiteral("0"));
+}
+
+void frmMain::ShowCamResolution()
+{
+    const QSize size = objCam->Size();
+    if (!size.isEmpty())
+        ui.lblCamResolution->setText(QStringLiteral("%1 x %2").arg(size.width()).arg(size.height()));
+}
+
+CaptureSettings frmMain::ReadCaptureSettings() const
+{
+    CaptureSettings settings;
+    settings.sWidth = ui.txtWidth->text();
+    settings.sHeight = ui.txtHeight->text();
+    settings.bInvert = ui.chkInvertImage->isChecked();
+    settings.bTransparent = ui.chkTransparent->isChecked();
+    settings.sCaption = ui.txtOnImage->text();
+    settings.lForeColor = TranslateColor(ui.pfg->BackColor());
+    settings.lBackColor = TranslateColor(ui.pbg->BackColor());
+    const QFont font = ui.pfg->font();
+    settings.font.szFont = font.family();
+    settings.font.FontSize = QString::number(font.pointSizeF());
+    settings.font.blBold = font.bold();
+    settings.font.FontItalic = font.italic();
+    settings.font.FontStrikethru = font.strikeOut();
+    settings.font.FontUnderline = font.underline();
+    settings.lQuality = ui.Slider1->value();
+    settings.previewSize = ui.pPreview->contentsRect().size();
+    return settings;
+}
+
+void frmMain::CaptureTick()
+{
+    if (const auto interval = CaptureInterval(ui.txtIntvl->text()))
+        tmr1->setInterval(*interval);
+    const auto outcome = m_capture.Run(*objCam, Tools().RetSysDir(LDV_TempFolder), m_sJpgFile, m_sBmpFile,
+                                       ReadCaptureSettings());
+    if (outcome.bRan && ui.chkPreview->isChecked() && !outcome.preview.isNull())
+        ui.pPreview->setPixmap(QPixmap::fromImage(outcome.preview));
+}
+
+void frmMain::tmr1_Timer()
+{
+    CaptureTick();
+    ui.lblLastSent->setText(retTimeStamp());
+    bool counted = false;
+    const int pictures = ui.lblConnections->text().toInt(&counted);
+    if (counted)
+        ui.lblConnections->setText(QString::number(pictures + 1));
+    tmr1->stop();
 }
 
 void frmMain::ReplaceTabCaptions()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cCaptureCycle.h"
 #include "ui_frmMain.h"
 
 #include <QFont>
@@ -12,6 +13,7 @@ class QTimer;
 class cCommonDialog;
 class cColorSwatch;
 class clsTray;
+class cVidCap;
 
 // The main window and the controller of the whole program: its controls are
 // the live settings, its timers drive the capture cycle and the server's
@@ -36,6 +38,12 @@ public:
     const QString &JpgFile() const { return m_sJpgFile; }
     const QString &BmpFile() const { return m_sBmpFile; }
     bool ServerRunning() const { return bServerRunning; }
+    cVidCap &Camera() const { return *objCam; }
+
+    // One run of the capture cycle with the controls' current settings.
+    void CaptureTick();
+    // The capture timer's tick: a cycle, the time stamp, the count, timer off.
+    void tmr1_Timer();
 
     // The system ends the program (signal, session end): the orderly
     // shut-down without the question.
@@ -61,6 +69,8 @@ private:
     void cmdSelectFont_Click();
     void Slider1_Scroll();
     void ReplaceTabCaptions();
+    void ShowCamResolution();
+    CaptureSettings ReadCaptureSettings() const;
 
     Ui::frmMain ui;
     QTimer *tmr1;
@@ -68,6 +78,8 @@ private:
     QTimer *tmtTimeout;
     QMenu *mnuMain;
     QAction *mnuShow;
+    cVidCap *objCam;
+    cCaptureCycle m_capture;
 
     bool bServerRunning = false;
     QString m_sJpgFile;

@@ -1,7 +1,8 @@
 #include "mSettings.h"
 
-#include "mPublicTypes.h"
+#include "mNumbers.h"
 #include "mSelectPage.h"
+#include "mSettingsStore.h"
 #include "ui_frmMain.h"
 
 #include <QSettings>
@@ -161,18 +162,9 @@ QString BanListText(const QString &boxText)
 
 } // namespace
 
-std::unique_ptr<QSettings> OpenSettingsStore()
-{
-    // On Linux the native format is the INI file ~/.config/Vorsk/Vorsk.conf.
-    auto store = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Vorsk"),
-                                             QStringLiteral("Vorsk"));
-    store->beginGroup(kSection);
-    return store;
-}
-
 void LoadSettings(Ui::frmMain &ui)
 {
-    const auto store = OpenSettingsStore();
+    const auto store = OpenSettingsGroup(kSection);
     for (const KeyRule &rule : LoadRules(ui))
         rule.apply(ReadText(*store, rule.key, rule.fallback()));
     SetStartPageState(ui);
@@ -180,7 +172,7 @@ void LoadSettings(Ui::frmMain &ui)
 
 void SaveSettings(const Ui::frmMain &ui)
 {
-    const auto store = OpenSettingsStore();
+    const auto store = OpenSettingsGroup(kSection);
     const QFont font = ui.pfg->font();
     const std::pair<const char *, QString> values[] = {
         {"port", ui.txtPort->text()},
@@ -212,7 +204,7 @@ void SaveSettings(const Ui::frmMain &ui)
 
 void LoadBanList(Ui::frmMain &ui)
 {
-    const auto store = OpenSettingsStore();
+    const auto store = OpenSettingsGroup(kSection);
     QString text = ReadText(*store, QStringLiteral("banlist"), QString());
     text.replace(QLatin1Char(';'), QLatin1Char('\n'));
     ui.txtBan->setPlainText(text);

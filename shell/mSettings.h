@@ -1,9 +1,7 @@
 #pragma once
 
 #include <QString>
-#include <memory>
 
-class QSettings;
 namespace Ui {
 class frmMain;
 }
@@ -11,9 +9,6 @@ class frmMain;
 // The public address service a first start uses: plain HTTP, answers the
 // caller's address as plain text.
 inline const QString kDefaultIPServer = QStringLiteral("http://api.ipify.org/");
-
-// The program's settings file (~/.config/Vorsk/Vorsk.conf), all under "prefs".
-std::unique_ptr<QSettings> OpenSettingsStore();
 
 // Copies the stored settings into the window's controls, key by key; a key
 // that is missing takes its default, a value that does not convert leaves its

@@ -23,6 +23,8 @@ protected:
     {
         ASSERT_TRUE(m_home.isValid());
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_home.path());
+        qputenv("VORSK_CAMERA", "test");
+        qputenv("TMPDIR", QFile::encodeName(m_home.path()));
     }
 
     QString SettingsFile() const { return m_home.filePath(QStringLiteral("Vorsk/Vorsk.conf")); }

@@ -3,10 +3,13 @@
 #include "cSystemEnd.h"
 #include "clsTray.h"
 #include "frmMain.h"
+#include "cTools.h"
+#include "vorskres.h"
 
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QMenu>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QTest>
 
@@ -97,7 +100,6 @@ TEST_F(MainWindow, StartUpPutsWordingLookAndSettingsInPlace)
     EXPECT_TRUE(ui().lblWAN->isHidden());
     EXPECT_TRUE(ui().cmdRenewWAN->isHidden());
     EXPECT_TRUE(window->Tmr1().isActive());
-    EXPECT_EQ(window->Tmr1().interval(), 4000);
 }
 
 TEST_F(MainWindow, EachPageKeepsTheKeyboardToItself)
@@ -129,6 +131,42 @@ TEST_F(MainWindow, EachPageKeepsTheKeyboardToItself)
 
     ui().tabSettings->setCurrentIndex(4);
     EXPECT_TRUE(ManagedOnly(WalkTab(8)).isEmpty());
+}
+
+TEST_F(MainWindow, TheFirstPictureExistsAndTheTickCounts)
+{
+    EXPECT_EQ(ui().lblCamResolution->text(), QStringLiteral("640 x 480"));
+    const QString folder = Tools().RetSysDir(LDV_TempFolder);
+    ASSERT_TRUE(folder.startsWith(m_home.path()));
+    EXPECT_EQ(QImage(folder + QStringLiteral("lastpic.jpg")).size(), QSize(320, 240));
+    EXPECT_EQ(ui().lblConnections->text(), QStringLiteral("0"));
+    EXPECT_EQ(window->Tmr1().interval(), 3000) << "set from the interval box by the first cycle";
+
+    ui().txtIntvl->setText(QStringLiteral("2.5"));
+    window->tmr1_Timer();
+    EXPECT_EQ(ui().lblConnections->text(), QStringLiteral("1"));
+    EXPECT_FALSE(window->Tmr1().isActive());
+    EXPECT_EQ(window->Tmr1().interval(), 2500);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^20\\d\\d-\\d\\d-\\d\\d - \\d{1,2}:\\d\\d:\\d\\d$"))
+                    .match(ui().lblLastSent->text())
+                    .hasMatch())
+        << ui().lblLastSent->text().toStdString();
+}
+
+TEST(MainWindowStart, ACameraThatCannotStartEndsTheProgram)
+{
+    QTemporaryDir home;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.path());
+    qputenv("VORSK_CAMERA", "/dev/no-such-camera");
+    QString shown;
+    WhenDialogOpens([&](QWidget &dialog) {
+        shown = static_cast<QMessageBox &>(dialog).text();
+        static_cast<QMessageBox &>(dialog).accept();
+    });
+    frmMain window;
+    EXPECT_FALSE(window.Form_Load());
+    EXPECT_EQ(shown, QStringLiteral("Could not start camera.\nMake sure its connected and try again."));
+    qputenv("VORSK_CAMERA", "test");
 }
 
 TEST_F(MainWindow, QualityLabelFollowsTheSlider)

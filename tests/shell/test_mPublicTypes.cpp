@@ -1,3 +1,4 @@
+#include "mNumbers.h"
 #include "mPublicTypes.h"
 
 #include <QApplication>

@@ -1,0 +1,575 @@
+#include "cVidCap.h"
+
+#include "cError.h"
+#include "mSafeFile.h"
+#include "mSettingsStore.h"
+
+#include <QInputDialog>
+#include <QSettings>
+
+#include <gst/app/gstappsink.h>
+#include <gst/gst.h>
+#include <gst/video/video.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+#include <set>
+
+namespace {
+
+const QString kComponent = QStringLiteral(".cVidCap");
+constexpr long kCameraErrorNumber = 26002;
+const QString kTestPatternId = QStringLiteral("test");
+const QString kTestPatternName = QStringLiteral("Test pattern");
+const QString kPipelinePrefix = QStringLiteral("gst:");
+const QString kNamePrefix = QStringLiteral("name:");
+const QSize kFirstSize(640, 480);
+// Long enough for a webcam to start; a source still settling after it is taken as running.
+constexpr GstClockTime kStartWait = 2 * GST_SECOND;
+constexpr GstClockTime kConvertWait = 2 * GST_SECOND;
+
+// Sizes offered where a source accepts a range of sizes (the test pattern,
+// some PipeWire and libcamera sources).
+const QSize kStandardSizes[] = {{160, 120}, {320, 240}, {640, 480}, {800, 600},
+                                {1024, 768}, {1280, 720}, {1280, 960}, {1920, 1080}};
+
+std::set<const cVidCap *> &LiveControls()
+{
+    static std::set<const cVidCap *> controls;
+    return controls;
+}
+
+void EnsureGStreamer()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { gst_init(nullptr, nullptr); });
+}
+
+QString TakeErrorText(GError *error)
+{
+    const QString text = error ? QString::fromUtf8(error->message) : QStringLiteral("unknown error");
+    if (error)
+        g_error_free(error);
+    return text;
+}
+
+// The devices the monitor finds, with the ids the program knows them by.
+struct FoundDevice
+{
+    CaptureSource source;
+    GstDevice *device; // owned by the list
+};
+
+class DeviceList
+{
+public:
+    DeviceList()
+    {
+        EnsureGStreamer();
+        GstDeviceMonitor *monitor = gst_device_monitor_new();
+        gst_device_monitor_add_filter(monitor, "Video/Source", nullptr);
+        if (gst_device_monitor_start(monitor)) {
+            GList *devices = gst_device_monitor_get_devices(monitor);
+            for (GList *item = devices; item; item = item->next)
+                Add(GST_DEVICE(item->data));
+            g_list_free(devices);
+            gst_device_monitor_stop(monitor);
+        }
+        gst_object_unref(monitor);
+    }
+    ~DeviceList()
+    {
+        for (const FoundDevice &found : m_devices)
+            gst_object_unref(found.device);
+    }
+    DeviceList(const DeviceList &) = delete;
+    DeviceList &operator=(const DeviceList &) = delete;
+
+    const std::vector<FoundDevice> &Devices() const { return m_devices; }
+
+    GstDevice *Find(const QString &sId) const
+    {
+        for (const FoundDevice &found : m_devices)
+            if (found.source.sId == sId)
+                return found.device;
+        return nullptr;
+    }
+
+private:
+    void Add(GstDevice *device)
+    {
+        gchar *display = gst_device_get_display_name(device);
+        const QString name = QString::fromUtf8(display);
+        g_free(display);
+        QString id = kNamePrefix + name;
+        if (GstStructure *props = gst_device_get_properties(device)) {
+            const gchar *api = gst_structure_get_string(props, "device.api");
+            const gchar *path = gst_structure_get_string(props, "device.path");
+            if (path && api && std::strcmp(api, "v4l2") == 0)
+                id = QString::fromUtf8(path);
+            gst_structure_free(props);
+        }
+        if (Find(id)) {
+            gst_object_unref(device);
+            return;
+        }
+        m_devices.push_back({{name, id}, device});
+    }
+
+    std::vector<FoundDevice> m_devices;
+};
+
+// The source element for an id; null (with the reason) when it cannot be made.
+GstElement *MakeSource(const QString &sId, QString &sError)
+{
+    GstElement *source = nullptr;
+    if (sId == kTestPatternId) {
+        source = gst_element_factory_make("videotestsrc", nullptr);
+        if (source)
+            g_object_set(source, "is-live", TRUE, "horizontal-speed", 2, nullptr);
+    } else if (sId.startsWith(kPipelinePrefix)) {
+        GError *error = nullptr;
+        source = gst_parse_bin_from_description(sId.mid(kPipelinePrefix.size()).toUtf8().constData(), TRUE, &error);
+        if (!source)
+            sError = TakeErrorText(error);
+        else if (error)
+            g_error_free(error);
+        return source;
+    } else if (sId.startsWith(QLatin1Char('/'))) {
+        source = gst_element_factory_make("v4l2src", nullptr);
+        if (source)
+            g_object_set(source, "device", sId.toUtf8().constData(), nullptr);
+    } else {
+        DeviceList devices;
+        if (GstDevice *device = devices.Find(sId))
+            source = gst_device_create_element(device, nullptr);
+    }
+    if (!source)
+        sError = QStringLiteral("no source can be made for %1").arg(sId);
+    return source;
+}
+
+void AddSize(std::vector<CaptureFormat> &formats, QSize size, double fps)
+{
+    auto same = std::find_if(formats.begin(), formats.end(), [&](const CaptureFormat &f) { return f.size == size; });
+    if (same == formats.end())
+        formats.push_back({size, fps});
+    else
+        same->dFramesPerSecond = std::max(same->dFramesPerSecond, fps);
+}
+
+// The whole values a field of a caps structure allows, with the range bounds.
+std::vector<int> IntValues(const GValue *value, int &lo, int &hi)
+{
+    std::vector<int> values;
+    lo = hi = 0;
+    if (G_VALUE_HOLDS_INT(value)) {
+        values.push_back(g_value_get_int(value));
+    } else if (GST_VALUE_HOLDS_INT_RANGE(value)) {
+        lo = gst_value_get_int_range_min(value);
+        hi = gst_value_get_int_range_max(value);
+    } else if (GST_VALUE_HOLDS_LIST(value)) {
+        for (guint i = 0; i < gst_value_list_get_size(value); ++i) {
+            const GValue *item = gst_value_list_get_value(value, i);
+            if (G_VALUE_HOLDS_INT(item))
+                values.push_back(g_value_get_int(item));
+        }
+    }
+    return values;
+}
+
+double BestFrameRate(const GstStructure *structure)
+{
+    const GValue *value = gst_structure_get_value(structure, "framerate");
+    auto rate = [](const GValue *v) {
+        return GST_VALUE_HOLDS_FRACTION(v) && gst_value_get_fraction_denominator(v) != 0
+                   ? double(gst_value_get_fraction_numerator(v)) / gst_value_get_fraction_denominator(v)
+                   : 0.0;
+    };
+    if (!value)
+        return 0;
+    if (GST_VALUE_HOLDS_FRACTION_RANGE(value))
+        return rate(gst_value_get_fraction_range_max(value));
+    if (GST_VALUE_HOLDS_LIST(value)) {
+        double best = 0;
+        for (guint i = 0; i < gst_value_list_get_size(value); ++i)
+            best = std::max(best, rate(gst_value_list_get_value(value, i)));
+        return best;
+    }
+    return rate(value);
+}
+
+std::vector<CaptureFormat> FormatsOf(const GstCaps *caps)
+{
+    std::vector<CaptureFormat> formats;
+    for (guint i = 0; caps && i < gst_caps_get_size(caps); ++i) {
+        const GstStructure *s = gst_caps_get_structure(caps, i);
+        if (!gst_structure_has_name(s, "video/x-raw") && !gst_structure_has_name(s, "image/jpeg"))
+            continue;
+        const GValue *w = gst_structure_get_value(s, "width");
+        const GValue *h = gst_structure_get_value(s, "height");
+        if (!w || !h)
+            continue;
+        int wLo, wHi, hLo, hHi;
+        const std::vector<int> widths = IntValues(w, wLo, wHi);
+        const std::vector<int> heights = IntValues(h, hLo, hHi);
+        const double fps = BestFrameRate(s);
+        if (widths.size() == 1 && heights.size() == 1)
+            AddSize(formats, QSize(widths[0], heights[0]), fps);
+        for (QSize size : kStandardSizes)
+            if (wHi > 0 && hHi > 0 && size.width() >= wLo && size.width() <= wHi && size.height() >= hLo &&
+                size.height() <= hHi)
+                AddSize(formats, size, fps);
+    }
+    std::sort(formats.begin(), formats.end(), [](const CaptureFormat &a, const CaptureFormat &b) {
+        return a.size.width() * a.size.height() < b.size.width() * b.size.height();
+    });
+    return formats;
+}
+
+QSize Nearest(const std::vector<CaptureFormat> &formats, QSize wanted)
+{
+    if (formats.empty())
+        return wanted;
+    auto distance = [&](const CaptureFormat &f) {
+        return std::abs(f.size.width() - wanted.width()) + std::abs(f.size.height() - wanted.height());
+    };
+    return std::min_element(formats.begin(), formats.end(),
+                            [&](const CaptureFormat &a, const CaptureFormat &b) { return distance(a) < distance(b); })
+        ->size;
+}
+
+// The 54-byte header of a 24-bit bitmap file of the given size.
+QByteArray BitmapFileHeader(int width, int height, int rowBytes)
+{
+    const quint32 imageSize = quint32(rowBytes) * quint32(height);
+    QByteArray header(54, '\0');
+    auto put32 = [&](int at, quint32 v) {
+        for (int i = 0; i < 4; ++i)
+            header[at + i] = char((v >> (8 * i)) & 0xFF);
+    };
+    header[0] = 'B';
+    header[1] = 'M';
+    put32(2, 54 + imageSize);
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, quint32(width));
+    put32(22, quint32(height));
+    header[26] = 1;  // planes
+    header[28] = 24; // bits per pixel
+    put32(34, imageSize);
+    put32(38, 3780); // 96 dots per inch
+    put32(42, 3780);
+    return header;
+}
+
+} // namespace
+
+// The running pipeline of the opened source: source ! capsfilter ! appsink.
+struct cVidCap::Pipeline
+{
+    GstElement *bin = gst_pipeline_new("vorsk-camera");
+    GstElement *sink = nullptr; // owned by the bin
+
+    Pipeline() = default;
+    Pipeline(const Pipeline &) = delete;
+    Pipeline &operator=(const Pipeline &) = delete;
+    ~Pipeline()
+    {
+        gst_element_set_state(bin, GST_STATE_NULL);
+        gst_object_unref(bin);
+    }
+
+    // The text of the first error on the bus, or empty; an end of stream counts.
+    QString PendingFailure() const
+    {
+        GstBus *bus = gst_element_get_bus(bin);
+        QString failure;
+        while (GstMessage *message = gst_bus_pop_filtered(
+                   bus, GstMessageType(GST_MESSAGE_ERROR | GST_MESSAGE_EOS))) {
+            if (failure.isEmpty()) {
+                if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
+                    GError *error = nullptr;
+                    gst_message_parse_error(message, &error, nullptr);
+                    failure = TakeErrorText(error);
+                } else {
+                    failure = QStringLiteral("the source ended");
+                }
+            }
+            gst_message_unref(message);
+        }
+        gst_object_unref(bus);
+        return failure;
+    }
+};
+
+// A grabbed frame, converted to BGR.
+struct cVidCap::FrameHolder
+{
+    GstSample *sample = nullptr;
+    ~FrameHolder()
+    {
+        if (sample)
+            gst_sample_unref(sample);
+    }
+};
+
+cVidCap::cVidCap(QObject *parent) : QObject(parent)
+{
+    EnsureGStreamer();
+    LiveControls().insert(this);
+}
+
+cVidCap::~cVidCap()
+{
+    LiveControls().erase(this);
+}
+
+cVidCap *cVidCap::FromHandle(std::uintptr_t hCapWnd)
+{
+    auto *control = reinterpret_cast<const cVidCap *>(hCapWnd);
+    return LiveControls().count(control) ? const_cast<cVidCap *>(control) : nullptr;
+}
+
+std::uintptr_t cVidCap::CaptureWindowHandle() const
+{
+    return reinterpret_cast<std::uintptr_t>(this);
+}
+
+void cVidCap::Connect()
+{
+    const auto store = OpenSettingsGroup(QStringLiteral("capture"));
+    const QSize stored(store->value(QStringLiteral("width")).toInt(), store->value(QStringLiteral("height")).toInt());
+    const QSize wanted = stored.isValid() && !stored.isEmpty() ? stored : kFirstSize;
+
+    QStringList candidates;
+    const QString fromEnvironment = qEnvironmentVariable("VORSK_CAMERA");
+    if (!fromEnvironment.isEmpty()) {
+        candidates << fromEnvironment;
+    } else {
+        const QString chosen = store->value(QStringLiteral("device")).toString();
+        if (!chosen.isEmpty())
+            candidates << chosen;
+        DeviceList devices;
+        if (!devices.Devices().empty())
+            candidates << devices.Devices().front().source.sId;
+    }
+    if (candidates.isEmpty())
+        throw cError(kCameraErrorNumber, kComponent, QStringLiteral("No camera was found."));
+    for (const QString &id : candidates)
+        if (Open(id, wanted))
+            return;
+    throw cError(kCameraErrorNumber, kComponent, m_sLastError);
+}
+
+bool cVidCap::Open(const QString &sId, QSize wanted)
+{
+    m_pipeline.reset();
+    m_lastFrame.reset();
+    QString error;
+    GstElement *source = MakeSource(sId, error);
+    if (!source) {
+        m_sLastError = error;
+        return false;
+    }
+    auto pipeline = std::make_unique<Pipeline>();
+    GstElement *filter = gst_element_factory_make("capsfilter", nullptr);
+    pipeline->sink = gst_element_factory_make("appsink", nullptr);
+    gst_bin_add_many(GST_BIN(pipeline->bin), source, filter, pipeline->sink, nullptr);
+    g_object_set(pipeline->sink, "max-buffers", 1, "drop", TRUE, "sync", FALSE, nullptr);
+
+    // The sizes the source offers, asked while it is open but not yet running.
+    if (gst_element_set_state(source, GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) {
+        m_sLastError = pipeline->PendingFailure();
+        if (m_sLastError.isEmpty())
+            m_sLastError = QStringLiteral("%1 cannot be opened").arg(sId);
+        return false;
+    }
+    GstPad *pad = gst_element_get_static_pad(source, "src");
+    GstCaps *offered = pad ? gst_pad_query_caps(pad, nullptr) : nullptr;
+    std::vector<CaptureFormat> formats = FormatsOf(offered);
+    if (offered)
+        gst_caps_unref(offered);
+    if (pad)
+        gst_object_unref(pad);
+
+    const QSize size = Nearest(formats, wanted);
+    const QByteArray sizeCaps = QStringLiteral("width=%1,height=%2").arg(size.width()).arg(size.height()).toLatin1();
+    const QByteArray caps = sId == kTestPatternId ? "video/x-raw,format=BGR,framerate=30/1," + sizeCaps
+                                                  : "video/x-raw," + sizeCaps + ";image/jpeg," + sizeCaps;
+    GstCaps *filterCaps = gst_caps_from_string(caps.constData());
+    g_object_set(filter, "caps", filterCaps, nullptr);
+    gst_caps_unref(filterCaps);
+
+    const bool linked = gst_element_link_many(source, filter, pipeline->sink, nullptr);
+    const bool started = linked && gst_element_set_state(pipeline->bin, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE &&
+                         gst_element_get_state(pipeline->bin, nullptr, nullptr, kStartWait) != GST_STATE_CHANGE_FAILURE;
+    const QString failure = pipeline->PendingFailure();
+    if (!started || !failure.isEmpty()) {
+        m_sLastError = failure.isEmpty() ? QStringLiteral("%1 cannot be started at %2 x %3").arg(sId).arg(size.width()).arg(size.height()) : failure;
+        return false;
+    }
+    m_pipeline = std::move(pipeline);
+    m_formats = std::move(formats);
+    m_sSourceId = sId;
+    m_size = size;
+    m_sLastError.clear();
+    return true;
+}
+
+bool cVidCap::Reopen()
+{
+    return !m_sSourceId.isEmpty() && Open(m_sSourceId, m_size);
+}
+
+bool cVidCap::GrabFrame()
+{
+    // A source that failed (unplugged, busy) is opened afresh, so grabbing
+    // recovers once it is back.
+    if (!m_pipeline || !m_pipeline->PendingFailure().isEmpty()) {
+        const QString id = m_sSourceId;
+        const QSize size = m_size;
+        if (id.isEmpty() || !Open(id, size))
+            return false;
+    }
+    GstSample *sample = gst_app_sink_try_pull_sample(GST_APP_SINK(m_pipeline->sink),
+                                                     GstClockTime(GrabWaitMilliseconds) * GST_MSECOND);
+    if (!sample)
+        return false;
+    GstCaps *bgr = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", nullptr);
+    GstVideoInfo info;
+    const bool isBgr = gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) &&
+                       GST_VIDEO_INFO_FORMAT(&info) == GST_VIDEO_FORMAT_BGR;
+    GError *error = nullptr;
+    GstSample *converted = isBgr ? gst_sample_ref(sample) : gst_video_convert_sample(sample, bgr, kConvertWait, &error);
+    gst_caps_unref(bgr);
+    gst_sample_unref(sample);
+    if (!converted) {
+        m_sLastError = TakeErrorText(error);
+        return false;
+    }
+    if (error)
+        g_error_free(error);
+    auto frame = std::make_shared<FrameHolder>();
+    frame->sample = converted;
+    m_lastFrame = std::move(frame);
+    return true;
+}
+
+bool cVidCap::GrabbedFrameSave(const QString &sPath) const
+{
+    if (!m_lastFrame)
+        return false;
+    GstVideoInfo info;
+    if (!gst_video_info_from_caps(&info, gst_sample_get_caps(m_lastFrame->sample)))
+        return false;
+    GstVideoFrame frame;
+    if (!gst_video_frame_map(&frame, &info, gst_sample_get_buffer(m_lastFrame->sample), GST_MAP_READ))
+        return false;
+    const int width = GST_VIDEO_FRAME_WIDTH(&frame);
+    const int height = GST_VIDEO_FRAME_HEIGHT(&frame);
+    const int rowBytes = (3 * width + 3) & ~3;
+    QByteArray file = BitmapFileHeader(width, height, rowBytes);
+    file.reserve(file.size() + qsizetype(rowBytes) * height);
+    const auto *pixels = static_cast<const char *>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
+    const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
+    const QByteArray padding(rowBytes - 3 * width, '\0');
+    for (int y = height - 1; y >= 0; --y) {
+        file.append(pixels + qsizetype(y) * stride, 3 * width);
+        file.append(padding);
+    }
+    gst_video_frame_unmap(&frame);
+    return ReplaceFileContents(sPath, file.constData(), std::size_t(file.size()), false) == 0;
+}
+
+std::vector<CaptureSource> cVidCap::Sources() const
+{
+    std::vector<CaptureSource> sources;
+    DeviceList devices;
+    for (const FoundDevice &found : devices.Devices())
+        sources.push_back(found.source);
+    sources.push_back({kTestPatternName, kTestPatternId});
+    if (m_sSourceId.startsWith(kPipelinePrefix))
+        sources.push_back({m_sSourceId.mid(kPipelinePrefix.size()), m_sSourceId});
+    return sources;
+}
+
+bool cVidCap::SelectFormat(QSize size)
+{
+    const QSize previous = m_size;
+    if (Open(m_sSourceId, size)) {
+        Remember();
+        return true;
+    }
+    const QString error = m_sLastError;
+    Open(m_sSourceId, previous);
+    m_sLastError = error;
+    return false;
+}
+
+bool cVidCap::SelectSource(const QString &sId)
+{
+    const QString previous = m_sSourceId;
+    if (Open(sId, m_size.isValid() ? m_size : kFirstSize)) {
+        Remember();
+        return true;
+    }
+    const QString error = m_sLastError;
+    if (!previous.isEmpty())
+        Open(previous, m_size);
+    m_sLastError = error;
+    return false;
+}
+
+void cVidCap::Remember() const
+{
+    const auto store = OpenSettingsGroup(QStringLiteral("capture"));
+    store->setValue(QStringLiteral("device"), m_sSourceId);
+    store->setValue(QStringLiteral("width"), m_size.width());
+    store->setValue(QStringLiteral("height"), m_size.height());
+}
+
+void cVidCap::ShowFormatDialog(QWidget *owner)
+{
+    QStringList items;
+    int current = 0;
+    for (const CaptureFormat &format : m_formats) {
+        if (format.size == m_size)
+            current = int(items.size());
+        QString item = QStringLiteral("%1 x %2").arg(format.size.width()).arg(format.size.height());
+        if (format.dFramesPerSecond > 0)
+            item += QStringLiteral("  (%1 fps)").arg(std::round(format.dFramesPerSecond * 10) / 10);
+        items << item;
+    }
+    if (items.isEmpty())
+        return;
+    bool ok = false;
+    const QString choice = QInputDialog::getItem(owner, QString(), QString(), items, current, false, &ok);
+    if (ok && items.indexOf(choice) >= 0)
+        SelectFormat(m_formats[std::size_t(items.indexOf(choice))].size);
+}
+
+void cVidCap::ShowSourceDialog(QWidget *owner)
+{
+    const std::vector<CaptureSource> sources = Sources();
+    QStringList items;
+    int current = 0;
+    for (const CaptureSource &source : sources) {
+        if (source.sId == m_sSourceId)
+            current = int(items.size());
+        items << source.sName;
+    }
+    bool ok = false;
+    const QString choice = QInputDialog::getItem(owner, QString(), QString(), items, current, false, &ok);
+    const qsizetype index = items.indexOf(choice);
+    if (ok && index >= 0 && sources[std::size_t(index)].sId != m_sSourceId)
+        SelectSource(sources[std::size_t(index)].sId);
+}
+
+bool cCap::capGrabFrame(std::uintptr_t hCapWnd) const
+{
+    cVidCap *control = cVidCap::FromHandle(hCapWnd);
+    return control && control->GrabFrame();
+}

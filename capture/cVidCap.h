@@ -1,0 +1,93 @@
+#pragma once
+
+#include <QObject>
+#include <QSize>
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class QWidget;
+
+// One source the camera can be switched to. sId is what VORSK_CAMERA and the
+// settings name: a device path (/dev/video0), "test" for the built-in test
+// pattern, "gst:" followed by a GStreamer pipeline description, or "name:"
+// followed by the display name of a device that has no path.
+struct CaptureSource
+{
+    QString sName;
+    QString sId;
+};
+
+// One frame size a source offers, with its best frame rate (0 when unknown).
+struct CaptureFormat
+{
+    QSize size;
+    double dFramesPerSecond = 0;
+};
+
+// The capture control: one GStreamer pipeline per opened source, ending in a
+// sink that keeps only the newest frame. A grab takes that frame and converts
+// it to 24-bit BGR; frames nobody grabs are never converted or copied.
+class cVidCap : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int GrabWaitMilliseconds = 1500;
+
+    explicit cVidCap(QObject *parent = nullptr);
+    ~cVidCap() override;
+
+    // Opens VORSK_CAMERA when set, else the source last chosen, else the first
+    // camera found. Throws cError when there is none or it cannot be opened.
+    void Connect();
+
+    // The handle cCap's messages go to.
+    std::uintptr_t CaptureWindowHandle() const;
+    // Takes the newest frame, waiting a bounded time for one; false when none came.
+    bool GrabFrame();
+    // Writes the frame last grabbed as a 24-bit bitmap file at sPath, through a
+    // temporary file renamed over it. False when there is no frame or the write failed.
+    bool GrabbedFrameSave(const QString &sPath) const;
+    // The capture resolution.
+    QSize Size() const { return m_size; }
+    QString CurrentSourceId() const { return m_sSourceId; }
+    QString LastError() const { return m_sLastError; }
+
+    // The format and source dialogs, and what they do when confirmed.
+    void ShowFormatDialog(QWidget *owner);
+    void ShowSourceDialog(QWidget *owner);
+    std::vector<CaptureSource> Sources() const;
+    const std::vector<CaptureFormat> &Formats() const { return m_formats; }
+    // Reopen at another size or with another source; on failure the previous
+    // choice is opened again and false returned. A success is remembered in the
+    // settings group "capture".
+    bool SelectFormat(QSize size);
+    bool SelectSource(const QString &sId);
+
+    static cVidCap *FromHandle(std::uintptr_t hCapWnd);
+
+private:
+    struct Pipeline;
+
+    bool Open(const QString &sId, QSize wanted);
+    bool Reopen();
+    void Remember() const;
+
+    std::unique_ptr<Pipeline> m_pipeline;
+    std::vector<CaptureFormat> m_formats;
+    QString m_sSourceId;
+    QSize m_size;
+    QString m_sLastError;
+    struct FrameHolder;
+    std::shared_ptr<FrameHolder> m_lastFrame;
+};
+
+// The capture-window messages the program sends; it only ever grabs.
+class cCap
+{
+public:
+    // Makes the capture window take one frame; true when it did.
+    bool capGrabFrame(std::uintptr_t hCapWnd) const;
+};
