@@ -93,26 +93,18 @@ cCaptureCycle::Outcome cCaptureCycle::Run(cVidCap &objCam, const QString &sFolde
     const QString bmpPath = sFolder + sBmpFile;
 
     Try([&] { cCap().capGrabFrame(objCam.CaptureWindowHandle()); });
-    // Without the private folder nothing is written anywhere else.
-    if (!sFolder.isEmpty())
+    // Without the private folder nothing is written or read anywhere else.
+    cDIB picImg;
+    if (!sFolder.isEmpty()) {
         Try([&] { objCam.GrabbedFrameSave(bmpPath); });
-    QImage picImg;
-    if (!sFolder.isEmpty())
-        Try([&] { picImg = QImage(bmpPath, "BMP"); });
+        Try([&] { picImg.CreateFromBitmapFile(bmpPath); });
+    }
 
     const int width = WholeNumberValue(settings.sWidth);
     const int height = WholeNumberValue(settings.sHeight);
-    Try([&] {
-        m_cFrame = std::make_unique<cDIB>();
-        m_cFrame->CreateFromPicture(picImg);
-        m_cFrame = m_cFrame->Resample(height, width);
-    });
+    Try([&] { m_cFrame = picImg.Resample(height, width); });
     std::unique_ptr<cDIB> preview;
-    Try([&] {
-        cDIB raw;
-        raw.CreateFromPicture(picImg);
-        preview = raw.Resample(settings.previewSize.height(), settings.previewSize.width());
-    });
+    Try([&] { preview = picImg.Resample(settings.previewSize.height(), settings.previewSize.width()); });
 
     QImage composed;
     // A frame that could not be scaled leaves nothing to publish; the old picture stays.

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFile>
 #include <QMessageBox>
 
 #include <algorithm>
@@ -250,6 +251,55 @@ void cDIB::CreateFromPicture(const QImage &picThis)
 {
     if (Create(picThis.width(), picThis.height()))
         LoadPictureBlt(picThis, 0, 0, -1, -1, SRCCOPY);
+}
+
+namespace {
+
+std::uint32_t Read32(const unsigned char *p)
+{
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+}
+
+// Where the rows of a plain bitmap file start: "BM", a 40-byte (or longer)
+// header, one plane, 24 bits, no compression, rows bottom-up, all of it present.
+std::optional<std::uint32_t> PlainBitmapOffset(const unsigned char *header, qint64 fileSize, int &width, int &height)
+{
+    const std::uint32_t offset = Read32(header + 10);
+    width = std::int32_t(Read32(header + 18));
+    height = std::int32_t(Read32(header + 22));
+    const bool plain = header[0] == 'B' && header[1] == 'M' && Read32(header + 14) >= 40 && header[26] == 1 &&
+                       header[27] == 0 && header[28] == 24 && header[29] == 0 && Read32(header + 30) == 0 &&
+                       width > 0 && height > 0 && width <= kMaxSide && height <= kMaxSide && offset >= 54;
+    if (!plain || qint64(offset) + qint64(cDIB::ScanLineBytes(width)) * height > fileSize)
+        return std::nullopt;
+    return offset;
+}
+
+} // namespace
+
+bool cDIB::CreateFromBitmapFile(const QString &sPath)
+{
+    ClearUp();
+    QFile file(sPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    unsigned char header[54];
+    int width = 0, height = 0;
+    std::optional<std::uint32_t> offset;
+    if (file.read(reinterpret_cast<char *>(header), sizeof header) == qint64(sizeof header))
+        offset = PlainBitmapOffset(header, file.size(), width, height);
+    if (!offset) {
+        file.close();
+        CreateFromPicture(QImage(sPath));
+        return m_pBits != nullptr;
+    }
+    const qint64 size = qint64(ScanLineBytes(width)) * height;
+    if (!Create(width, height) || !file.seek(*offset) ||
+        file.read(reinterpret_cast<char *>(m_pBits.get()), size) != size) {
+        ClearUp();
+        return false;
+    }
+    return true;
 }
 
 void cDIB::LoadPictureBlt(const QImage &lhDC, int lSrcLeft, int lSrcTop, int lSrcWidth,

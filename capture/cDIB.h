@@ -49,6 +49,9 @@ public:
     bool CreateDIB(std::uintptr_t lhDC, int lWidth, int lHeight, std::uintptr_t &hDib);
     bool Create(int lWidth, int lHeight);
     void CreateFromPicture(const QImage &picThis);
+    // Reads a bitmap file: a plain 24-bit one straight into the buffer, any
+    // other kind through the picture loader. False (and empty) when it cannot.
+    bool CreateFromBitmapFile(const QString &sPath);
     void LoadPictureBlt(const QImage &lhDC, int lSrcLeft, int lSrcTop, int lSrcWidth, int lSrcHeight,
                         std::uint32_t eRop = SRCCOPY);
     void LoadPictureBlt(const cDIB &lhDC, int lSrcLeft, int lSrcTop, int lSrcWidth, int lSrcHeight,

@@ -272,6 +272,8 @@ struct cVidCap::Pipeline
 {
     GstElement *bin = gst_pipeline_new("vorsk-camera");
     GstElement *sink = nullptr; // owned by the bin
+    GstVideoConverter *converter = nullptr;
+    GstVideoInfo converterInput;
 
     Pipeline() = default;
     Pipeline(const Pipeline &) = delete;
@@ -280,6 +282,67 @@ struct cVidCap::Pipeline
     {
         gst_element_set_state(bin, GST_STATE_NULL);
         gst_object_unref(bin);
+        if (converter)
+            gst_video_converter_free(converter);
+    }
+
+    // The frame as 24-bit BGR: raw frames through a converter kept for the
+    // pipeline, compressed ones (MJPEG webcams) decoded on the way.
+    GstSample *ToBgr(GstSample *sample, QString &sError)
+    {
+        GstVideoInfo in;
+        if (!gst_video_info_from_caps(&in, gst_sample_get_caps(sample)))
+            return ConvertCompressed(sample, sError);
+        if (GST_VIDEO_INFO_FORMAT(&in) == GST_VIDEO_FORMAT_BGR)
+            return gst_sample_ref(sample);
+        GstVideoInfo out;
+        gst_video_info_set_format(&out, GST_VIDEO_FORMAT_BGR, GST_VIDEO_INFO_WIDTH(&in), GST_VIDEO_INFO_HEIGHT(&in));
+        // The converter changes the pixels only: rate and pixel shape stay.
+        GST_VIDEO_INFO_FPS_N(&out) = GST_VIDEO_INFO_FPS_N(&in);
+        GST_VIDEO_INFO_FPS_D(&out) = GST_VIDEO_INFO_FPS_D(&in);
+        GST_VIDEO_INFO_PAR_N(&out) = GST_VIDEO_INFO_PAR_N(&in);
+        GST_VIDEO_INFO_PAR_D(&out) = GST_VIDEO_INFO_PAR_D(&in);
+        if (!converter || !gst_video_info_is_equal(&in, &converterInput)) {
+            if (converter)
+                gst_video_converter_free(converter);
+            converter = gst_video_converter_new(&in, &out, nullptr);
+            converterInput = in;
+        }
+        GstBuffer *target = converter ? gst_buffer_new_allocate(nullptr, GST_VIDEO_INFO_SIZE(&out), nullptr) : nullptr;
+        GstVideoFrame source, destination;
+        bool done = false;
+        if (target && gst_video_frame_map(&source, &in, gst_sample_get_buffer(sample), GST_MAP_READ)) {
+            if (gst_video_frame_map(&destination, &out, target, GST_MAP_WRITE)) {
+                gst_video_converter_frame(converter, &source, &destination);
+                gst_video_frame_unmap(&destination);
+                done = true;
+            }
+            gst_video_frame_unmap(&source);
+        }
+        if (!done) {
+            if (target)
+                gst_buffer_unref(target);
+            sError = QStringLiteral("the frame cannot be converted");
+            return nullptr;
+        }
+        GstCaps *caps = gst_video_info_to_caps(&out);
+        GstSample *converted = gst_sample_new(target, caps, nullptr, nullptr);
+        gst_caps_unref(caps);
+        gst_buffer_unref(target);
+        return converted;
+    }
+
+    static GstSample *ConvertCompressed(GstSample *sample, QString &sError)
+    {
+        GstCaps *bgr = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", nullptr);
+        GError *error = nullptr;
+        GstSample *converted = gst_video_convert_sample(sample, bgr, kConvertWait, &error);
+        gst_caps_unref(bgr);
+        if (!converted)
+            sError = TakeErrorText(error);
+        else if (error)
+            g_error_free(error);
+        return converted;
     }
 
     // The text of the first error on the bus, or empty; an end of stream counts.
@@ -397,7 +460,8 @@ bool cVidCap::Open(const QString &sId, QSize wanted)
 
     const QSize size = Nearest(formats, wanted);
     const QByteArray sizeCaps = QStringLiteral("width=%1,height=%2").arg(size.width()).arg(size.height()).toLatin1();
-    const QByteArray caps = sId == kTestPatternId ? "video/x-raw,format=BGR,framerate=30/1," + sizeCaps
+    // The test pattern comes in the small format most webcams also use.
+    const QByteArray caps = sId == kTestPatternId ? "video/x-raw,format=I420,framerate=30/1," + sizeCaps
                                                   : "video/x-raw," + sizeCaps + ";image/jpeg," + sizeCaps;
     GstCaps *filterCaps = gst_caps_from_string(caps.constData());
     g_object_set(filter, "caps", filterCaps, nullptr);
@@ -438,20 +502,10 @@ bool cVidCap::GrabFrame()
                                                      GstClockTime(GrabWaitMilliseconds) * GST_MSECOND);
     if (!sample)
         return false;
-    GstCaps *bgr = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", nullptr);
-    GstVideoInfo info;
-    const bool isBgr = gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) &&
-                       GST_VIDEO_INFO_FORMAT(&info) == GST_VIDEO_FORMAT_BGR;
-    GError *error = nullptr;
-    GstSample *converted = isBgr ? gst_sample_ref(sample) : gst_video_convert_sample(sample, bgr, kConvertWait, &error);
-    gst_caps_unref(bgr);
+    GstSample *converted = m_pipeline->ToBgr(sample, m_sLastError);
     gst_sample_unref(sample);
-    if (!converted) {
-        m_sLastError = TakeErrorText(error);
+    if (!converted)
         return false;
-    }
-    if (error)
-        g_error_free(error);
     auto frame = std::make_shared<FrameHolder>();
     frame->sample = converted;
     m_lastFrame = std::move(frame);

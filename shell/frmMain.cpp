@@ -11,6 +11,7 @@
 #include "mSettings.h"
 #include "vorskres.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QMenu>
@@ -19,6 +20,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <cstdio>
 #include <functional>
 
 namespace {
@@ -124,11 +126,13 @@ bool frmMain::Form_Load()
     try {
         RunStartupSteps();
         return true;
+    } catch (const std::exception &error) {
+        ReportStartupFailure(QString::fromUtf8(error.what()));
     } catch (...) {
-        ReportStartupFailure();
-        Form_Unload();
-        return false;
+        ReportStartupFailure(QString());
     }
+    Form_Unload();
+    return false;
 }
 
 void frmMain::RunStartupSteps()
@@ -220,13 +224,16 @@ void frmMain::ReplaceTabCaptions()
         ui.tabSettings->setTabText(i, LangString(kTabCaptions[i]));
 }
 
-void frmMain::ReportStartupFailure()
+// The user sees the program's message; the reason goes to stderr for whoever
+// looks into it.
+void frmMain::ReportStartupFailure(const QString &sReason)
 {
-    QString text;
+    if (!sReason.isEmpty())
+        std::fprintf(stderr, "vorsk: %s\n", qPrintable(sReason));
+    QString text = sReason;
     try {
         text = WithLineBreaks(LangString(kStartupFailureText));
-    } catch (const std::exception &error) {
-        text = QString::fromUtf8(error.what());
+    } catch (...) {
     }
     QMessageBox::critical(this, QStringLiteral("Vorsk"), text);
 }
@@ -263,6 +270,10 @@ void frmMain::Form_Unload()
 void frmMain::EndBySystem()
 {
     m_bEndingBySystem = true;
+    // An open dialog (a question, a failure message) gives way first.
+    while (QWidget *dialog = QApplication::activeModalWidget())
+        if (!dialog->close())
+            break;
     close();
 }
 

@@ -61,7 +61,7 @@ protected:
 
 private:
     void RunStartupSteps();
-    void ReportStartupFailure();
+    void ReportStartupFailure(const QString &sReason);
     bool Form_QueryUnload();
     void Form_Unload();
     void ShowFromTray();
