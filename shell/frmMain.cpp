@@ -240,7 +240,9 @@ void frmMain::ReportStartupFailure(const QString &sReason)
 
 void frmMain::closeEvent(QCloseEvent *event)
 {
-    if (!m_bEndingBySystem && !Form_QueryUnload()) {
+    // The system may end the program while the question is still open.
+    const bool confirmed = m_bEndingBySystem || Form_QueryUnload();
+    if (!confirmed && !m_bEndingBySystem) {
         event->ignore();
         return;
     }
@@ -259,6 +261,9 @@ bool frmMain::Form_QueryUnload()
 
 void frmMain::Form_Unload()
 {
+    if (m_bUnloaded)
+        return;
+    m_bUnloaded = true;
     // Settings are only written once they were read: a start-up that failed
     // earlier must not replace them by the design-time values.
     if (m_bSettingsLoaded)

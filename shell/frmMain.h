@@ -89,4 +89,5 @@ private:
 
     bool m_bSettingsLoaded = false;
     bool m_bEndingBySystem = false;
+    bool m_bUnloaded = false;
 };

@@ -220,6 +220,19 @@ TEST_F(MainWindow, TheSystemEndingSavesWithoutAsking)
     EXPECT_EQ(stored.value(QStringLiteral("prefs/interval")).toString(), QStringLiteral("9"));
 }
 
+TEST_F(MainWindow, TheSystemEndingWinsOverAnOpenQuestion)
+{
+    ShowActive();
+    ui().cmdStart->setEnabled(false);
+    cSystemEnd systemEnd;
+    QObject::connect(&systemEnd, &cSystemEnd::Ending, window.get(), &frmMain::EndBySystem);
+    WhenDialogOpens([](QWidget &) { std::raise(SIGTERM); });
+    window->close();
+    QApplication::processEvents();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(QFile::exists(SettingsFile()));
+}
+
 TEST_F(MainWindow, FontPickIsLimitedAndCancelChangesNothing)
 {
     const QFont before = ui().pfg->font();
