@@ -2,6 +2,7 @@
 
 #include "vorskres.h"
 
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -9,8 +10,13 @@
 #include <QFontMetricsF>
 #include <QImage>
 #include <QPainter>
+#include <QUrl>
 
 #include <cerrno>
+#include <cstddef>
+#include <memory>
+
+#include <curl/curl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -152,6 +158,58 @@ QString cTools::RetSysDir(int nSwitch) const
     folder += QLatin1Char('/');
     folder.replace(QStringLiteral("//"), QStringLiteral("/"));
     return folder;
+}
+
+namespace {
+
+// The public-address service answers a few bytes; a larger body is refused so
+// that a wrong or hostile URL cannot fill the memory.
+constexpr std::size_t kMaxUrlBodyBytes = 1024 * 1024;
+constexpr long kUrlConnectTimeoutMs = 5000;
+
+std::size_t AppendUrlBody(char *data, std::size_t size, std::size_t count, void *body)
+{
+    auto *bytes = static_cast<QByteArray *>(body);
+    const std::size_t length = size * count;
+    if (length > kMaxUrlBodyBytes - static_cast<std::size_t>(bytes->size()))
+        return 0; // ends the transfer with an error
+    bytes->append(data, static_cast<qsizetype>(length));
+    return length;
+}
+
+} // namespace
+
+QString cTools::GetUrlSource(const QString &sURL, int lTotalTimeoutMs) const
+{
+    const std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), &curl_easy_cleanup);
+    if (!curl)
+        return {};
+    const QByteArray url = sURL.toUtf8();
+    QByteArray body;
+    CURL *handle = curl.get();
+    curl_easy_setopt(handle, CURLOPT_URL, url.constData());
+    curl_easy_setopt(handle, CURLOPT_NOPROXY, "*");
+    curl_easy_setopt(handle, CURLOPT_PROXY, "");
+    curl_easy_setopt(handle, CURLOPT_USERAGENT, "vb wininet");
+    // Only the schemes a web client opens; curl alone would also read file: URLs.
+    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https,ftp");
+    curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https,ftp");
+    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(handle, CURLOPT_MAXREDIRS, 5L);
+    // Bounded, so an unreachable service cannot hold the window for long.
+    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, kUrlConnectTimeoutMs);
+    curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, static_cast<long>(lTotalTimeoutMs));
+    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &AppendUrlBody);
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &body);
+    if (curl_easy_perform(handle) != CURLE_OK)
+        return {};
+    return QString::fromLatin1(body);
+}
+
+void cTools::mSurfToURL(const QString &szURL) const
+{
+    QDesktopServices::openUrl(QUrl(szURL));
 }
 
 cTools &Tools()

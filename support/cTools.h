@@ -41,6 +41,12 @@ public:
     bool ISXP() const;
     long CntWord(const QString &strSource, const QString &strSubString) const;
     QString RetSysDir(int nSwitch) const;
+    // The body of the answer to a GET of sURL, one character per byte, whatever
+    // the HTTP status; "" when the fetch fails, takes longer than lTotalTimeoutMs
+    // or the body exceeds 1 MiB. No proxy is used.
+    QString GetUrlSource(const QString &sURL, int lTotalTimeoutMs = 10000) const;
+    // Opens the URL with the desktop's default handler; the outcome is not reported.
+    void mSurfToURL(const QString &szURL) const;
 };
 
 // The one cTools object of the program, created on first use.
