@@ -2,6 +2,7 @@
 
 #include "cCommonDialog.h"
 #include "cVidCap.h"
+#include "cWebServer.h"
 #include "cTools.h"
 #include "clsTray.h"
 #include "mLanguage.h"
@@ -13,7 +14,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDesktopServices>
 #include <QMenu>
 #include <QMessageBox>
 #include <QSystemTrayIcon>
@@ -103,6 +103,8 @@ frmMain::frmMain(QWidget *parent) : QWidget(parent)
     connect(ui.cmdHelp, &QPushButton::clicked, this, &frmMain::cmdHelp_Click);
     connect(ui.cmdSelectFont, &QPushButton::clicked, this, &frmMain::cmdSelectFont_Click);
     connect(ui.pbg, &cColorSwatch::clicked, this, [this] { PickColor(*ui.pbg); });
+
+    CreateServer();
 
     ui.lblWAN->setMouseTracking(true);
     ui.pStatus->setMouseTracking(true);
@@ -266,6 +268,8 @@ void frmMain::Form_Unload()
     m_bUnloaded = true;
     // Settings are only written once they were read: a start-up that failed
     // earlier must not replace them by the design-time values.
+    Step([this] { StopServer(); });
+    Step([this] { m_server->UnloadSlots(); });
     if (m_bSettingsLoaded)
         Step([this] { SaveSettings(ui); });
     if (m_tray)
@@ -317,6 +321,8 @@ bool frmMain::eventFilter(QObject *watched, QEvent *event)
         font.setUnderline(watched == ui.lblWAN);
         ui.lblWAN->setFont(font);
     }
+    if (event->type() == QEvent::MouseButtonRelease && watched == ui.lblWAN)
+        lblWAN_MouseUp();
     return QWidget::eventFilter(watched, event);
 }
 
@@ -324,7 +330,7 @@ void frmMain::cmdHelp_Click()
 {
     const QString page = HelpPagePath();
     if (!page.isEmpty())
-        QDesktopServices::openUrl(QUrl::fromLocalFile(page));
+        Tools().mSurfToURL(QUrl::fromLocalFile(page).toString());
 }
 
 void frmMain::cmdSelectFont_Click()

@@ -14,6 +14,7 @@ class cCommonDialog;
 class cColorSwatch;
 class clsTray;
 class cVidCap;
+class cWebServer;
 
 // The main window and the controller of the whole program: its controls are
 // the live settings, its timers drive the capture cycle and the server's
@@ -39,6 +40,18 @@ public:
     const QString &BmpFile() const { return m_sBmpFile; }
     bool ServerRunning() const { return bServerRunning; }
     cVidCap &Camera() const { return *objCam; }
+
+    cWebServer &Server() const { return *m_server; }
+
+    // The server's buttons and what they start and stop.
+    void cmdStart_Click();
+    void cmdStop_Click();
+    void StopServer();
+    void RenewWANAddress();
+    void cmdCopy_Click();
+    void lblWAN_MouseUp();
+    void cmdPreview_Click();
+    void tmrUptime_Timer();
 
     // One run of the capture cycle with the controls' current settings.
     void CaptureTick();
@@ -71,6 +84,9 @@ private:
     void ReplaceTabCaptions();
     void ShowCamResolution();
     CaptureSettings ReadCaptureSettings() const;
+    void CreateServer();
+    void ShowStatusPanel();
+    void LogConnection(bool bAccepted, const QString &sAddress);
 
     Ui::frmMain ui;
     QTimer *tmr1;
@@ -80,6 +96,7 @@ private:
     QAction *mnuShow;
     cVidCap *objCam;
     cCaptureCycle m_capture;
+    std::unique_ptr<cWebServer> m_server;
 
     bool bServerRunning = false;
     QString m_sJpgFile;

@@ -67,11 +67,13 @@ TEST(StringTable, EnglishBlocksHaveTheWindowsLayout)
     ASSERT_EQ(last[0], 62);
     EXPECT_TRUE(HasAt(block9, block9.size() - last.size(), last));
 
-    // Block 10: 153 followed by the six absent IDs 154 to 159; "\n" is two characters.
+    // Block 10: 153 and 154, then the five absent IDs 155 to 159; "\n" is two characters.
     const Bytes &block10 = blocks.at(10);
-    const Bytes tail = Entry(u"Show Vorsk Server Window");
-    EXPECT_TRUE(HasAt(block10, block10.size() - 12, Bytes(12, 0)));
-    EXPECT_TRUE(HasAt(block10, block10.size() - 12 - tail.size(), tail));
+    const Bytes tail = Entry(u"Could not listen on port %1:\\n%2");
+    const Bytes show = Entry(u"Show Vorsk Server Window");
+    EXPECT_TRUE(HasAt(block10, block10.size() - 10, Bytes(10, 0)));
+    EXPECT_TRUE(HasAt(block10, block10.size() - 10 - tail.size(), tail));
+    EXPECT_TRUE(HasAt(block10, block10.size() - 10 - tail.size() - show.size(), show));
     EXPECT_TRUE(HasAt(block10, 0,
                       Entry(u"Could not start camera.\\nMake sure its connected and try again.")));
 }

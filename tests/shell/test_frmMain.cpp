@@ -11,6 +11,8 @@
 #include <QMenu>
 #include <QRegularExpression>
 #include <QSpinBox>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 
 #include <csignal>
@@ -167,6 +169,51 @@ TEST(MainWindowStart, ACameraThatCannotStartEndsTheProgram)
     EXPECT_FALSE(window.Form_Load());
     EXPECT_EQ(shown, QStringLiteral("Could not start camera.\nMake sure its connected and try again."));
     qputenv("VORSK_CAMERA", "test");
+}
+
+TEST_F(MainWindow, StartServesThePictureAndStopTellsTheTruth)
+{
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::AnyIPv4, 0));
+    const QString busyPort = QString::number(probe.serverPort());
+    ui().txtIPServer->clear(); // no address lookup
+    ui().txtPort->setText(busyPort);
+    QString warning;
+    WhenDialogOpens([&](QWidget &dialog) {
+        warning = static_cast<QMessageBox &>(dialog).text();
+        static_cast<QMessageBox &>(dialog).accept();
+    });
+    window->cmdStart_Click();
+    EXPECT_TRUE(warning.startsWith(QStringLiteral("Could not listen on port ") + busyPort + QLatin1Char(':')));
+    EXPECT_TRUE(ui().cmdStart->isEnabled()) << "a server that could not listen is not started";
+    EXPECT_FALSE(window->ServerRunning());
+
+    probe.close();
+    window->cmdStart_Click();
+    EXPECT_FALSE(ui().cmdStart->isEnabled());
+    EXPECT_TRUE(ui().cmdStop->isEnabled() && ui().cmdPreview->isEnabled());
+    EXPECT_TRUE(ui().lblWAN->isVisibleTo(window.get()) && ui().cmdCopy->isVisibleTo(window.get()));
+    EXPECT_EQ(ui().lblWAN->text(), QStringLiteral(":") + busyPort) << "no lookup: the empty link and the port";
+    EXPECT_EQ(window->Tray().ToolTip(), QStringLiteral("Vorsk Server is broadcasting"));
+
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, quint16(busyPort.toInt()));
+    ASSERT_TRUE(client.waitForConnected(2000));
+    client.write("GET / HTTP/1.0\r\n\r\n");
+    QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::UnconnectedState, 3000);
+    EXPECT_TRUE(client.readAll().startsWith("\xFF\xD8")) << "the JPEG, without a header";
+    EXPECT_TRUE(ui().txtLog->toPlainText().startsWith(QStringLiteral("Accepted connection from: 127.0.0.1")));
+    EXPECT_TRUE(window->Tmr1().isActive()) << "the request re-armed the capture timer";
+
+    window->tmrUptime_Timer();
+    EXPECT_EQ(ui().lblUptime->text(), QStringLiteral("0 Days 0 Hours 0 Minutes 1 Secs "));
+    window->cmdStop_Click();
+    EXPECT_TRUE(ui().cmdStart->isEnabled());
+    EXPECT_FALSE(window->Tray().bRunningInTray());
+    window->cmdStart_Click();
+    window->tmrUptime_Timer();
+    EXPECT_EQ(ui().lblUptime->text(), QStringLiteral("0 Days 0 Hours 0 Minutes 1 Secs ")) << "each run counts from 0";
+    window->cmdStop_Click();
 }
 
 TEST_F(MainWindow, QualityLabelFollowsTheSlider)

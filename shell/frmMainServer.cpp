@@ -1,0 +1,145 @@
+// The main window's side of the web server: the two buttons, the handlers the
+// server calls back, the uptime clock and the public address.
+#include "frmMain.h"
+
+#include "cTools.h"
+#include "cWebServer.h"
+#include "clsTray.h"
+#include "mLanguage.h"
+#include "mMain.h"
+#include "mStatusPage.h"
+#include "mUptime.h"
+#include "mWanAddress.h"
+#include "vorskres.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QTimer>
+
+namespace {
+
+constexpr int kAcceptedText = 147;
+constexpr int kRejectedText = 148;
+constexpr int kCannotListenText = 154;
+const QString kBroadcastingTip = QStringLiteral("Vorsk Server is broadcasting");
+
+} // namespace
+
+void frmMain::CreateServer()
+{
+    ServerWindow window;
+    window.txtMaxCon = [this] { return ui.txtMaxCon->text(); };
+    window.txtPort = [this] { return ui.txtPort->text(); };
+    window.chkUptime = [this] { return ui.chkUptime->isChecked(); };
+    window.picturePath = [this] {
+        const QString folder = Tools().RetSysDir(LDV_TempFolder);
+        return folder.isEmpty() ? QString() : folder + m_sJpgFile;
+    };
+    window.retUptimePage = [this] {
+        return retUptimePage(kVersionMajor, kVersionMinor, kVersionRevision, ui.lblUptime->text(),
+                             ui.lblConnections->text());
+    };
+    window.logConnection = [this](bool accepted, const QString &address) { LogConnection(accepted, address); };
+    window.pictureRequested = [this] {
+        if (!tmr1->isActive())
+            tmr1->start();
+    };
+    m_server = std::make_unique<cWebServer>(std::move(window));
+    connect(tmrUptime, &QTimer::timeout, this, &frmMain::tmrUptime_Timer);
+    connect(tmtTimeout, &QTimer::timeout, m_server.get(), &cWebServer::tmtTimeout_Timer);
+    connect(ui.cmdStart, &QPushButton::clicked, this, &frmMain::cmdStart_Click);
+    connect(ui.cmdStop, &QPushButton::clicked, this, &frmMain::cmdStop_Click);
+    connect(ui.cmdRenewWAN, &QPushButton::clicked, this, &frmMain::RenewWANAddress);
+    connect(ui.cmdCopy, &QPushButton::clicked, this, &frmMain::cmdCopy_Click);
+    connect(ui.cmdPreview, &QPushButton::clicked, this, &frmMain::cmdPreview_Click);
+}
+
+void frmMain::LogConnection(bool bAccepted, const QString &sAddress)
+{
+    ui.txtLog->setPlainText(LangString(bAccepted ? kAcceptedText : kRejectedText) + QLatin1Char(' ') + sAddress +
+                            QStringLiteral("\r\n"));
+}
+
+void frmMain::ShowStatusPanel()
+{
+    for (QWidget *control : std::initializer_list<QWidget *>{
+             ui.lblStatus, ui.lblWANCaption, ui.lblWAN, ui.lblLpsCaption, ui.lblLastSent, ui.lblSUptimeCaption,
+             ui.lblUptime, ui.lblConCaption, ui.lblConnections, ui.cmdRenewWAN, ui.cmdCopy})
+        control->setVisible(true);
+}
+
+void frmMain::cmdStart_Click()
+{
+    bServerRunning = true;
+    ShowStatusPanel();
+    if (const auto interval = CaptureInterval(ui.txtIntvl->text()))
+        tmr1->setInterval(*interval);
+    // A port that cannot be listened on is said, and the server stays stopped.
+    if (!m_server->StartServer(ui.txtBan->toPlainText())) {
+        bServerRunning = false;
+        QString text = LangString(kCannotListenText);
+        text.replace(QStringLiteral("\\n"), QStringLiteral("\n"));
+        QMessageBox::warning(this, windowTitle(), text.arg(ui.txtPort->text(), m_server->ListenError()));
+        return;
+    }
+    ui.cmdPreview->setEnabled(true);
+    ui.cmdStart->setEnabled(false);
+    ui.cmdStop->setEnabled(true);
+    tmrUptime->start();
+    RenewWANAddress();
+    Tray().ShowIcon(*this);
+    Tray().ChangeToolTip(*this, kBroadcastingTip);
+    tmtTimeout->start();
+}
+
+void frmMain::cmdStop_Click()
+{
+    bServerRunning = false;
+    StopServer();
+    ui.cmdPreview->setEnabled(false);
+    ui.cmdStop->setEnabled(false);
+    ui.cmdStart->setEnabled(true);
+    tmrUptime->stop();
+    tmtTimeout->stop();
+    UptimeReset();
+    Tray().RemoveIcon(*this);
+}
+
+void frmMain::StopServer()
+{
+    m_server->StopServer();
+}
+
+void frmMain::tmrUptime_Timer()
+{
+    ui.lblUptime->setText(UptimeTick(QStringLiteral("Days"), QStringLiteral("Hours"), QStringLiteral("Minutes"),
+                                     QStringLiteral("Secs")));
+}
+
+void frmMain::RenewWANAddress()
+{
+    const WanLink link =
+        ::RenewWANAddress(ui.txtIPServer->text(), ui.txtPort->text(), ui.lblWAN->property("Tag").toString(),
+                          [](const QString &url) { return Tools().GetUrlSource(url); });
+    ui.lblWAN->setProperty("Tag", link.sTag);
+    ui.lblWAN->setText(link.sCaption);
+}
+
+void frmMain::cmdCopy_Click()
+{
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    clipboard->setText(ui.lblWAN->text());
+}
+
+void frmMain::lblWAN_MouseUp()
+{
+    if (ui.lblWAN->text().size() > 7)
+        Tools().mSurfToURL(ui.lblWAN->text());
+}
+
+void frmMain::cmdPreview_Click()
+{
+    Tools().mSurfToURL(PreviewUrl(ui.txtPort->text()));
+}

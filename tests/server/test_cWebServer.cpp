@@ -1,0 +1,256 @@
+#include "QtPrinters.h"
+#include "cWebServer.h"
+
+#include <QFile>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <sys/resource.h>
+
+namespace {
+
+int FreePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+QByteArray RandomBytes(int size)
+{
+    std::mt19937 generator(size);
+    QByteArray bytes(size, '\0');
+    for (char &b : bytes)
+        b = char(generator());
+    return bytes;
+}
+
+// A server on a free port with its window's settings in plain members.
+class WebServer : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        port = QString::number(FreePort());
+        ServerWindow window;
+        window.txtMaxCon = [this] { return maxcon; };
+        window.txtPort = [this] { return port; };
+        window.chkUptime = [this] { return uptime; };
+        window.picturePath = [this] { return folder.filePath(QStringLiteral("lastpic.jpg")); };
+        window.retUptimePage = [] { return QStringLiteral("<HTML>page</HTML>"); };
+        window.logConnection = [this](bool accepted, const QString &address) {
+            log << (accepted ? QStringLiteral("accepted ") : QStringLiteral("rejected ")) + address;
+        };
+        window.pictureRequested = [this] { ++pictureRequests; };
+        server = std::make_unique<cWebServer>(std::move(window));
+    }
+
+    void WritePicture(const QByteArray &bytes)
+    {
+        QFile file(folder.filePath(QStringLiteral("lastpic.jpg")));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+
+    std::unique_ptr<QTcpSocket> Connect(const char *from = nullptr)
+    {
+        auto client = std::make_unique<QTcpSocket>();
+        if (from)
+            client->bind(QHostAddress(QString::fromLatin1(from)));
+        client->connectToHost(QHostAddress::LocalHost, quint16(port.toInt()));
+        client->waitForConnected(2000);
+        QTest::qWait(20); // the server takes it from its event loop
+        return client;
+    }
+
+    // Sends a request and reads until the server closes; nullopt when it stays open.
+    std::optional<QByteArray> Ask(QTcpSocket &client, const QByteArray &request, int waitMs = 3000)
+    {
+        client.write(request);
+        QByteArray answer;
+        const bool closed = QTest::qWaitFor(
+            [&] {
+                answer += client.readAll();
+                return client.state() == QAbstractSocket::UnconnectedState;
+            },
+            waitMs);
+        answer += client.readAll();
+        return closed ? std::optional<QByteArray>(answer) : std::nullopt;
+    }
+
+    std::optional<QByteArray> Get(const QByteArray &request = "GET / HTTP/1.0\r\n\r\n")
+    {
+        auto client = Connect();
+        return Ask(*client, request);
+    }
+
+    static bool ClosedWithoutData(QTcpSocket &client)
+    {
+        QByteArray got;
+        const bool closed = QTest::qWaitFor(
+            [&] {
+                got += client.readAll();
+                return client.state() == QAbstractSocket::UnconnectedState;
+            },
+            3000);
+        return closed && got.isEmpty();
+    }
+
+    QTemporaryDir folder;
+    QString maxcon = QStringLiteral("200");
+    QString port;
+    bool uptime = true;
+    QStringList log;
+    int pictureRequests = 0;
+    std::unique_ptr<cWebServer> server;
+};
+
+} // namespace
+
+TEST_F(WebServer, PictureAnswerIsTheFileExactlyWithoutHeader)
+{
+    ASSERT_TRUE(server->StartServer(QString()));
+    EXPECT_EQ(Get(), QByteArray()) << "no picture yet: an empty answer, then the close";
+
+    for (int size : {125000, 60000, 180001}) {
+        const QByteArray picture = RandomBytes(size);
+        WritePicture(picture);
+        const auto answer = Get("GET /cam.jpg?1234 HTTP/1.1\r\nHost: x\r\n\r\n");
+        ASSERT_TRUE(answer.has_value());
+        EXPECT_TRUE(*answer == picture) << size;
+    }
+    EXPECT_EQ(pictureRequests, 4);
+}
+
+TEST_F(WebServer, OnlyGetIsServedAndTheStatusPageFollowsItsOption)
+{
+    ASSERT_TRUE(server->StartServer(QString()));
+    WritePicture("JPEG");
+    EXPECT_EQ(Get("GET /Uptime HTTP/1.0\r\n\r\n"), QByteArray("<HTML>page</HTML>"));
+    EXPECT_EQ(Get("GET /uptime.html\r\n"), QByteArray("<HTML>page</HTML>"));
+    for (const char *refused : {"get / HTTP/1.0\r\n\r\n", "POST / HTTP/1.0\r\n\r\n", "HEAD /\r\n\r\n", "GE"})
+        EXPECT_EQ(Get(refused), QByteArray()) << refused;
+    EXPECT_EQ(pictureRequests, 2) << "the page re-arms the capture timer too";
+
+    uptime = false;
+    auto client = Connect();
+    EXPECT_FALSE(Ask(*client, "GET /uptime HTTP/1.0\r\n\r\n", 300).has_value()) << "left open, nothing sent";
+
+    // A second arrival that is no request closes the connection.
+    auto split = Connect();
+    split->write("GET / HTTP/1.0\r\n");
+    QTest::qWait(50);
+    EXPECT_TRUE(Ask(*split, "Host: x\r\n\r\n").has_value());
+}
+
+TEST_F(WebServer, SlotsLimitTheConnectionsAndTheLowestFreeSlotWins)
+{
+    rlimit files{};
+    getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+
+    ASSERT_TRUE(server->StartServer(QString()));
+    std::vector<std::unique_ptr<QTcpSocket>> held;
+    for (int i = 0; i < 201; ++i)
+        held.push_back(Connect());
+    EXPECT_EQ(server->objWS1.Item(200)->State(), sckConnected);
+    log.clear();
+    auto extra = Connect();
+    EXPECT_TRUE(ClosedWithoutData(*extra)) << "the 202nd is not taken";
+    EXPECT_TRUE(log.isEmpty());
+
+    held[5]->abort(); // a peer that goes away frees its slot
+    QTRY_COMPARE_WITH_TIMEOUT(server->objWS1.Item(5)->State(), sckClosed, 3000);
+    held[5] = Connect();
+    EXPECT_EQ(server->objWS1.Item(5)->State(), sckConnected);
+    EXPECT_EQ(log.size(), 1) << "one line: the latest event only";
+
+    server->tmtTimeout_Timer(); // every silent connection goes
+    for (auto &client : held)
+        EXPECT_TRUE(ClosedWithoutData(*client));
+}
+
+TEST_F(WebServer, BannedPeersAreRefusedAndLimitZeroServesOneAtATime)
+{
+    maxcon = QStringLiteral("0");
+    ASSERT_TRUE(server->StartServer(QStringLiteral("127.0.0.2\n127.0.0.20 \n")));
+    auto banned = Connect("127.0.0.2");
+    EXPECT_TRUE(ClosedWithoutData(*banned));
+    EXPECT_EQ(log.value(0), QStringLiteral("rejected 127.0.0.2"));
+
+    auto first = Connect();
+    EXPECT_EQ(log.value(1), QStringLiteral("accepted 127.0.0.1"));
+    auto second = Connect();
+    EXPECT_TRUE(ClosedWithoutData(*second)) << "slot 0 is busy";
+    EXPECT_EQ(Ask(*first, "GET /\r\n"), QByteArray());
+    EXPECT_EQ(Get(), QByteArray()) << "slot 0 is free again";
+}
+
+TEST_F(WebServer, StuckSlotsAreReclaimedAndFloodsDropped)
+{
+    server->setStallMilliseconds(200);
+    ASSERT_TRUE(server->StartServer(QString()));
+    uptime = false;
+    auto waiting = Connect();
+    waiting->write("GET /uptime\r\n"); // marked, but never answered
+    QTest::qWait(300);
+    server->tmtTimeout_Timer();
+    EXPECT_TRUE(ClosedWithoutData(*waiting));
+
+    // A peer that asks again and again but never reads.
+    WritePicture(RandomBytes(1 << 20));
+    auto flood = std::make_unique<QTcpSocket>();
+    flood->setReadBufferSize(1);
+    flood->connectToHost(QHostAddress::LocalHost, quint16(port.toInt()));
+    ASSERT_TRUE(flood->waitForConnected(2000));
+    QTest::qWait(20);
+    for (int i = 0; i < 40 && flood->state() == QAbstractSocket::ConnectedState; ++i) {
+        flood->write("GET / HTTP/1.0\r\n\r\n");
+        QTest::qWait(20);
+    }
+    EXPECT_EQ(server->objWS1.Item(0)->State(), sckClosed);
+    EXPECT_LE(server->objWS1.Item(0)->BytesToWrite(), cWebServer::MaxUnsentBytes);
+
+    // Many connections at once: the server keeps serving.
+    std::vector<std::unique_ptr<QTcpSocket>> crowd;
+    for (int i = 0; i < 400; ++i) {
+        crowd.push_back(std::make_unique<QTcpSocket>());
+        crowd.back()->connectToHost(QHostAddress::LocalHost, quint16(port.toInt()));
+    }
+    QTest::qWait(500);
+    crowd.clear();
+    server->tmtTimeout_Timer();
+    WritePicture("JPEG");
+    EXPECT_EQ(Get(), QByteArray("JPEG"));
+}
+
+TEST_F(WebServer, RestartKeepsConnectionsAndTakesTheNewPortAndBanList)
+{
+    ASSERT_TRUE(server->StartServer(QString()));
+    auto kept = Connect();
+    server->StopServer();
+    EXPECT_TRUE(ClosedWithoutData(*Connect())) << "stopped: nothing is accepted";
+
+    const QString oldPort = port;
+    port = QString::number(FreePort());
+    ASSERT_TRUE(server->StartServer(QStringLiteral("127.0.0.1")));
+    EXPECT_EQ(kept->state(), QAbstractSocket::ConnectedState);
+    auto refused = Connect();
+    EXPECT_TRUE(ClosedWithoutData(*refused));
+    EXPECT_EQ(log.last(), QStringLiteral("rejected 127.0.0.1"));
+
+    // A port that is taken is reported, not shown as success.
+    QTcpServer squatter;
+    ASSERT_TRUE(squatter.listen(QHostAddress::AnyIPv4, 0));
+    port = QString::number(squatter.serverPort());
+    EXPECT_FALSE(server->StartServer(QString()));
+    EXPECT_FALSE(server->ListenError().isEmpty());
+    port = QStringLiteral("99999");
+    EXPECT_FALSE(server->StartServer(QString()));
+}
