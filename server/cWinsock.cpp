@@ -59,6 +59,8 @@ bool cWinsockListener::Listen()
         return false;
     }
     m_server = std::make_unique<Server>(*this);
+    // Room for a crowd arriving at once, so nobody waits for a SYN to be resent.
+    m_server->setListenBacklogSize(SOMAXCONN);
     if (m_server->listen(QHostAddress::AnyIPv4, quint16(m_lLocalPort))) {
         m_sError.clear();
         return true;
@@ -192,6 +194,9 @@ void cWinsockSlot::Close()
     QTcpSocket *socket = m_socket;
     m_socket = nullptr;
     socket->disconnect(this);
+    // Unread input would turn the close into a reset, which can cost the peer
+    // the end of an answer it has not read yet.
+    socket->readAll();
     socket->abort();
     socket->deleteLater();
 }

@@ -1,0 +1,38 @@
+// The program's web server alone, serving one picture file, for the load
+// benchmark (bench/compare_nginx): serve_picture <port> <picture file> [maxcon]
+#include "cWebServer.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: serve_picture <port> <picture file> [maxcon]\n");
+        return 2;
+    }
+    const QString port = QString::fromLocal8Bit(argv[1]);
+    const QString picture = QFileInfo(QString::fromLocal8Bit(argv[2])).absoluteFilePath();
+    const QString maxcon = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QStringLiteral("200");
+    ServerWindow window;
+    window.txtMaxCon = [&] { return maxcon; };
+    window.txtPort = [&] { return port; };
+    window.chkUptime = [] { return true; };
+    window.picturePath = [&] { return picture; };
+    window.retUptimePage = [] { return QString(); };
+    window.logConnection = [](bool, const QString &) {};
+    window.pictureRequested = [] {};
+    cWebServer server(std::move(window));
+    if (!server.StartServer(QString())) {
+        std::fprintf(stderr, "serve_picture: %s\n", qPrintable(server.ListenError()));
+        return 1;
+    }
+    QTimer timeout;
+    QObject::connect(&timeout, &QTimer::timeout, &server, &cWebServer::tmtTimeout_Timer);
+    timeout.start(1000);
+    return app.exec();
+}
