@@ -10,7 +10,7 @@ int main(int argc, char *argv[])
     QApplication::setOrganizationName(QStringLiteral("Vorsk"));
     QApplication::setApplicationName(QStringLiteral("Vorsk"));
     QApplication::setApplicationDisplayName(QStringLiteral("Vorsk Server"));
-    QApplication::setDesktopFileName(QStringLiteral("vorsk"));
+    QApplication::setDesktopFileName(QStringLiteral("org.vorsk.Vorsk"));
     if (const int status = CheckWording())
         return status;
 

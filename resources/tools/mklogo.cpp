@@ -1,5 +1,7 @@
 // mklogo <out.bmp>: draws the Vorsk logo, 309 x 75 pixels, and writes it as an uncompressed
 // 24-bit BMP. Run by hand when the logo changes; the result is committed as resources/logo.bmp.
+// mklogo --icon <size> <out.png>: the logo's camera alone on a rounded square, the
+// application icon, drawn at the build for each size the desktop asks for.
 
 #include <QFile>
 #include <QGuiApplication>
@@ -96,16 +98,44 @@ QByteArray Bmp24(const QImage &image)
     return out;
 }
 
+// The camera (drawn in the logo's 90 x 75 corner) centred on a rounded square.
+QImage Icon(int size)
+{
+    QImage icon(size, size, QImage::Format_ARGB32_Premultiplied);
+    icon.fill(Qt::transparent);
+    QPainter p(&icon);
+    p.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient sky(0, 0, size, size);
+    sky.setColorAt(0, QColor(0x0e, 0x23, 0x3d));
+    sky.setColorAt(1, QColor(0x1b, 0x5e, 0x7a));
+    p.setPen(Qt::NoPen);
+    p.setBrush(sky);
+    p.drawRoundedRect(QRectF(0, 0, size, size), size * 0.18, size * 0.18);
+    const double scale = size / 84.0;
+    p.scale(scale, scale);
+    p.translate(-3, 5); // the camera's middle, (45, 37), to the middle
+    DrawCamera(p);
+    return icon;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: mklogo <out.bmp>\n");
-        return 2;
-    }
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
+    if (argc == 4 && QByteArray(argv[1]) == "--icon") {
+        const int size = QByteArray(argv[2]).toInt();
+        if (size < 8 || size > 1024 || !Icon(size).save(QString::fromLocal8Bit(argv[3]), "PNG")) {
+            std::fprintf(stderr, "mklogo: cannot write a %s pixel icon to %s\n", argv[2], argv[3]);
+            return 1;
+        }
+        return 0;
+    }
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: mklogo <out.bmp> | mklogo --icon <size> <out.png>\n");
+        return 2;
+    }
 
     QImage image(Width, Height, QImage::Format_RGB32);
     QPainter painter(&image);
