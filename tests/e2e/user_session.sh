@@ -1,0 +1,173 @@
+#!/usr/bin/env bash
+# A user's whole session with the real window on a private X display: start vorsk
+# on the test pattern, press "Start server" by its accelerator, fetch the picture
+# and the status page over plain TCP, press "Stop server", press "Exit", and
+# check that the settings were written back.
+#
+# Usage: user_session.sh <path to vorsk>
+# Exit status: 0 passed, 1 failed, 77 skipped (a needed tool is missing).
+set -euo pipefail
+
+vorsk=${1:?usage: user_session.sh <path to vorsk>}
+readonly WIDTH=320 HEIGHT=240
+# Upper bound for every wait, so a fault shows up as a failure instead of a hang.
+readonly WAIT_SECONDS=20
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+note() { echo "-- $*"; }
+
+need() {
+  command -v "$1" >/dev/null || { echo "SKIP: $1 is not installed (Debian package $2); scripts/setup installs it"; exit 77; }
+}
+need Xvfb xvfb
+need xdotool xdotool
+need djpeg libjpeg-turbo-progs
+[ -x "$vorsk" ] || fail "no program at $vorsk"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/vorsk-e2e.XXXXXX")
+xvfb_pid=
+vorsk_pid=
+
+# Ends one process of ours: politely first, then for good.
+end_process() {
+  local pid=$1
+  [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null || return 0
+  kill -TERM "$pid" 2>/dev/null || true
+  for _ in $(seq 50); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -KILL "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+}
+
+cleanup() {
+  end_process "$vorsk_pid"
+  end_process "$xvfb_pid"
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
+
+# Repeats a command every tenth of a second until it succeeds or the wait is over.
+wait_until() {
+  local what=$1
+  shift
+  for _ in $(seq $((WAIT_SECONDS * 10))); do
+    "$@" && return 0
+    sleep 0.1
+  done
+  fail "waited ${WAIT_SECONDS} s for $what"
+}
+
+# A port below the kernel's range for outgoing connections that nothing holds now.
+free_port() {
+  local -A used=()
+  local table _slot local_address _rest port
+  for table in /proc/net/tcp /proc/net/tcp6; do
+    [ -r "$table" ] || continue
+    while read -r _slot local_address _rest; do
+      [[ "$local_address" == *:* ]] && used[$((16#${local_address##*:}))]=1
+    done < <(tail -n +2 "$table")
+  done
+  for _ in $(seq 100); do
+    port=$((20000 + RANDOM % 12000))
+    [ -z "${used[$port]:-}" ] && { echo "$port"; return 0; }
+  done
+  fail "found no free port"
+}
+
+listening() { (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; }
+not_listening() { ! listening; }
+
+# Sends one request line and keeps everything the server answers until it closes.
+fetch() {
+  local request=$1 out=$2
+  # shellcheck disable=SC2016  # the inner script takes its values as arguments
+  timeout "$WAIT_SECONDS" bash -c '
+    exec 3<>"/dev/tcp/127.0.0.1/$1" || exit 1
+    printf "%s\r\n\r\n" "$2" >&3
+    cat <&3 >"$3"' fetch "$port" "$request" "$out" || fail "no complete answer to '$request'"
+}
+
+vorsk_alive() { kill -0 "$vorsk_pid" 2>/dev/null; }
+vorsk_ended() { ! vorsk_alive; }
+
+press() {
+  note "pressing $1"
+  vorsk_alive || fail "vorsk ended before $1 was pressed"
+  timeout "$WAIT_SECONDS" xdotool windowfocus --sync "$window" || fail "could not focus the window"
+  xdotool key --clearmodifiers "$1"
+}
+
+# --- a private display, no window manager -------------------------------------
+mkfifo "$work/displayfd"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/displayfd" >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+read -r -t "$WAIT_SECONDS" display_number <"$work/displayfd" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+export DISPLAY=":$display_number"
+note "display $DISPLAY"
+
+# --- a fresh user: home, settings, temporary folder ----------------------------
+port=$(free_port)
+export HOME="$work/home" XDG_CONFIG_HOME="$work/config" TMPDIR="$work/tmp" XDG_RUNTIME_DIR="$work/runtime"
+mkdir -p "$HOME" "$XDG_CONFIG_HOME/Vorsk" "$TMPDIR" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+settings="$XDG_CONFIG_HOME/Vorsk/Vorsk.conf"
+# An empty address service: no lookup goes out to the internet.
+printf '[prefs]\nport=%s\nipserver=\nwidth=%s\nheight=%s\ninterval=1\n' "$port" "$WIDTH" "$HEIGHT" >"$settings"
+unset DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER
+export QT_QPA_PLATFORM=xcb VORSK_CAMERA=test
+picture="$TMPDIR/vorsk-$(id -u)/lastpic.jpg"
+
+note "starting $vorsk on port $port"
+"$vorsk" >"$work/vorsk.log" 2>&1 &
+vorsk_pid=$!
+
+window=$(timeout "$WAIT_SECONDS" xdotool search --sync --onlyvisible --name '^ Vorsk Server$' | head -n 1) ||
+  fail "the window never showed; vorsk said: $(cat "$work/vorsk.log")"
+note "window $window: '$(xdotool getwindowname "$window")'"
+[ -s "$picture" ] || fail "no picture at $picture after start-up"
+not_listening || fail "port $port is served before the server was started"
+
+# --- Start server ---------------------------------------------------------------
+press alt+s
+wait_until "the server to listen on port $port" listening
+
+fetch "GET / HTTP/1.0" "$work/answer.jpg"
+[ "$(head -c 2 "$work/answer.jpg" | od -An -tx1 | tr -d ' ')" = ffd8 ] ||
+  fail "the picture answer does not start with a JPEG marker (a header in front?)"
+djpeg -pnm -outfile "$work/answer.ppm" "$work/answer.jpg" || fail "the picture answer does not decode"
+size=$(head -n 2 "$work/answer.ppm" | tail -n 1)
+[ "$size" = "$WIDTH $HEIGHT" ] || fail "the picture is $size, expected $WIDTH $HEIGHT"
+note "picture: a decodable JPEG of $size"
+
+fetch "GET /uptime HTTP/1.0" "$work/uptime.html"
+page=$(cat "$work/uptime.html")
+prefix='<HTML><HEAD></HEAD><BODY><FONT size=5 face=Arial><B>Vorsk Server 3.0.30</B>'
+[[ "$page" == "$prefix"*'Server uptime'*'Total hits'*'<BR></FONT></BODY></HTML>' ]] ||
+  fail "unexpected status page: $page"
+[[ "$page" != *$'\n'* ]] || fail "the status page has a line break"
+note "status page: ${#page} characters"
+
+# --- Stop server, then Exit -------------------------------------------------------
+press alt+o
+wait_until "port $port to close after Stop server" not_listening
+
+press alt+e
+wait_until "vorsk to end after Exit" vorsk_ended
+status=0
+wait "$vorsk_pid" || status=$?
+vorsk_pid=
+[ "$status" -eq 0 ] || fail "vorsk ended with status $status; it said: $(cat "$work/vorsk.log")"
+
+# --- the settings were written back ---------------------------------------------
+prefs=$(awk '/^\[/ { inside = ($0 == "[prefs]"); next } inside && /=/' "$settings")
+grep -qx "port=$port" <<<"$prefs" || fail "the saved settings lost port=$port: $prefs"
+keys=$(cut -d= -f1 <<<"$prefs" | sort -u | wc -l)
+[ "$keys" -eq 21 ] || fail "the saved settings hold $keys keys, expected 21: $prefs"
+for key in ipserver width height interval fontsize senduptime; do
+  grep -q "^$key=" <<<"$prefs" || fail "the saved settings lack $key"
+done
+note "settings written back: $keys keys"
+echo "PASS"
