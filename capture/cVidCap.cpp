@@ -483,11 +483,6 @@ bool cVidCap::Open(const QString &sId, QSize wanted)
     return true;
 }
 
-bool cVidCap::Reopen()
-{
-    return !m_sSourceId.isEmpty() && Open(m_sSourceId, m_size);
-}
-
 bool cVidCap::GrabFrame()
 {
     // A source that failed (unplugged, busy) is opened afresh, so grabbing
@@ -506,7 +501,7 @@ bool cVidCap::GrabFrame()
     gst_sample_unref(sample);
     if (!converted)
         return false;
-    auto frame = std::make_shared<FrameHolder>();
+    auto frame = std::make_unique<FrameHolder>();
     frame->sample = converted;
     m_lastFrame = std::move(frame);
     return true;

@@ -53,7 +53,6 @@ public:
     // The capture resolution.
     QSize Size() const { return m_size; }
     QString CurrentSourceId() const { return m_sSourceId; }
-    QString LastError() const { return m_sLastError; }
 
     // The format and source dialogs, and what they do when confirmed.
     void ShowFormatDialog(QWidget *owner);
@@ -72,7 +71,6 @@ private:
     struct Pipeline;
 
     bool Open(const QString &sId, QSize wanted);
-    bool Reopen();
     void Remember() const;
 
     std::unique_ptr<Pipeline> m_pipeline;
@@ -81,7 +79,7 @@ private:
     QSize m_size;
     QString m_sLastError;
     struct FrameHolder;
-    std::shared_ptr<FrameHolder> m_lastFrame;
+    std::unique_ptr<FrameHolder> m_lastFrame;
 };
 
 // The capture-window messages the program sends; it only ever grabs.

@@ -1,5 +1,7 @@
 #include "cTools.h"
 
+#include "cCommonDialog.h"
+
 #include "vorskres.h"
 
 #include <QDesktopServices>
@@ -28,11 +30,6 @@ constexpr qint64 kMaxLoadFileBytes = 64 * 1024 * 1024;
 // The composition surfaces are 96 dots per inch: 15 twips make one pixel.
 constexpr double kTwipsPerPixel = 15.0;
 constexpr int kDotsPerMeter96 = 3780; // 96 dpi
-
-QColor FromBGR(std::uint32_t colour)
-{
-    return QColor(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
-}
 
 // The private temporary folder of this user: created 0700 when missing; refused
 // when it is a link, not a folder, or belongs to somebody else, because the
@@ -108,8 +105,8 @@ bool cTools::pDrawTextOnImage(const QString &szTxt, double x, double y, std::uin
     const QPointF topLeft(x / kTwipsPerPixel, y / kTwipsPerPixel);
 
     if (!blTransparent)
-        painter.fillRect(QRectF(topLeft, QSizeF(w, h) / kTwipsPerPixel), FromBGR(szBackColor));
-    painter.setPen(FromBGR(szForeColor));
+        painter.fillRect(QRectF(topLeft, QSizeF(w, h) / kTwipsPerPixel), ColorFromBGR(szBackColor));
+    painter.setPen(ColorFromBGR(szForeColor));
     painter.drawText(topLeft + QPointF(0, metrics.ascent()), szTxt);
 
     // Like a printed line, the drawing position moves to the start of the next line.
