@@ -87,3 +87,17 @@ TEST_F(CameraTest, NoCameraAtAllIsAFailure)
     EXPECT_THROW(camera.Connect(), cError);
     EXPECT_FALSE(camera.GrabFrame());
 }
+
+TEST_F(CameraTest, ASourceThatEndsIsOpenedAgainAtTheNextGrab)
+{
+    // Stands in for a camera that goes away and comes back: three frames, then the end.
+    qputenv("VORSK_CAMERA", "gst:videotestsrc is-live=true num-buffers=3");
+    cVidCap camera;
+    camera.Connect();
+    int grabbed = 0;
+    for (int i = 0; i < 8; ++i) {
+        grabbed += camera.GrabFrame() ? 1 : 0;
+        QThread::msleep(60);
+    }
+    EXPECT_GT(grabbed, 3) << "grabbing went on after the source ended";
+}
