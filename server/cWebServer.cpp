@@ -132,8 +132,9 @@ void cWebServer::tmtTimeout_Timer()
         if (!slot)
             continue;
         // Silent connections go; so does an answer that stopped moving.
-        const bool stalled = slot->State() != sckClosed && slot->MillisecondsSinceProgress() > m_stallMilliseconds;
-        if (slot->Tag != QStringLiteral("ok") || stalled) {
+        const qint64 quiet = slot->State() == sckClosed ? 0 : slot->MillisecondsSinceProgress();
+        const bool answering = slot->Tag == QStringLiteral("ok");
+        if ((!answering && quiet >= SilentMilliseconds) || (answering && quiet > m_stallMilliseconds)) {
             slot->Close();
             slot->Tag.clear();
         }

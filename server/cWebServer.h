@@ -38,6 +38,10 @@ public:
     // and so is a connection whose unsent answers grow past the limit.
     static constexpr qint64 StallMilliseconds = 30000;
     static constexpr qint64 MaxUnsentBytes = 4 * 1024 * 1024;
+    // The time-out sweep leaves a connection without a request alone until it
+    // has been silent this long, so one accepted just before a tick, whose
+    // request is already on its way, is not cut off.
+    static constexpr qint64 SilentMilliseconds = 500;
 
     explicit cWebServer(ServerWindow window, QObject *parent = nullptr);
 

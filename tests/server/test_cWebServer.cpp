@@ -171,6 +171,9 @@ TEST_F(WebServer, SlotsLimitTheConnectionsAndTheLowestFreeSlotWins)
     EXPECT_EQ(server->objWS1.Item(5)->State(), sckConnected);
     EXPECT_EQ(log.size(), 1) << "one line: the latest event only";
 
+    server->tmtTimeout_Timer();
+    EXPECT_EQ(held[5]->state(), QAbstractSocket::ConnectedState) << "just accepted: its request may be on its way";
+    QTest::qWait(int(cWebServer::SilentMilliseconds) + 100);
     server->tmtTimeout_Timer(); // every silent connection goes
     for (auto &client : held)
         EXPECT_TRUE(ClosedWithoutData(*client));
@@ -223,7 +226,7 @@ TEST_F(WebServer, StuckSlotsAreReclaimedAndFloodsDropped)
         crowd.push_back(std::make_unique<QTcpSocket>());
         crowd.back()->connectToHost(QHostAddress::LocalHost, quint16(port.toInt()));
     }
-    QTest::qWait(500);
+    QTest::qWait(int(cWebServer::SilentMilliseconds) + 100);
     crowd.clear();
     server->tmtTimeout_Timer();
     WritePicture("JPEG");
