@@ -18,15 +18,7 @@ int main(int argc, char *argv[])
     const QString port = QString::fromLocal8Bit(argv[1]);
     const QString picture = QFileInfo(QString::fromLocal8Bit(argv[2])).absoluteFilePath();
     const QString maxcon = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QStringLiteral("200");
-    ServerWindow window;
-    window.txtMaxCon = [&] { return maxcon; };
-    window.txtPort = [&] { return port; };
-    window.chkUptime = [] { return true; };
-    window.picturePath = [&] { return picture; };
-    window.retUptimePage = [] { return QString(); };
-    window.logConnection = [](bool, const QString &) {};
-    window.pictureRequested = [] {};
-    cWebServer server(std::move(window));
+    cWebServer server(PictureOnlyWindow(port, picture, maxcon));
     if (!server.StartServer(QString())) {
         std::fprintf(stderr, "serve_picture: %s\n", qPrintable(server.ListenError()));
         return 1;

@@ -13,6 +13,19 @@ const QByteArray kUptimeRequest = QByteArrayLiteral("get /uptime");
 
 } // namespace
 
+ServerWindow PictureOnlyWindow(const QString &sPort, const QString &sPicturePath, const QString &sMaxCon)
+{
+    ServerWindow window;
+    window.txtMaxCon = [sMaxCon] { return sMaxCon; };
+    window.txtPort = [sPort] { return sPort; };
+    window.chkUptime = [] { return true; };
+    window.picturePath = [sPicturePath] { return sPicturePath; };
+    window.retUptimePage = [] { return QString(); };
+    window.logConnection = [](bool, const QString &) {};
+    window.pictureRequested = [] {};
+    return window;
+}
+
 cWebServer::cWebServer(ServerWindow window, QObject *parent) : QObject(parent), m_window(std::move(window))
 {
     connect(&objWS2, &cWinsockListener::ConnectionRequest, this, &cWebServer::objWS2_ConnectionRequest);

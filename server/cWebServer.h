@@ -24,6 +24,10 @@ struct ServerWindow
     std::function<void()> pictureRequested;
 };
 
+// The window of a server that only serves one picture file: no status page
+// text, no log, no capture timer (the load comparison and the browser test).
+ServerWindow PictureOnlyWindow(const QString &sPort, const QString &sPicturePath, const QString &sMaxCon);
+
 // The web server: the listener objWS2, the slot pool objWS1 and the ban list,
 // with the handlers of their events. Answers are header-less (the simple
 // response of HTTP/0.9): the picture file's bytes or the status page, and the

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "QtPrinters.h"
+#include "TestFiles.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -22,12 +23,6 @@ protected:
     void TearDown() override { qunsetenv("VORSK_CAMERA"); }
 
     QString Folder() const { return m_home.path() + QLatin1Char('/'); }
-
-    static QByteArray Contents(const QString &path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
 
     QTemporaryDir m_home;
 };

@@ -134,7 +134,7 @@ TEST_F(CaptureCycle, QualityZeroIsWrittenAtThree)
     auto sizeAt = [&](int slider) {
         settings.lQuality = slider;
         Run(settings);
-        return Contents(Folder() + QStringLiteral("lastpic.jpg")).size();
+        return FileContents(Folder() + QStringLiteral("lastpic.jpg")).size();
     };
     const auto atZero = sizeAt(0);
     EXPECT_EQ(atZero, sizeAt(3));
@@ -146,13 +146,13 @@ TEST_F(CaptureCycle, AFailedGrabStillPublishesTheLastFrameWithAFreshCaption)
     CaptureSettings settings = Plain("173", "127");
     settings.sCaption = QStringLiteral("{SS}");
     Run(settings);
-    const QByteArray bitmap = Contents(Folder() + QStringLiteral("lastpic.bmp"));
-    const QByteArray picture = Contents(Folder() + QStringLiteral("lastpic.jpg"));
+    const QByteArray bitmap = FileContents(Folder() + QStringLiteral("lastpic.bmp"));
+    const QByteArray picture = FileContents(Folder() + QStringLiteral("lastpic.jpg"));
 
     ASSERT_TRUE(camera.SelectSource(kSilentSource));
     settings.clock = FixedClock(42);
     EXPECT_TRUE(Run(settings).bRan);
-    EXPECT_EQ(Contents(Folder() + QStringLiteral("lastpic.bmp")), bitmap);
-    EXPECT_NE(Contents(Folder() + QStringLiteral("lastpic.jpg")), picture);
+    EXPECT_EQ(FileContents(Folder() + QStringLiteral("lastpic.bmp")), bitmap);
+    EXPECT_NE(FileContents(Folder() + QStringLiteral("lastpic.jpg")), picture);
     EXPECT_FALSE(cycle.Capturing());
 }

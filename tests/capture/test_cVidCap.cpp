@@ -21,7 +21,7 @@ TEST_F(CameraTest, TestPatternIsGrabbedAsAMovingBitmap)
     const QImage first(Folder() + QStringLiteral("a.bmp"), "BMP");
     const QImage second(Folder() + QStringLiteral("b.bmp"), "BMP");
     ASSERT_EQ(first.size(), QSize(640, 480));
-    EXPECT_EQ(Contents(Folder() + QStringLiteral("a.bmp")).at(28), 24) << "24 bits a pixel";
+    EXPECT_EQ(FileContents(Folder() + QStringLiteral("a.bmp")).at(28), 24) << "24 bits a pixel";
     EXPECT_NE(first, second) << "successive pictures differ";
 
     // The still colour bars: light grey at the top left, dark blue at the bottom left.
@@ -40,7 +40,7 @@ TEST_F(CameraTest, ASilentSourceKeepsTheLastFrameAndABadOneIsRefused)
     ASSERT_TRUE(camera.GrabFrame());
     const QString bitmap = Folder() + QStringLiteral("lastpic.bmp");
     ASSERT_TRUE(camera.GrabbedFrameSave(bitmap));
-    const QByteArray before = Contents(bitmap);
+    const QByteArray before = FileContents(bitmap);
 
     EXPECT_FALSE(camera.SelectSource(QStringLiteral("/dev/no-such-camera")));
     EXPECT_EQ(camera.CurrentSourceId(), QStringLiteral("test")) << "the previous source is opened again";
@@ -48,7 +48,7 @@ TEST_F(CameraTest, ASilentSourceKeepsTheLastFrameAndABadOneIsRefused)
     ASSERT_TRUE(camera.SelectSource(kSilentSource));
     EXPECT_FALSE(camera.GrabFrame()) << "no frame within the wait";
     camera.GrabbedFrameSave(bitmap);
-    EXPECT_EQ(Contents(bitmap), before);
+    EXPECT_EQ(FileContents(bitmap), before);
 
     ASSERT_TRUE(camera.SelectSource(QStringLiteral("test")));
     EXPECT_TRUE(camera.GrabFrame());

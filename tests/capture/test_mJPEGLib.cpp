@@ -1,5 +1,6 @@
 #include "cDIB.h"
 #include "mJPEGLib.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -70,20 +71,21 @@ void MakeTestPicture(cDIB &dib)
     dib.CreateFromPicture(picture);
 }
 
-QByteArray Contents(const QString &path)
+// The test picture and a folder to write it into, fresh for every test.
+class JpegFile : public ::testing::Test
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+protected:
+    void SetUp() override { MakeTestPicture(dib); }
 
-} // namespace
-
-TEST(mJPEGLib, WritesAnUprightUnshearedPicture)
-{
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("cam.jpg"));
     cDIB dib;
-    MakeTestPicture(dib);
+};
+
+} // namespace
+
+TEST_F(JpegFile, WritesAnUprightUnshearedPicture)
+{
     ASSERT_TRUE(WriteJpegFile(dib, path, 90));
 
     const Decoded image = Decode(path);
@@ -99,17 +101,13 @@ TEST(mJPEGLib, WritesAnUprightUnshearedPicture)
     // The quality goes to the encoder as it is.
     const QString small = dir.filePath(QStringLiteral("small.jpg"));
     ASSERT_TRUE(WriteJpegFile(dib, small, 3));
-    EXPECT_LT(Contents(small).size(), Contents(path).size());
+    EXPECT_LT(FileContents(small).size(), FileContents(path).size());
 }
 
-TEST(mJPEGLib, ReplacingKeepsTheOldFilesModeAndTimes)
+TEST_F(JpegFile, ReplacingKeepsTheOldFilesModeAndTimes)
 {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("cam.jpg"));
-    cDIB dib;
-    MakeTestPicture(dib);
     ASSERT_TRUE(WriteJpegFile(dib, path, 70));
-    const QByteArray first = Contents(path);
+    const QByteArray first = FileContents(path);
     const QByteArray path8 = path.toLocal8Bit();
     ASSERT_EQ(chmod(path8.constData(), 0640), 0);
     const timespec stamps[2] = {{1'500'000'000, 0}, {1'600'000'000, 0}};
@@ -118,27 +116,23 @@ TEST(mJPEGLib, ReplacingKeepsTheOldFilesModeAndTimes)
     ASSERT_TRUE(WriteJpegFile(dib, path, 20));
     struct stat info{};
     ASSERT_EQ(stat(path8.constData(), &info), 0);
-    EXPECT_NE(Contents(path), first);
+    EXPECT_NE(FileContents(path), first);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
     EXPECT_EQ(info.st_atim.tv_sec, 1'500'000'000);
     EXPECT_EQ(info.st_mtim.tv_sec, 1'600'000'000);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1) << "no temporary left";
 }
 
-TEST(mJPEGLib, AFailedWriteLeavesThePreviousPicture)
+TEST_F(JpegFile, AFailedWriteLeavesThePreviousPicture)
 {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("cam.jpg"));
-    cDIB dib;
-    MakeTestPicture(dib);
     ASSERT_TRUE(WriteJpegFile(dib, path, 70));
-    const QByteArray before = Contents(path);
+    const QByteArray before = FileContents(path);
 
     cDIB emptied;
     MakeTestPicture(emptied);
     emptied.ClearUp();
     EXPECT_FALSE(WriteJpegFile(emptied, path, 70));
-    EXPECT_EQ(Contents(path), before);
+    EXPECT_EQ(FileContents(path), before);
 
     EXPECT_FALSE(WriteJpegFile(dib, dir.filePath(QStringLiteral("missing/cam.jpg")), 70));
     EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("missing"))));
@@ -148,25 +142,21 @@ TEST(mJPEGLib, AFailedWriteLeavesThePreviousPicture)
         QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner);
         EXPECT_FALSE(WriteJpegFile(dib, path, 20));
         QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        EXPECT_EQ(Contents(path), before);
+        EXPECT_EQ(FileContents(path), before);
     }
 }
 
-TEST(mJPEGLib, ALinkAtThePathIsReplacedNotFollowed)
+TEST_F(JpegFile, ALinkAtThePathIsReplacedNotFollowed)
 {
-    QTemporaryDir dir;
     const QString target = dir.filePath(QStringLiteral("elsewhere.txt"));
-    const QString path = dir.filePath(QStringLiteral("cam.jpg"));
     {
         QFile file(target);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write("precious");
     }
     ASSERT_TRUE(QFile::link(target, path));
-    cDIB dib;
-    MakeTestPicture(dib);
     ASSERT_TRUE(WriteJpegFile(dib, path, 70));
-    EXPECT_EQ(Contents(target), QByteArray("precious"));
+    EXPECT_EQ(FileContents(target), QByteArray("precious"));
     EXPECT_FALSE(QFileInfo(path).isSymLink());
     EXPECT_EQ(Decode(path).width, 173);
 }

@@ -27,15 +27,7 @@ TEST(Browser, ChromiumShowsThePictureFromPortEighty)
     image.fill(Qt::darkCyan);
     ASSERT_TRUE(image.save(picture, "JPEG"));
 
-    ServerWindow window;
-    window.txtMaxCon = [] { return QStringLiteral("200"); };
-    window.txtPort = [] { return QStringLiteral("80"); };
-    window.chkUptime = [] { return true; };
-    window.picturePath = [&] { return picture; };
-    window.retUptimePage = [] { return QString(); };
-    window.logConnection = [](bool, const QString &) {};
-    window.pictureRequested = [] {};
-    cWebServer server(std::move(window));
+    cWebServer server(PictureOnlyWindow(QStringLiteral("80"), picture, QStringLiteral("200")));
     ASSERT_TRUE(server.StartServer(QString())) << server.ListenError().toStdString();
 
     const QString page = folder.filePath(QStringLiteral("page.html"));

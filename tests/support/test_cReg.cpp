@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include "TestFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -71,11 +73,7 @@ protected:
         file.write(baBytes);
     }
 
-    QByteArray ReadFile() const
-    {
-        QFile file(HivePath());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    QByteArray ReadFile() const { return FileContents(HivePath()); }
 
     QTemporaryDir m_dir;
     QByteArray m_oldConfig;
