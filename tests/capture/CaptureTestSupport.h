@@ -1,30 +1,12 @@
 #pragma once
 
-#include "QtPrinters.h"
-#include "TestFiles.h"
+#include "TestHome.h"
 
-#include <QByteArray>
-#include <QFile>
-#include <QSettings>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
-// A private settings folder, and the camera chosen by VORSK_CAMERA for the test.
-class CameraTest : public ::testing::Test
+// The camera tests start from the test pattern and leave VORSK_CAMERA unset.
+class CameraTest : public TestHome
 {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_home.isValid());
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_home.path());
-        qputenv("VORSK_CAMERA", "test");
-    }
     void TearDown() override { qunsetenv("VORSK_CAMERA"); }
-
-    QString Folder() const { return m_home.path() + QLatin1Char('/'); }
-
-    QTemporaryDir m_home;
 };
 
 // A source that is open and running but never delivers a frame.

@@ -67,7 +67,7 @@ TEST_F(CameraTest, TheChoiceIsRememberedInTheCaptureGroupOnly)
         EXPECT_EQ(camera.Size(), QSize(320, 240));
         ASSERT_TRUE(camera.GrabFrame());
     }
-    QSettings stored(m_home.filePath(QStringLiteral("Vorsk/Vorsk.conf")), QSettings::IniFormat);
+    QSettings stored(SettingsFile(), QSettings::IniFormat);
     EXPECT_EQ(stored.childGroups(), QStringList{QStringLiteral("capture")});
     EXPECT_EQ(stored.value(QStringLiteral("capture/device")).toString(), QStringLiteral("test"));
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "QtPrinters.h"
+#include "TestHome.h"
 #include "ui_frmMain.h"
 
 #include <QApplication>
@@ -14,21 +14,10 @@
 
 #include <functional>
 
-// A fresh settings folder for every test: QSettings keeps its paths for the
-// process, so it is pointed at the new folder explicitly.
-class SettingsHome : public ::testing::Test
+// The window's tests, with a settings file of their own.
+class SettingsHome : public TestHome
 {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_home.isValid());
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_home.path());
-        qputenv("VORSK_CAMERA", "test");
-        qputenv("TMPDIR", QFile::encodeName(m_home.path()));
-    }
-
-    QString SettingsFile() const { return m_home.filePath(QStringLiteral("Vorsk/Vorsk.conf")); }
-
     void WriteSettings(const QString &contents) const
     {
         QDir().mkpath(m_home.filePath(QStringLiteral("Vorsk")));
@@ -36,8 +25,6 @@ protected:
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(contents.toUtf8());
     }
-
-    QTemporaryDir m_home;
 };
 
 // The bare controls of the main window, without the window's own behaviour.
