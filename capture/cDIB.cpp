@@ -1,11 +1,14 @@
 #include "cDIB.h"
 
+#include "mSafeFile.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
 #include <QMessageBox>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -18,10 +21,6 @@
 #endif
 
 namespace {
-
-// Pictures larger than this are refused rather than exhausting memory.
-constexpr std::int64_t kMaxBufferBytes = std::int64_t(1) << 30;
-constexpr int kMaxSide = 1 << 16;
 
 // The scaler reads four bytes for a three-byte pixel; the last pixel needs one more.
 constexpr std::int64_t kReadSlack = 1;
@@ -213,26 +212,38 @@ inline void InterpolatePixel(const unsigned char *low, const unsigned char *high
 
 } // namespace
 
+QString OversizeText(int lWidth, int lHeight)
+{
+    return QStringLiteral("%1 x %2 pixels, outside the limits of a picture (1 to %3 a side, %4 megapixels in all)")
+        .arg(lWidth)
+        .arg(lHeight)
+        .arg(cDIB::MaxSide)
+        .arg(cDIB::MaxPixels / (1 << 20));
+}
+
 cDIB::~cDIB()
 {
     ClearUp();
 }
 
+// A size that is refused, or memory that cannot be had, leaves the buffer as
+// it was: its size always describes the block it holds.
 bool cDIB::CreateDIB(std::uintptr_t, int lWidth, int lHeight, std::uintptr_t &hDib)
 {
+    hDib = 0;
+    if (!SizeAllowed(lWidth, lHeight))
+        return false;
+    const std::int64_t size = std::int64_t(ScanLineBytes(lWidth)) * lHeight;
+    std::unique_ptr<unsigned char[]> bits(new (std::nothrow) unsigned char[size + kReadSlack]());
+    if (!bits)
+        return false;
     m_tBI = BitmapInfoHeader{};
     m_tBI.biWidth = lWidth;
     m_tBI.biHeight = lHeight;
-    hDib = 0;
-    if (lWidth <= 0 || lHeight <= 0 || lWidth > kMaxSide || lHeight > kMaxSide)
-        return false;
-    const std::int64_t size = std::int64_t(ScanLineBytes(lWidth)) * lHeight;
-    if (size > kMaxBufferBytes)
-        return false;
     m_tBI.biSizeImage = std::uint32_t(size);
-    m_pBits.reset(new (std::nothrow) unsigned char[size + kReadSlack]());
+    m_pBits = std::move(bits);
     hDib = this->hDib();
-    return m_pBits != nullptr;
+    return true;
 }
 
 bool cDIB::Create(int lWidth, int lHeight)
@@ -260,6 +271,10 @@ std::uint32_t Read32(const unsigned char *p)
     return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
 }
 
+// A bitmap file's own 14-byte header and the 40-byte description.
+constexpr std::uint32_t kBitmapHeaderBytes = 54;
+constexpr std::uint32_t kPixelsPerMeterAt96Dpi = 3780;
+
 // Where the rows of a plain bitmap file start: "BM", a 40-byte (or longer)
 // header, one plane, 24 bits, no compression, rows bottom-up, all of it present.
 std::optional<std::uint32_t> PlainBitmapOffset(const unsigned char *header, qint64 fileSize, int &width, int &height)
@@ -269,7 +284,7 @@ std::optional<std::uint32_t> PlainBitmapOffset(const unsigned char *header, qint
     height = std::int32_t(Read32(header + 22));
     const bool plain = header[0] == 'B' && header[1] == 'M' && Read32(header + 14) >= 40 && header[26] == 1 &&
                        header[27] == 0 && header[28] == 24 && header[29] == 0 && Read32(header + 30) == 0 &&
-                       width > 0 && height > 0 && width <= kMaxSide && height <= kMaxSide && offset >= 54;
+                       cDIB::SizeAllowed(width, height) && offset >= kBitmapHeaderBytes;
     if (!plain || qint64(offset) + qint64(cDIB::ScanLineBytes(width)) * height > fileSize)
         return std::nullopt;
     return offset;
@@ -277,13 +292,19 @@ std::optional<std::uint32_t> PlainBitmapOffset(const unsigned char *header, qint
 
 } // namespace
 
-bool cDIB::CreateFromBitmapFile(const QString &sPath)
+bool cDIB::CreateFromBitmapFile(const QString &sPath, QString *psReason)
 {
     ClearUp();
+    auto refuse = [&](const QString &sReason) {
+        ClearUp();
+        if (psReason)
+            *psReason = sReason;
+        return false;
+    };
     QFile file(sPath);
     if (!file.open(QIODevice::ReadOnly))
-        return false;
-    unsigned char header[54];
+        return refuse(file.errorString());
+    unsigned char header[kBitmapHeaderBytes];
     int width = 0, height = 0;
     std::optional<std::uint32_t> offset;
     if (file.read(reinterpret_cast<char *>(header), sizeof header) == qint64(sizeof header))
@@ -291,15 +312,36 @@ bool cDIB::CreateFromBitmapFile(const QString &sPath)
     if (!offset) {
         file.close();
         CreateFromPicture(QImage(sPath));
-        return m_pBits != nullptr;
+        return m_pBits ? true : refuse(QStringLiteral("not a bitmap of at most 64 megapixels"));
     }
     const qint64 size = qint64(ScanLineBytes(width)) * height;
-    if (!Create(width, height) || !file.seek(*offset) ||
-        file.read(reinterpret_cast<char *>(m_pBits.get()), size) != size) {
-        ClearUp();
-        return false;
-    }
+    if (!Create(width, height))
+        return refuse(QStringLiteral("out of memory"));
+    if (!file.seek(*offset) || file.read(reinterpret_cast<char *>(m_pBits.get()), size) != size)
+        return refuse(QStringLiteral("the file is cut short"));
     return true;
+}
+
+int cDIB::WriteBitmapFile(const QString &sPath) const
+{
+    if (!m_pBits)
+        return EINVAL;
+    unsigned char header[kBitmapHeaderBytes] = {'B', 'M'};
+    auto put32 = [&](int at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            header[at + i] = static_cast<unsigned char>(v >> (8 * i));
+    };
+    put32(2, kBitmapHeaderBytes + m_tBI.biSizeImage);
+    put32(10, kBitmapHeaderBytes);
+    put32(14, m_tBI.biSize);
+    put32(18, std::uint32_t(Width()));
+    put32(22, std::uint32_t(Height()));
+    header[26] = 1;  // planes
+    header[28] = 24; // bits per pixel
+    put32(34, m_tBI.biSizeImage);
+    put32(38, kPixelsPerMeterAt96Dpi);
+    put32(42, kPixelsPerMeterAt96Dpi);
+    return ReplaceFileContents(sPath, {{header, sizeof header}, {m_pBits.get(), m_tBI.biSizeImage}}, false);
 }
 
 void cDIB::LoadPictureBlt(const QImage &lhDC, int lSrcLeft, int lSrcTop, int lSrcWidth,
@@ -359,6 +401,9 @@ void cDIB::PaintPicture(QImage &lhDC, int lDestLeft, int lDestTop, int lDestWidt
 
 std::unique_ptr<cDIB> cDIB::Resample(int lNewHeight, int lNewWidth) const
 {
+    // An empty buffer has nothing to scale: no picture, never a black one.
+    if (!m_pBits)
+        return nullptr;
     auto result = std::make_unique<cDIB>();
     if (!result->Create(lNewWidth, lNewHeight))
         return nullptr;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QString>
 #include <cstdint>
 #include <memory>
 
@@ -50,8 +51,12 @@ public:
     bool Create(int lWidth, int lHeight);
     void CreateFromPicture(const QImage &picThis);
     // Reads a bitmap file: a plain 24-bit one straight into the buffer, any
-    // other kind through the picture loader. False (and empty) when it cannot.
-    bool CreateFromBitmapFile(const QString &sPath);
+    // other kind through the picture loader. False (and empty, with the reason
+    // in psReason) when it cannot.
+    bool CreateFromBitmapFile(const QString &sPath, QString *psReason = nullptr);
+    // Writes the buffer as a plain 24-bit bitmap file, replacing the file at
+    // sPath only once the new one is complete. 0, or the errno of the failure.
+    int WriteBitmapFile(const QString &sPath) const;
     void LoadPictureBlt(const QImage &lhDC, int lSrcLeft, int lSrcTop, int lSrcWidth, int lSrcHeight,
                         std::uint32_t eRop = SRCCOPY);
     void LoadPictureBlt(const cDIB &lhDC, int lSrcLeft, int lSrcTop, int lSrcWidth, int lSrcHeight,
@@ -69,6 +74,17 @@ public:
 
     static int ScanLineBytes(int lWidth) { return (3 * lWidth + 3) & ~3; }
 
+    // The largest picture any buffer holds: a side as long as JPEG allows, and
+    // 64 megapixels in all (192 MB of pixels), whatever the camera or the
+    // settings ask for.
+    static constexpr int MaxSide = 65500;
+    static constexpr std::int64_t MaxPixels = std::int64_t(8192) * 8192;
+    static bool SizeAllowed(int lWidth, int lHeight)
+    {
+        return lWidth > 0 && lHeight > 0 && lWidth <= MaxSide && lHeight <= MaxSide &&
+               std::int64_t(lWidth) * lHeight <= MaxPixels;
+    }
+
 private:
     unsigned char *Row(int y) const; // y counted from the top
     void BilinearResample(cDIB &dest) const;
@@ -77,3 +93,6 @@ private:
     std::uintptr_t m_hDC = 0;
     std::unique_ptr<unsigned char[]> m_pBits;
 };
+
+// Why a size is refused: "W x H pixels is outside ...", for log lines.
+QString OversizeText(int lWidth, int lHeight);

@@ -50,6 +50,11 @@ void CarryOverStamps(int fd, const struct stat &old)
 
 int ReplaceFileContents(const QString &sPath, const void *pData, std::size_t lSize, bool bKeepStamps)
 {
+    return ReplaceFileContents(sPath, {{pData, lSize}}, bKeepStamps);
+}
+
+int ReplaceFileContents(const QString &sPath, std::initializer_list<FilePiece> pieces, bool bKeepStamps)
+{
     const QByteArray path = QFile::encodeName(sPath);
     struct stat old{};
     const bool hadFile = lstat(path.constData(), &old) == 0 && S_ISREG(old.st_mode);
@@ -58,7 +63,10 @@ int ReplaceFileContents(const QString &sPath, const void *pData, std::size_t lSi
     const int fd = CreateSibling(path, tempPath);
     if (fd < 0)
         return errno;
-    int error = WriteAll(fd, static_cast<const unsigned char *>(pData), lSize);
+    int error = 0;
+    for (const FilePiece &piece : pieces)
+        if (!error)
+            error = WriteAll(fd, static_cast<const unsigned char *>(piece.pData), piece.lSize);
     if (!error && hadFile && bKeepStamps)
         CarryOverStamps(fd, old);
     if (close(fd) != 0 && !error)

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <cstddef>
+#include <initializer_list>
 
 // Replaces the file at sPath with the given bytes without ever leaving readers
 // without a file: the bytes go to a new file in the same folder, which is then
@@ -10,3 +11,11 @@
 // last-access and last-write times. Returns 0, or the errno of the failure, in
 // which case the old file is untouched.
 int ReplaceFileContents(const QString &sPath, const void *pData, std::size_t lSize, bool bKeepStamps);
+
+// The same for a file made of several pieces, written one after the other.
+struct FilePiece
+{
+    const void *pData;
+    std::size_t lSize;
+};
+int ReplaceFileContents(const QString &sPath, std::initializer_list<FilePiece> pieces, bool bKeepStamps);
