@@ -1,6 +1,7 @@
 #include "cVidCap.h"
 
 #include "cError.h"
+#include "cFrameReader.h"
 #include "mSafeFile.h"
 #include "mSettingsStore.h"
 
@@ -28,7 +29,6 @@ const QString kNamePrefix = QStringLiteral("name:");
 const QSize kFirstSize(640, 480);
 // Long enough for a webcam to start; a source still settling after it is taken as running.
 constexpr GstClockTime kStartWait = 2 * GST_SECOND;
-constexpr GstClockTime kConvertWait = 2 * GST_SECOND;
 
 // Sizes offered where a source accepts a range of sizes (the test pattern,
 // some PipeWire and libcamera sources).
@@ -229,6 +229,13 @@ std::vector<CaptureFormat> FormatsOf(const GstCaps *caps)
     return formats;
 }
 
+// The sizes an image buffer can hold; the others are never asked of a source.
+std::vector<CaptureFormat> Allowed(std::vector<CaptureFormat> formats)
+{
+    std::erase_if(formats, [](const CaptureFormat &f) { return !cDIB::SizeAllowed(f.size.width(), f.size.height()); });
+    return formats;
+}
+
 QSize Nearest(const std::vector<CaptureFormat> &formats, QSize wanted)
 {
     if (formats.empty())
@@ -241,30 +248,6 @@ QSize Nearest(const std::vector<CaptureFormat> &formats, QSize wanted)
         ->size;
 }
 
-// The 54-byte header of a 24-bit bitmap file of the given size.
-QByteArray BitmapFileHeader(int width, int height, int rowBytes)
-{
-    const quint32 imageSize = quint32(rowBytes) * quint32(height);
-    QByteArray header(54, '\0');
-    auto put32 = [&](int at, quint32 v) {
-        for (int i = 0; i < 4; ++i)
-            header[at + i] = char((v >> (8 * i)) & 0xFF);
-    };
-    header[0] = 'B';
-    header[1] = 'M';
-    put32(2, 54 + imageSize);
-    put32(10, 54);
-    put32(14, 40);
-    put32(18, quint32(width));
-    put32(22, quint32(height));
-    header[26] = 1;  // planes
-    header[28] = 24; // bits per pixel
-    put32(34, imageSize);
-    put32(38, 3780); // 96 dots per inch
-    put32(42, 3780);
-    return header;
-}
-
 } // namespace
 
 // The running pipeline of the opened source: source ! capsfilter ! appsink.
@@ -272,8 +255,7 @@ struct cVidCap::Pipeline
 {
     GstElement *bin = gst_pipeline_new("vorsk-camera");
     GstElement *sink = nullptr; // owned by the bin
-    GstVideoConverter *converter = nullptr;
-    GstVideoInfo converterInput;
+    cFrameReader reader;
 
     Pipeline() = default;
     Pipeline(const Pipeline &) = delete;
@@ -282,67 +264,6 @@ struct cVidCap::Pipeline
     {
         gst_element_set_state(bin, GST_STATE_NULL);
         gst_object_unref(bin);
-        if (converter)
-            gst_video_converter_free(converter);
-    }
-
-    // The frame as 24-bit BGR: raw frames through a converter kept for the
-    // pipeline, compressed ones (MJPEG webcams) decoded on the way.
-    GstSample *ToBgr(GstSample *sample, QString &sError)
-    {
-        GstVideoInfo in;
-        if (!gst_video_info_from_caps(&in, gst_sample_get_caps(sample)))
-            return ConvertCompressed(sample, sError);
-        if (GST_VIDEO_INFO_FORMAT(&in) == GST_VIDEO_FORMAT_BGR)
-            return gst_sample_ref(sample);
-        GstVideoInfo out;
-        gst_video_info_set_format(&out, GST_VIDEO_FORMAT_BGR, GST_VIDEO_INFO_WIDTH(&in), GST_VIDEO_INFO_HEIGHT(&in));
-        // The converter changes the pixels only: rate and pixel shape stay.
-        GST_VIDEO_INFO_FPS_N(&out) = GST_VIDEO_INFO_FPS_N(&in);
-        GST_VIDEO_INFO_FPS_D(&out) = GST_VIDEO_INFO_FPS_D(&in);
-        GST_VIDEO_INFO_PAR_N(&out) = GST_VIDEO_INFO_PAR_N(&in);
-        GST_VIDEO_INFO_PAR_D(&out) = GST_VIDEO_INFO_PAR_D(&in);
-        if (!converter || !gst_video_info_is_equal(&in, &converterInput)) {
-            if (converter)
-                gst_video_converter_free(converter);
-            converter = gst_video_converter_new(&in, &out, nullptr);
-            converterInput = in;
-        }
-        GstBuffer *target = converter ? gst_buffer_new_allocate(nullptr, GST_VIDEO_INFO_SIZE(&out), nullptr) : nullptr;
-        GstVideoFrame source, destination;
-        bool done = false;
-        if (target && gst_video_frame_map(&source, &in, gst_sample_get_buffer(sample), GST_MAP_READ)) {
-            if (gst_video_frame_map(&destination, &out, target, GST_MAP_WRITE)) {
-                gst_video_converter_frame(converter, &source, &destination);
-                gst_video_frame_unmap(&destination);
-                done = true;
-            }
-            gst_video_frame_unmap(&source);
-        }
-        if (!done) {
-            if (target)
-                gst_buffer_unref(target);
-            sError = QStringLiteral("the frame cannot be converted");
-            return nullptr;
-        }
-        GstCaps *caps = gst_video_info_to_caps(&out);
-        GstSample *converted = gst_sample_new(target, caps, nullptr, nullptr);
-        gst_caps_unref(caps);
-        gst_buffer_unref(target);
-        return converted;
-    }
-
-    static GstSample *ConvertCompressed(GstSample *sample, QString &sError)
-    {
-        GstCaps *bgr = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", nullptr);
-        GError *error = nullptr;
-        GstSample *converted = gst_video_convert_sample(sample, bgr, kConvertWait, &error);
-        gst_caps_unref(bgr);
-        if (!converted)
-            sError = TakeErrorText(error);
-        else if (error)
-            g_error_free(error);
-        return converted;
     }
 
     // The text of the first error on the bus, or empty; an end of stream counts.
@@ -365,17 +286,6 @@ struct cVidCap::Pipeline
         }
         gst_object_unref(bus);
         return failure;
-    }
-};
-
-// A grabbed frame, converted to BGR.
-struct cVidCap::FrameHolder
-{
-    GstSample *sample = nullptr;
-    ~FrameHolder()
-    {
-        if (sample)
-            gst_sample_unref(sample);
     }
 };
 
@@ -405,7 +315,7 @@ void cVidCap::Connect()
 {
     const auto store = OpenSettingsGroup(QStringLiteral("capture"));
     const QSize stored(store->value(QStringLiteral("width")).toInt(), store->value(QStringLiteral("height")).toInt());
-    const QSize wanted = stored.isValid() && !stored.isEmpty() ? stored : kFirstSize;
+    const QSize wanted = cDIB::SizeAllowed(stored.width(), stored.height()) ? stored : kFirstSize;
 
     QStringList candidates;
     const QString fromEnvironment = qEnvironmentVariable("VORSK_CAMERA");
@@ -430,7 +340,7 @@ void cVidCap::Connect()
 bool cVidCap::Open(const QString &sId, QSize wanted)
 {
     m_pipeline.reset();
-    m_lastFrame.reset();
+    m_bFrameHeld = false;
     QString error;
     GstElement *source = MakeSource(sId, error);
     if (!source) {
@@ -452,13 +362,24 @@ bool cVidCap::Open(const QString &sId, QSize wanted)
     }
     GstPad *pad = gst_element_get_static_pad(source, "src");
     GstCaps *offered = pad ? gst_pad_query_caps(pad, nullptr) : nullptr;
-    std::vector<CaptureFormat> formats = FormatsOf(offered);
+    const std::vector<CaptureFormat> offeredFormats = FormatsOf(offered);
+    std::vector<CaptureFormat> formats = Allowed(offeredFormats);
     if (offered)
         gst_caps_unref(offered);
     if (pad)
         gst_object_unref(pad);
+    if (formats.empty() && !offeredFormats.empty()) {
+        const QSize smallest = offeredFormats.front().size;
+        m_sLastError = QStringLiteral("%1 offers no frame size that can be taken; its smallest is ").arg(sId) +
+                       OversizeText(smallest.width(), smallest.height());
+        return false;
+    }
 
     const QSize size = Nearest(formats, wanted);
+    if (!cDIB::SizeAllowed(size.width(), size.height())) {
+        m_sLastError = QStringLiteral("%1 cannot be asked for frames of ").arg(sId) + OversizeText(size.width(), size.height());
+        return false;
+    }
     const QByteArray sizeCaps = QStringLiteral("width=%1,height=%2").arg(size.width()).arg(size.height()).toLatin1();
     // The test pattern comes in the small format most webcams also use.
     const QByteArray caps = sId == kTestPatternId ? "video/x-raw,format=I420,framerate=30/1," + sizeCaps
@@ -495,42 +416,27 @@ bool cVidCap::GrabFrame()
     }
     GstSample *sample = gst_app_sink_try_pull_sample(GST_APP_SINK(m_pipeline->sink),
                                                      GstClockTime(GrabWaitMilliseconds) * GST_MSECOND);
-    if (!sample)
+    if (!sample) {
+        m_sLastError = QStringLiteral("no frame came within %1 ms").arg(GrabWaitMilliseconds);
         return false;
-    GstSample *converted = m_pipeline->ToBgr(sample, m_sLastError);
+    }
+    // Only the frame grabbed is ever decoded or converted.
+    m_bFrameHeld = m_pipeline->reader.Read(sample, m_frame, m_sLastError);
     gst_sample_unref(sample);
-    if (!converted)
-        return false;
-    auto frame = std::make_unique<FrameHolder>();
-    frame->sample = converted;
-    m_lastFrame = std::move(frame);
-    return true;
+    return m_bFrameHeld;
 }
 
-bool cVidCap::GrabbedFrameSave(const QString &sPath) const
+bool cVidCap::GrabbedFrameSave(const QString &sPath)
 {
-    if (!m_lastFrame)
+    if (!m_bFrameHeld) {
+        m_sLastError = QStringLiteral("no frame has been grabbed");
         return false;
-    GstVideoInfo info;
-    if (!gst_video_info_from_caps(&info, gst_sample_get_caps(m_lastFrame->sample)))
-        return false;
-    GstVideoFrame frame;
-    if (!gst_video_frame_map(&frame, &info, gst_sample_get_buffer(m_lastFrame->sample), GST_MAP_READ))
-        return false;
-    const int width = GST_VIDEO_FRAME_WIDTH(&frame);
-    const int height = GST_VIDEO_FRAME_HEIGHT(&frame);
-    const int rowBytes = (3 * width + 3) & ~3;
-    QByteArray file = BitmapFileHeader(width, height, rowBytes);
-    file.reserve(file.size() + qsizetype(rowBytes) * height);
-    const auto *pixels = static_cast<const char *>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
-    const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
-    const QByteArray padding(rowBytes - 3 * width, '\0');
-    for (int y = height - 1; y >= 0; --y) {
-        file.append(pixels + qsizetype(y) * stride, 3 * width);
-        file.append(padding);
     }
-    gst_video_frame_unmap(&frame);
-    return ReplaceFileContents(sPath, file.constData(), std::size_t(file.size()), false) == 0;
+    if (const int error = m_frame.WriteBitmapFile(sPath)) {
+        m_sLastError = qt_error_string(error);
+        return false;
+    }
+    return true;
 }
 
 std::vector<CaptureSource> cVidCap::Sources() const

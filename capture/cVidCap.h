@@ -1,5 +1,7 @@
 #pragma once
 
+#include "cDIB.h"
+
 #include <QObject>
 #include <QSize>
 #include <QString>
@@ -27,8 +29,10 @@ struct CaptureFormat
 };
 
 // The capture control: one GStreamer pipeline per opened source, ending in a
-// sink that keeps only the newest frame. A grab takes that frame and converts
-// it to 24-bit BGR; frames nobody grabs are never converted or copied.
+// sink that keeps only the newest frame. A grab takes that frame and decodes
+// or converts it into a 24-bit image buffer; frames nobody grabs are never
+// decoded, converted or copied. No frame larger than an image buffer may hold
+// is asked of a source or read from it.
 class cVidCap : public QObject
 {
     Q_OBJECT
@@ -45,11 +49,14 @@ public:
 
     // The handle cCap's messages go to.
     std::uintptr_t CaptureWindowHandle() const;
-    // Takes the newest frame, waiting a bounded time for one; false when none came.
+    // Takes the newest frame, waiting a bounded time for one; false when none
+    // came or it could not be read (a damaged JPEG frame, an unknown format).
     bool GrabFrame();
     // Writes the frame last grabbed as a 24-bit bitmap file at sPath, through a
     // temporary file renamed over it. False when there is no frame or the write failed.
-    bool GrabbedFrameSave(const QString &sPath) const;
+    bool GrabbedFrameSave(const QString &sPath);
+    // Why the last grab, save or opening failed.
+    const QString &LastError() const { return m_sLastError; }
     // The capture resolution.
     QSize Size() const { return m_size; }
     QString CurrentSourceId() const { return m_sSourceId; }
@@ -78,8 +85,8 @@ private:
     QString m_sSourceId;
     QSize m_size;
     QString m_sLastError;
-    struct FrameHolder;
-    std::unique_ptr<FrameHolder> m_lastFrame;
+    cDIB m_frame;
+    bool m_bFrameHeld = false;
 };
 
 // The capture-window messages the program sends; it only ever grabs.

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+#include <cstddef>
+
+class cDIB;
+
+// Decodes the JPEG frames of MJPEG cameras straight into an image buffer,
+// upright and in its own row layout, with no copy in between. A frame that is
+// cut short, corrupt or larger than any buffer may hold is refused before the
+// buffer is touched where that can be seen from its header, else the buffer
+// is left holding a partial picture and the call fails.
+class cJpegDecoder
+{
+public:
+    cJpegDecoder();
+    ~cJpegDecoder();
+    cJpegDecoder(const cJpegDecoder &) = delete;
+    cJpegDecoder &operator=(const cJpegDecoder &) = delete;
+
+    // True when frame now holds the whole picture; otherwise the reason is in sError.
+    bool Decode(const unsigned char *pData, std::size_t lSize, cDIB &frame, QString &sError);
+
+private:
+    void *m_hDecoder;
+};
