@@ -90,36 +90,79 @@ cCaptureCycle::Outcome cCaptureCycle::Run(cVidCap &objCam, const QString &sFolde
     m_bCapturing = true;
     Outcome outcome;
     outcome.bRan = true;
-    const QString bmpPath = sFolder + sBmpFile;
 
-    Try([&] { cCap().capGrabFrame(objCam.CaptureWindowHandle()); });
-    // Without the private folder nothing is written or read anywhere else.
     cDIB picImg;
-    if (!sFolder.isEmpty()) {
-        Try([&] { objCam.GrabbedFrameSave(bmpPath); });
-        Try([&] { picImg.CreateFromBitmapFile(bmpPath); });
+    // A frame that cannot be had leaves nothing to publish: the old picture
+    // stays, never a black one in its place.
+    if (TakeFrame(objCam, sFolder, sBmpFile, picImg, outcome)) {
+        std::unique_ptr<cDIB> preview;
+        Try([&] { preview = picImg.Resample(settings.previewSize.height(), settings.previewSize.width()); });
+        Publish(picImg, sFolder + sJpgFile, settings, outcome);
+        if (preview)
+            outcome.preview = preview->ToImage();
     }
-
-    const int width = WholeNumberValue(settings.sWidth);
-    const int height = WholeNumberValue(settings.sHeight);
-    Try([&] { m_cFrame = picImg.Resample(height, width); });
-    std::unique_ptr<cDIB> preview;
-    Try([&] { preview = picImg.Resample(settings.previewSize.height(), settings.previewSize.width()); });
-
-    QImage composed;
-    // A frame that could not be scaled leaves nothing to publish; the old picture stays.
-    if (m_cFrame)
-        Try([&] { composed = ComposePicture(*m_cFrame, width, height, settings); });
-    Try([&] {
-        if (composed.isNull() || sFolder.isEmpty())
-            return;
-        m_cFrame->CreateFromPicture(composed);
-        WriteJpegFile(*m_cFrame, sFolder + sJpgFile, JpegQuality(settings.lQuality));
-    });
-    if (preview)
-        outcome.preview = preview->ToImage();
-    if (m_cFrame)
-        m_cFrame->ClearUp();
+    m_cFrame->ClearUp();
     m_bCapturing = false;
     return outcome;
+}
+
+// Grab, save the frame as the bitmap file and load it back into picImg.
+// Without the private folder nothing is written or read anywhere else.
+bool cCaptureCycle::TakeFrame(cVidCap &objCam, const QString &sFolder, const QString &sBmpFile, cDIB &picImg,
+                              Outcome &outcome)
+{
+    bool grabbed = false;
+    Try([&] { grabbed = cCap().capGrabFrame(objCam.CaptureWindowHandle()); });
+    Note(outcome, CycleStep::Grab, grabbed, objCam.LastError());
+    if (sFolder.isEmpty()) {
+        Note(outcome, CycleStep::Bitmap, false, QStringLiteral("the private picture folder cannot be used"));
+        return false;
+    }
+    const QString bmpPath = sFolder + sBmpFile;
+    bool saved = false, loaded = false;
+    QString saveFailure, loadFailure;
+    Try([&] {
+        saved = objCam.GrabbedFrameSave(bmpPath);
+        saveFailure = objCam.LastError();
+    });
+    Try([&] { loaded = picImg.CreateFromBitmapFile(bmpPath, &loadFailure); });
+    // A failed grab has nothing to save; the file of the last one is used.
+    const bool saveFailed = grabbed && !saved;
+    Note(outcome, CycleStep::Bitmap, loaded && !saveFailed,
+         bmpPath + QStringLiteral(": ") + (saveFailed ? saveFailure : loadFailure));
+    return loaded;
+}
+
+void cCaptureCycle::Publish(const cDIB &picImg, const QString &sJpgPath, const CaptureSettings &settings,
+                            Outcome &outcome)
+{
+    const int width = WholeNumberValue(settings.sWidth);
+    const int height = WholeNumberValue(settings.sHeight);
+    if (!cDIB::SizeAllowed(width, height)) {
+        Note(outcome, CycleStep::Jpeg, false, QStringLiteral("the picture to send would be ") + OversizeText(width, height));
+        return;
+    }
+    Try([&] { m_cFrame = picImg.Resample(height, width); });
+    if (!m_cFrame) {
+        m_cFrame = std::make_unique<cDIB>();
+        Note(outcome, CycleStep::Jpeg, false, QStringLiteral("no memory for the picture"));
+        return;
+    }
+    QString failure = QStringLiteral("the picture cannot be composed");
+    bool written = false;
+    QImage composed;
+    Try([&] { composed = ComposePicture(*m_cFrame, width, height, settings); });
+    Try([&] {
+        if (composed.isNull())
+            return;
+        m_cFrame->CreateFromPicture(composed);
+        written = WriteJpegFile(*m_cFrame, sJpgPath, JpegQuality(settings.lQuality), &failure);
+    });
+    Note(outcome, CycleStep::Jpeg, written, sJpgPath + QStringLiteral(": ") + failure);
+}
+
+void cCaptureCycle::Note(Outcome &outcome, CycleStep step, bool bWorked, const QString &sReason)
+{
+    if (auto event = m_health.Note(step, bWorked, sReason, cCycleHealth::Clock::now()))
+        outcome.events.push_back(std::move(*event));
 }

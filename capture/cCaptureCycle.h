@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cCycleHealth.h"
 #include "cDIB.h"
 #include "cTools.h"
 #include "mCaption.h"
@@ -10,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class cVidCap;
 
@@ -47,15 +49,19 @@ QImage ComposePicture(const cDIB &frame, int lWidth, int lHeight, const CaptureS
 
 // One run of the capture cycle: grab a frame, scale it, compose it and publish
 // it as a JPEG in the folder; the raw frame scaled for the preview comes back.
+// A frame that cannot be had or read back keeps the published picture as it
+// was; a step that fails or works again is told in the outcome's events.
 class cCaptureCycle
 {
 public:
-    // The preview of the raw frame, when there was one to take. Nothing when
-    // the cycle was already running (re-entry) and stepped aside.
+    // The preview of the raw frame, when there was one to take, and the
+    // failures and recoveries worth a log line. Nothing when the cycle was
+    // already running (re-entry) and stepped aside.
     struct Outcome
     {
         bool bRan = false;
         QImage preview;
+        std::vector<CycleEvent> events;
     };
 
     Outcome Run(cVidCap &objCam, const QString &sFolder, const QString &sJpgFile, const QString &sBmpFile,
@@ -64,6 +70,11 @@ public:
     bool Capturing() const { return m_bCapturing; }
 
 private:
+    bool TakeFrame(cVidCap &objCam, const QString &sFolder, const QString &sBmpFile, cDIB &picImg, Outcome &outcome);
+    void Publish(const cDIB &picImg, const QString &sJpgPath, const CaptureSettings &settings, Outcome &outcome);
+    void Note(Outcome &outcome, CycleStep step, bool bWorked, const QString &sReason);
+
     bool m_bCapturing = false;
+    cCycleHealth m_health;
     std::unique_ptr<cDIB> m_cFrame = std::make_unique<cDIB>();
 };

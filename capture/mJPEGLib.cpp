@@ -15,18 +15,16 @@ const QString kSource = QStringLiteral(".mIntelJPEGLibrary");
 // TurboJPEG reports failures without a number of its own.
 constexpr int kEncoderFailureCode = -1;
 
-[[noreturn]] void RaiseWriteFailure(int code)
-{
-    throw cError(kJpegErrorNumber, kSource, QStringLiteral("Failed to save to JPG ") + QString::number(code));
-}
-
 struct JpegBufferDeleter
 {
     void operator()(unsigned char *buffer) const { tjFree(buffer); }
 };
 
-void EncodeAndReplace(tjhandle encoder, const cDIB &oDIB, const QString &sPath, int lQuality)
+// Why the picture could not be written, or nothing when it was.
+QString EncodeAndReplace(tjhandle encoder, const cDIB &oDIB, const QString &sPath, int lQuality)
 {
+    if (!oDIB.DIBSectionBitsPtr())
+        return QStringLiteral("there is no picture to write");
     unsigned char *encoded = nullptr;
     unsigned long encodedSize = 0;
     const int rc = tjCompress2(encoder, oDIB.DIBSectionBitsPtr(), oDIB.Width(), oDIB.BytesPerScanLine(),
@@ -34,28 +32,24 @@ void EncodeAndReplace(tjhandle encoder, const cDIB &oDIB, const QString &sPath, 
                                TJFLAG_BOTTOMUP);
     const std::unique_ptr<unsigned char, JpegBufferDeleter> owned(encoded);
     if (rc != 0)
-        RaiseWriteFailure(rc);
+        return QStringLiteral("the encoder refused the picture: ") + QString::fromUtf8(tjGetErrorStr2(encoder));
     if (const int error = ReplaceFileContents(sPath, encoded, encodedSize, true))
-        RaiseWriteFailure(error);
+        return qt_error_string(error);
+    return {};
 }
 
 } // namespace
 
-bool WriteJpegFile(const cDIB &oDIB, const QString &sPath, int lQuality)
+bool WriteJpegFile(const cDIB &oDIB, const QString &sPath, int lQuality, QString *psReason)
 {
     tjhandle encoder = tjInitCompress();
     if (!encoder)
         throw cError(kJpegErrorNumber, kSource,
                      QStringLiteral("Failed to initialise the IJL library: ") + QString::number(kEncoderFailureCode));
-    bool written = false;
-    try {
-        if (!oDIB.DIBSectionBitsPtr())
-            RaiseWriteFailure(kEncoderFailureCode);
-        EncodeAndReplace(encoder, oDIB, sPath, lQuality);
-        written = true;
-    } catch (const cError &) {
-        // A failed write is reported by the result alone; the old picture stays.
-    }
+    // A failed write is reported by the result alone; the old picture stays.
+    const QString failure = EncodeAndReplace(encoder, oDIB, sPath, lQuality);
     tjDestroy(encoder);
-    return written;
+    if (psReason)
+        *psReason = failure;
+    return failure.isEmpty();
 }

@@ -12,5 +12,6 @@ constexpr long kJpegErrorNumber = 26001;
 // is. The pixels are read in place. The previous file at sPath is only
 // replaced once the new one is complete, and the new one keeps its permission
 // bits and times. Returns true when the file was written. Throws cError
-// 26001 when the encoder cannot be set up; any later failure returns false.
-bool WriteJpegFile(const cDIB &oDIB, const QString &sPath, int lQuality);
+// 26001 when the encoder cannot be set up; any later failure returns false,
+// with the reason in psReason.
+bool WriteJpegFile(const cDIB &oDIB, const QString &sPath, int lQuality, QString *psReason = nullptr);

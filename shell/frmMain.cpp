@@ -31,6 +31,9 @@ constexpr int kStartupFailureText = 144;
 constexpr int kQuitWhileServingText = 152;
 constexpr int kColorDialogTitle = 146;
 const int kTabCaptions[] = {133, 132, 134, 139, 141};
+// The log lines of the capture cycle, by step: failed (with the reason), works again.
+constexpr int kStepFailedText = 155;
+constexpr int kStepWorksText = 158;
 
 // Where the camera motif sits in the logo; it is the window's icon.
 const QRect kLogoCameraRect(8, 0, 75, 75);
@@ -207,6 +210,19 @@ void frmMain::CaptureTick()
                                        ReadCaptureSettings());
     if (outcome.bRan && ui.chkPreview->isChecked() && !outcome.preview.isNull())
         ui.pPreview->setPixmap(QPixmap::fromImage(outcome.preview));
+    for (const CycleEvent &event : outcome.events)
+        LogCycleEvent(event);
+}
+
+// A stale picture is told to the event log and, for whoever reads the
+// program's output, to stderr.
+void frmMain::LogCycleEvent(const CycleEvent &event)
+{
+    const int step = int(event.step);
+    const QString text = event.bFailed ? LangString(kStepFailedText + step).arg(event.sReason)
+                                       : LangString(kStepWorksText + step);
+    ui.txtLog->setPlainText(text + QStringLiteral("\r\n"));
+    std::fprintf(stderr, "vorsk: %s\n", qPrintable(text));
 }
 
 void frmMain::tmr1_Timer()

@@ -87,6 +87,7 @@ private:
     void CreateServer();
     void ShowStatusPanel();
     void LogConnection(bool bAccepted, const QString &sAddress);
+    void LogCycleEvent(const CycleEvent &event);
 
     Ui::frmMain ui;
     QTimer *tmr1;

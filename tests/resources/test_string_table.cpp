@@ -45,9 +45,9 @@ std::u16string Found(const Bytes &block, std::int64_t number, std::int32_t id)
 TEST(StringTable, EnglishBlocksHaveTheWindowsLayout)
 {
     const auto blocks = EnglishBlocks();
-    ASSERT_EQ(blocks.size(), 4u);
+    ASSERT_EQ(blocks.size(), 5u);
     EXPECT_EQ(blocks.begin()->first, 7);
-    EXPECT_EQ(blocks.rbegin()->first, 10);
+    EXPECT_EQ(blocks.rbegin()->first, 11);
 
     // Block 7: IDs 96 to 102 absent, then 103 and 104 ("&Help", the ninth entry).
     const Bytes &block7 = blocks.at(7);
@@ -67,13 +67,22 @@ TEST(StringTable, EnglishBlocksHaveTheWindowsLayout)
     ASSERT_EQ(last[0], 62);
     EXPECT_TRUE(HasAt(block9, block9.size() - last.size(), last));
 
-    // Block 10: 153 and 154, then the five absent IDs 155 to 159; "\n" is two characters.
+    // Block 10: 153, 154 and the cycle's lines 155 to 159; "\n" is two characters.
     const Bytes &block10 = blocks.at(10);
-    const Bytes tail = Entry(u"Could not listen on port %1:\\n%2");
-    const Bytes show = Entry(u"Show Vorsk Server Window");
-    EXPECT_TRUE(HasAt(block10, block10.size() - 10, Bytes(10, 0)));
-    EXPECT_TRUE(HasAt(block10, block10.size() - 10 - tail.size(), tail));
-    EXPECT_TRUE(HasAt(block10, block10.size() - 10 - tail.size() - show.size(), show));
+    Bytes tail;
+    for (std::u16string_view text : {u"Show Vorsk Server Window", u"Could not listen on port %1:\\n%2",
+                                     u"No picture from the camera: %1", u"Could not store the camera's picture: %1",
+                                     u"Could not publish the picture: %1", u"The camera gives pictures again.",
+                                     u"The camera's picture is stored again."}) {
+        const Bytes entry = Entry(text);
+        tail.insert(tail.end(), entry.begin(), entry.end());
+    }
+    EXPECT_TRUE(HasAt(block10, block10.size() - tail.size(), tail));
+    // Block 11 opens with 160; its other fifteen IDs are absent.
+    const Bytes &block11 = blocks.at(11);
+    const Bytes first = Entry(u"The picture is published again.");
+    EXPECT_TRUE(HasAt(block11, 0, first));
+    EXPECT_EQ(block11.size(), first.size() + 15 * 2);
     EXPECT_TRUE(HasAt(block10, 0,
                       Entry(u"Could not start camera.\\nMake sure its connected and try again.")));
 }
