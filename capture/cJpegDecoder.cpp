@@ -14,6 +14,15 @@ cJpegDecoder::~cJpegDecoder()
         tjDestroy(m_hDecoder);
 }
 
+// TurboJPEG leaves a decoder that met an error half way through a header, and
+// the next frame fails on that state: a failure starts a fresh decoder.
+void cJpegDecoder::Reset()
+{
+    if (m_hDecoder)
+        tjDestroy(m_hDecoder);
+    m_hDecoder = tjInitDecompress();
+}
+
 bool cJpegDecoder::Decode(const unsigned char *pData, std::size_t lSize, cDIB &frame, QString &sError)
 {
     if (!m_hDecoder) {
@@ -30,6 +39,7 @@ bool cJpegDecoder::Decode(const unsigned char *pData, std::size_t lSize, cDIB &f
     if (tjDecompressHeader3(m_hDecoder, bytes, lSize, &width, &height, &subsampling, &colourspace) != 0) {
         sError = QStringLiteral("the camera sent a frame that is no JPEG picture: %1")
                      .arg(QString::fromUtf8(tjGetErrorStr2(m_hDecoder)));
+        Reset();
         return false;
     }
     if (!cDIB::SizeAllowed(width, height)) {
@@ -47,6 +57,7 @@ bool cJpegDecoder::Decode(const unsigned char *pData, std::size_t lSize, cDIB &f
                       TJPF_BGR, TJFLAG_BOTTOMUP) != 0) {
         sError = QStringLiteral("the camera sent a damaged JPEG frame: %1")
                      .arg(QString::fromUtf8(tjGetErrorStr2(m_hDecoder)));
+        Reset();
         return false;
     }
     return true;

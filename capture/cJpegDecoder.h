@@ -22,5 +22,7 @@ public:
     bool Decode(const unsigned char *pData, std::size_t lSize, cDIB &frame, QString &sError);
 
 private:
+    void Reset();
+
     void *m_hDecoder;
 };

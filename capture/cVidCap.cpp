@@ -29,6 +29,7 @@ const QString kNamePrefix = QStringLiteral("name:");
 const QSize kFirstSize(640, 480);
 // Long enough for a webcam to start; a source still settling after it is taken as running.
 constexpr GstClockTime kStartWait = 2 * GST_SECOND;
+constexpr GstClockTime kStartPoll = 10 * GST_MSECOND;
 
 // Sizes offered where a source accepts a range of sizes (the test pattern,
 // some PipeWire and libcamera sources).
@@ -130,8 +131,11 @@ GstElement *MakeSource(const QString &sId, QString &sError)
         if (source)
             g_object_set(source, "is-live", TRUE, "horizontal-speed", 2, nullptr);
     } else if (sId.startsWith(kPipelinePrefix)) {
+        // A description may well end in caps ("v4l2src ! image/jpeg,width=1280"),
+        // which GStreamer's grammar only takes between two elements.
+        const QByteArray description = sId.mid(kPipelinePrefix.size()).toUtf8() + " ! capsfilter";
         GError *error = nullptr;
-        source = gst_parse_bin_from_description(sId.mid(kPipelinePrefix.size()).toUtf8().constData(), TRUE, &error);
+        source = gst_parse_bin_from_description(description.constData(), TRUE, &error);
         if (!source)
             sError = TakeErrorText(error);
         else if (error)
@@ -201,7 +205,8 @@ double BestFrameRate(const GstStructure *structure)
     return rate(value);
 }
 
-std::vector<CaptureFormat> FormatsOf(const GstCaps *caps)
+// The sizes the caps allow; ranged tells whether any of them is a range.
+std::vector<CaptureFormat> FormatsOf(const GstCaps *caps, bool &ranged)
 {
     std::vector<CaptureFormat> formats;
     for (guint i = 0; caps && i < gst_caps_get_size(caps); ++i) {
@@ -216,6 +221,7 @@ std::vector<CaptureFormat> FormatsOf(const GstCaps *caps)
         const std::vector<int> widths = IntValues(w, wLo, wHi);
         const std::vector<int> heights = IntValues(h, hLo, hHi);
         const double fps = BestFrameRate(s);
+        ranged |= wHi > 0 && hHi > 0;
         if (widths.size() == 1 && heights.size() == 1)
             AddSize(formats, QSize(widths[0], heights[0]), fps);
         for (QSize size : kStandardSizes)
@@ -227,6 +233,18 @@ std::vector<CaptureFormat> FormatsOf(const GstCaps *caps)
         return a.size.width() * a.size.height() < b.size.width() * b.size.height();
     });
     return formats;
+}
+
+// What the program takes from a source: raw or JPEG frames of the size, or
+// of any size a buffer may hold when size is empty. The test pattern comes in
+// the small format most webcams also use.
+QByteArray CapsFor(const QString &sId, QSize size)
+{
+    const QByteArray sizeCaps =
+        size.isEmpty() ? QStringLiteral("width=[1,%1],height=[1,%1]").arg(cDIB::MaxSide).toLatin1()
+                       : QStringLiteral("width=%1,height=%2").arg(size.width()).arg(size.height()).toLatin1();
+    return sId == kTestPatternId ? "video/x-raw,format=I420,framerate=30/1," + sizeCaps
+                                 : "video/x-raw," + sizeCaps + ";image/jpeg," + sizeCaps;
 }
 
 // The sizes an image buffer can hold; the others are never asked of a source.
@@ -250,14 +268,34 @@ QSize Nearest(const std::vector<CaptureFormat> &formats, QSize wanted)
 
 } // namespace
 
+// The text of an error or end-of-stream message.
+QString FailureText(GstMessage *message)
+{
+    if (GST_MESSAGE_TYPE(message) != GST_MESSAGE_ERROR)
+        return QStringLiteral("the source ended");
+    GError *error = nullptr;
+    gst_message_parse_error(message, &error, nullptr);
+    return TakeErrorText(error);
+}
+
+constexpr auto kFailureMessages = GstMessageType(GST_MESSAGE_ERROR | GST_MESSAGE_EOS);
+
 // The running pipeline of the opened source: source ! capsfilter ! appsink.
 struct cVidCap::Pipeline
 {
     GstElement *bin = gst_pipeline_new("vorsk-camera");
-    GstElement *sink = nullptr; // owned by the bin
+    GstElement *source; // the three are owned by the bin
+    GstElement *filter = gst_element_factory_make("capsfilter", nullptr);
+    GstElement *sink = gst_element_factory_make("appsink", nullptr);
+    bool bLinked = false;
     cFrameReader reader;
 
-    Pipeline() = default;
+    explicit Pipeline(GstElement *sourceElement) : source(sourceElement)
+    {
+        gst_bin_add_many(GST_BIN(bin), source, filter, sink, nullptr);
+        g_object_set(sink, "max-buffers", 1, "drop", TRUE, "sync", FALSE, nullptr);
+        bLinked = gst_element_link_many(source, filter, sink, nullptr);
+    }
     Pipeline(const Pipeline &) = delete;
     Pipeline &operator=(const Pipeline &) = delete;
     ~Pipeline()
@@ -266,22 +304,74 @@ struct cVidCap::Pipeline
         gst_object_unref(bin);
     }
 
+    // The caps the source offers, asked while it is open but not yet running;
+    // null when it cannot be opened.
+    GstCaps *Offered() const
+    {
+        if (gst_element_set_state(source, GST_STATE_READY) == GST_STATE_CHANGE_FAILURE)
+            return nullptr;
+        GstPad *pad = gst_element_get_static_pad(source, "src");
+        GstCaps *offered = pad ? gst_pad_query_caps(pad, nullptr) : gst_caps_new_empty();
+        if (pad)
+            gst_object_unref(pad);
+        return offered;
+    }
+
+    // Runs the pipeline with its frames held to caps, and waits until the sink
+    // knows the frames' format, the source fails, or the wait is over (a slow
+    // or silent source counts as started). The reason of a failure, or empty.
+    QString Start(const QByteArray &caps)
+    {
+        gst_element_set_state(bin, GST_STATE_NULL);
+        PendingFailure(); // what an earlier start left on the bus
+        GstCaps *filterCaps = gst_caps_from_string(caps.constData());
+        g_object_set(filter, "caps", filterCaps, nullptr);
+        gst_caps_unref(filterCaps);
+        if (!bLinked)
+            return QStringLiteral("the source cannot be linked to the program");
+        if (gst_element_set_state(bin, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE ||
+            gst_element_get_state(bin, nullptr, nullptr, kStartWait) == GST_STATE_CHANGE_FAILURE) {
+            const QString failure = PendingFailure();
+            return failure.isEmpty() ? QStringLiteral("the source cannot be started") : failure;
+        }
+        GstBus *bus = gst_element_get_bus(bin);
+        QString failure;
+        for (GstClockTime waited = 0; waited < kStartWait && NegotiatedSize().isEmpty(); waited += kStartPoll) {
+            if (GstMessage *message = gst_bus_timed_pop_filtered(bus, kStartPoll, kFailureMessages)) {
+                failure = FailureText(message);
+                gst_message_unref(message);
+                break;
+            }
+        }
+        gst_object_unref(bus);
+        return failure;
+    }
+
+    // The size of the frames agreed with the source; empty while not known.
+    QSize NegotiatedSize() const
+    {
+        GstPad *pad = gst_element_get_static_pad(sink, "sink");
+        GstCaps *caps = gst_pad_get_current_caps(pad);
+        gst_object_unref(pad);
+        int width = 0, height = 0;
+        if (caps && gst_caps_get_size(caps) > 0) {
+            const GstStructure *s = gst_caps_get_structure(caps, 0);
+            gst_structure_get_int(s, "width", &width);
+            gst_structure_get_int(s, "height", &height);
+        }
+        if (caps)
+            gst_caps_unref(caps);
+        return {width, height};
+    }
+
     // The text of the first error on the bus, or empty; an end of stream counts.
     QString PendingFailure() const
     {
         GstBus *bus = gst_element_get_bus(bin);
         QString failure;
-        while (GstMessage *message = gst_bus_pop_filtered(
-                   bus, GstMessageType(GST_MESSAGE_ERROR | GST_MESSAGE_EOS))) {
-            if (failure.isEmpty()) {
-                if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
-                    GError *error = nullptr;
-                    gst_message_parse_error(message, &error, nullptr);
-                    failure = TakeErrorText(error);
-                } else {
-                    failure = QStringLiteral("the source ended");
-                }
-            }
+        while (GstMessage *message = gst_bus_pop_filtered(bus, kFailureMessages)) {
+            if (failure.isEmpty())
+                failure = FailureText(message);
             gst_message_unref(message);
         }
         gst_object_unref(bus);
@@ -341,59 +431,47 @@ bool cVidCap::Open(const QString &sId, QSize wanted)
 {
     m_pipeline.reset();
     m_bFrameHeld = false;
-    QString error;
-    GstElement *source = MakeSource(sId, error);
-    if (!source) {
-        m_sLastError = error;
+    GstElement *source = MakeSource(sId, m_sLastError);
+    if (!source)
         return false;
-    }
-    auto pipeline = std::make_unique<Pipeline>();
-    GstElement *filter = gst_element_factory_make("capsfilter", nullptr);
-    pipeline->sink = gst_element_factory_make("appsink", nullptr);
-    gst_bin_add_many(GST_BIN(pipeline->bin), source, filter, pipeline->sink, nullptr);
-    g_object_set(pipeline->sink, "max-buffers", 1, "drop", TRUE, "sync", FALSE, nullptr);
-
-    // The sizes the source offers, asked while it is open but not yet running.
-    if (gst_element_set_state(source, GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) {
+    auto pipeline = std::make_unique<Pipeline>(source);
+    GstCaps *offered = pipeline->Offered();
+    if (!offered) {
         m_sLastError = pipeline->PendingFailure();
         if (m_sLastError.isEmpty())
             m_sLastError = QStringLiteral("%1 cannot be opened").arg(sId);
         return false;
     }
-    GstPad *pad = gst_element_get_static_pad(source, "src");
-    GstCaps *offered = pad ? gst_pad_query_caps(pad, nullptr) : nullptr;
-    const std::vector<CaptureFormat> offeredFormats = FormatsOf(offered);
+    bool ranged = false;
+    const std::vector<CaptureFormat> offeredFormats = FormatsOf(offered, ranged);
+    gst_caps_unref(offered);
     std::vector<CaptureFormat> formats = Allowed(offeredFormats);
-    if (offered)
-        gst_caps_unref(offered);
-    if (pad)
-        gst_object_unref(pad);
     if (formats.empty() && !offeredFormats.empty()) {
         const QSize smallest = offeredFormats.front().size;
         m_sLastError = QStringLiteral("%1 offers no frame size that can be taken; its smallest is ").arg(sId) +
                        OversizeText(smallest.width(), smallest.height());
         return false;
     }
-
-    const QSize size = Nearest(formats, wanted);
+    QSize size = Nearest(formats, wanted);
     if (!cDIB::SizeAllowed(size.width(), size.height())) {
         m_sLastError = QStringLiteral("%1 cannot be asked for frames of ").arg(sId) + OversizeText(size.width(), size.height());
         return false;
     }
-    const QByteArray sizeCaps = QStringLiteral("width=%1,height=%2").arg(size.width()).arg(size.height()).toLatin1();
-    // The test pattern comes in the small format most webcams also use.
-    const QByteArray caps = sId == kTestPatternId ? "video/x-raw,format=I420,framerate=30/1," + sizeCaps
-                                                  : "video/x-raw," + sizeCaps + ";image/jpeg," + sizeCaps;
-    GstCaps *filterCaps = gst_caps_from_string(caps.constData());
-    g_object_set(filter, "caps", filterCaps, nullptr);
-    gst_caps_unref(filterCaps);
 
-    const bool linked = gst_element_link_many(source, filter, pipeline->sink, nullptr);
-    const bool started = linked && gst_element_set_state(pipeline->bin, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE &&
-                         gst_element_get_state(pipeline->bin, nullptr, nullptr, kStartWait) != GST_STATE_CHANGE_FAILURE;
-    const QString failure = pipeline->PendingFailure();
-    if (!started || !failure.isEmpty()) {
-        m_sLastError = failure.isEmpty() ? QStringLiteral("%1 cannot be started at %2 x %3").arg(sId).arg(size.width()).arg(size.height()) : failure;
+    QString failure = pipeline->Start(CapsFor(sId, size));
+    // A source that takes a range of sizes but whose pipeline fixes its own
+    // further up (an encoder or decoder at its end, a network camera) keeps it.
+    if (!failure.isEmpty() && ranged && sId != kTestPatternId) {
+        failure = pipeline->Start(CapsFor(sId, QSize()));
+        size = pipeline->NegotiatedSize();
+        formats.clear();
+        if (!size.isEmpty())
+            formats.push_back({size, 0});
+        if (failure.isEmpty() && !size.isEmpty() && !cDIB::SizeAllowed(size.width(), size.height()))
+            failure = QStringLiteral("%1 sends frames of ").arg(sId) + OversizeText(size.width(), size.height());
+    }
+    if (!failure.isEmpty()) {
+        m_sLastError = QStringLiteral("%1 cannot be started: %2").arg(sId, failure);
         return false;
     }
     m_pipeline = std::move(pipeline);
@@ -423,6 +501,8 @@ bool cVidCap::GrabFrame()
     // Only the frame grabbed is ever decoded or converted.
     m_bFrameHeld = m_pipeline->reader.Read(sample, m_frame, m_sLastError);
     gst_sample_unref(sample);
+    if (m_bFrameHeld)
+        m_size = QSize(m_frame.Width(), m_frame.Height());
     return m_bFrameHeld;
 }
 

@@ -10,6 +10,7 @@ protected:
 };
 
 // A source that is open and running but never delivers a frame.
-inline const QString kSilentSource = QStringLiteral("gst:videotestsrc is-live=true ! valve drop=true");
+inline const QString kSilentSource =
+    QStringLiteral("gst:videotestsrc is-live=true ! valve drop=true drop-mode=forward-sticky-events");
 // A still picture: the same frame every time.
 inline const QString kStillSource = QStringLiteral("gst:videotestsrc is-live=true pattern=smpte75");

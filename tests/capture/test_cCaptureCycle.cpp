@@ -156,3 +156,95 @@ TEST_F(CaptureCycle, AFailedGrabStillPublishesTheLastFrameWithAFreshCaption)
     EXPECT_NE(FileContents(Folder() + QStringLiteral("lastpic.jpg")), picture);
     EXPECT_FALSE(cycle.Capturing());
 }
+
+namespace {
+
+// What a webcam or PipeWire sends: the colour bars in one raw format, or as JPEG frames.
+QString BarsSource(const QString &format, QSize size)
+{
+    const QString raw = QStringLiteral("gst:videotestsrc is-live=true pattern=smpte ! video/x-raw,width=%1,height=%2")
+                            .arg(size.width())
+                            .arg(size.height());
+    return format == QStringLiteral("JPEG") ? raw + QStringLiteral(" ! jpegenc quality=95")
+                                            : raw + QStringLiteral(",format=") + format;
+}
+
+// Mean difference per channel left of the bars' noise block, in grey for a grey source.
+double BarsDifference(const QImage &a, const QImage &b, bool grey)
+{
+    double sum = 0;
+    const int width = std::max(1, a.width() * 7 / 10);
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < width; ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            sum += grey ? std::abs(qGray(p) - qGray(q))
+                        : (std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) +
+                           std::abs(qBlue(p) - qBlue(q))) / 3.0;
+        }
+    return sum / (double(width) * a.height());
+}
+
+// Upright and in the right colours: white, yellow and cyan bars from the left
+// at the top, a dark strip at the bottom left.
+void ExpectBars(const QImage &picture, bool grey, const char *what)
+{
+    const int bar = picture.width() / 7;
+    const QRgb first = picture.pixel(bar / 2, 5), second = picture.pixel(bar + bar / 2, 5),
+               third = picture.pixel(2 * bar + bar / 2, 5), bottom = picture.pixel(2, picture.height() - 3);
+    EXPECT_GT(qGray(first), 170) << what;
+    EXPECT_LT(qGray(bottom), 80) << what << ": the bottom of the picture is at the bottom";
+    if (grey)
+        return;
+    EXPECT_TRUE(qRed(second) > 150 && qGreen(second) > 150 && qBlue(second) < 60) << what << ": yellow second";
+    EXPECT_TRUE(qRed(third) < 60 && qGreen(third) > 150 && qBlue(third) > 150) << what << ": cyan third";
+}
+
+} // namespace
+
+TEST_F(CaptureCycle, EveryCameraFormatPublishesTheRealPictureUpright)
+{
+    // The same frames as GStreamer itself turns them into BGR.
+    auto reference = [&](const QString &format, QSize size) {
+        const QString decode = format == QStringLiteral("JPEG") ? QStringLiteral(" ! jpegdec") : QString();
+        EXPECT_TRUE(camera.SelectSource(BarsSource(format, size) + decode +
+                                        QStringLiteral(" ! videoconvert ! video/x-raw,format=BGR")));
+        EXPECT_TRUE(camera.GrabFrame());
+        EXPECT_TRUE(camera.GrabbedFrameSave(Folder() + QStringLiteral("reference.bmp")));
+        return QImage(Folder() + QStringLiteral("reference.bmp"), "BMP");
+    };
+    const QSize even(174, 130), odd(173, 129), one(1, 1);
+    const std::pair<const char *, QSize> sources[] = {
+        {"YUY2", even},  {"UYVY", even}, {"NV12", even}, {"I420", even}, {"RGB", even},  {"BGR", even},
+        {"BGRx", even},  {"GRAY8", even}, {"JPEG", even}, {"I420", odd}, {"NV12", odd},  {"YUY2", odd},
+        {"JPEG", odd},   {"I420", one},  {"YUY2", one},  {"JPEG", one}};
+    for (const auto &[format, size] : sources) {
+        const QString what = QStringLiteral("%1 %2 x %3").arg(QLatin1String(format)).arg(size.width()).arg(size.height());
+        const QByteArray label = what.toUtf8();
+        const QImage expected = reference(QLatin1String(format), size);
+        ASSERT_EQ(expected.size(), size) << label.constData();
+
+        ASSERT_TRUE(camera.SelectSource(BarsSource(QLatin1String(format), size)))
+            << label.constData() << ": " << qPrintable(camera.LastError());
+        CaptureSettings settings = Plain("1", "1");
+        settings.sWidth = QString::number(size.width());
+        settings.sHeight = QString::number(size.height());
+        settings.sCaption.clear();
+        settings.lQuality = 100;
+        QFile::remove(Folder() + QStringLiteral("lastpic.jpg"));
+        const auto outcome = Run(settings);
+        EXPECT_TRUE(outcome.events.empty()) << label.constData() << ": " << qPrintable(outcome.events.front().sReason);
+
+        const bool grey = qstrcmp(format, "GRAY8") == 0;
+        const QImage grabbed = Grabbed();
+        const QImage published = Published();
+        ASSERT_EQ(grabbed.size(), size) << label.constData();
+        ASSERT_EQ(published.size(), size) << label.constData();
+        // GStreamer's JPEG decoder upsamples the colours its own way; raw frames convert alike.
+        const double tolerance = qstrcmp(format, "JPEG") == 0 ? 6.0 : 2.0;
+        EXPECT_LT(BarsDifference(grabbed, expected, grey), tolerance) << label.constData();
+        if (size != one) {
+            ExpectBars(grabbed, grey, label.constData());
+            ExpectBars(published, grey, label.constData());
+        }
+    }
+}

@@ -2,8 +2,13 @@
 #include "cError.h"
 #include "cVidCap.h"
 
+#include <QBuffer>
 #include <QImage>
+#include <QPainter>
+#include <QSettings>
 #include <QThread>
+
+#include <sys/resource.h>
 
 TEST_F(CameraTest, TestPatternIsGrabbedAsAMovingBitmap)
 {
@@ -100,4 +105,128 @@ TEST_F(CameraTest, ASourceThatEndsIsOpenedAgainAtTheNextGrab)
         QThread::msleep(60);
     }
     EXPECT_GT(grabbed, 3) << "grabbing went on after the source ended";
+}
+
+namespace {
+
+// A JPEG picture as an MJPEG camera sends it.
+QByteArray JpegOf(const QImage &picture)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "JPG", 90);
+    return bytes;
+}
+
+void WriteFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+// Peak memory of this process so far, in MiB.
+long PeakMiB()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024;
+}
+
+} // namespace
+
+TEST_F(CameraTest, DamagedJpegFramesAmongGoodOnesFailOnlyTheirOwnGrab)
+{
+    // An MJPEG camera at ten frames a second whose every second frame is cut short
+    // or garbled, as a loose USB cable makes them.
+    QImage picture(320, 240, QImage::Format_RGB888);
+    picture.fill(Qt::white);
+    QPainter(&picture).fillRect(0, 0, 40, 40, Qt::red);
+    const QByteArray good = JpegOf(picture);
+    QByteArray garbled = good;
+    for (qsizetype i = 20; i < garbled.size(); i += 3)
+        garbled[i] = char(0xFF);
+    WriteFile(Folder() + QStringLiteral("frame0.jpg"), good);
+    WriteFile(Folder() + QStringLiteral("frame1.jpg"), good.left(good.size() / 2));
+    WriteFile(Folder() + QStringLiteral("frame2.jpg"), good);
+    WriteFile(Folder() + QStringLiteral("frame3.jpg"), garbled);
+    qputenv("VORSK_CAMERA", QStringLiteral("gst:multifilesrc location=%1frame%d.jpg loop=true stop-index=3 "
+                                           "caps=image/jpeg,width=320,height=240 ! identity sleep-time=100000")
+                                .arg(Folder())
+                                .toUtf8());
+    cVidCap camera;
+    camera.Connect();
+    const QString bitmap = Folder() + QStringLiteral("lastpic.bmp");
+    int grabbed = 0, failed = 0, recovered = 0;
+    bool lastFailed = false;
+    for (int i = 0; i < 40 && (failed < 2 || recovered < 2); ++i) {
+        const QByteArray before = FileContents(bitmap);
+        if (camera.GrabFrame()) {
+            ++grabbed;
+            recovered += lastFailed ? 1 : 0;
+            lastFailed = false;
+            ASSERT_TRUE(camera.GrabbedFrameSave(bitmap));
+            const QImage saved(bitmap, "BMP");
+            EXPECT_GT(qRed(saved.pixel(5, 5)), 200);
+            EXPECT_LT(qGreen(saved.pixel(5, 5)), 60) << "the red block is whole, at the top left";
+            EXPECT_GT(qGray(saved.pixel(300, 220)), 200);
+        } else {
+            ++failed;
+            lastFailed = true;
+            EXPECT_FALSE(camera.LastError().isEmpty());
+            EXPECT_FALSE(camera.GrabbedFrameSave(bitmap)) << "a damaged frame is never saved";
+            EXPECT_EQ(FileContents(bitmap), before);
+        }
+        QThread::msleep(130);
+    }
+    EXPECT_GE(failed, 2);
+    EXPECT_GE(recovered, 2) << "a good frame after a damaged one is grabbed";
+}
+
+TEST_F(CameraTest, FramesOverTheLimitAreNeitherAskedForNorConverted)
+{
+    const long before = PeakMiB();
+    // A camera that only sends 16000 x 12000 frames (288 MB each as I420) cannot be chosen.
+    cVidCap camera;
+    camera.Connect();
+    for (const char *huge : {"gst:videotestsrc is-live=true ! video/x-raw,width=16000,height=12000",
+                             "gst:videotestsrc is-live=true ! video/x-raw,width=70000,height=10"}) {
+        EXPECT_FALSE(camera.SelectSource(QLatin1String(huge))) << huge;
+        EXPECT_TRUE(camera.LastError().contains(QStringLiteral("megapixels"))) << qPrintable(camera.LastError());
+        EXPECT_EQ(camera.CurrentSourceId(), QStringLiteral("test"));
+    }
+    EXPECT_LT(PeakMiB() - before, 100) << "no frame of that size was made";
+
+    qputenv("VORSK_CAMERA", "gst:videotestsrc is-live=true ! video/x-raw,width=16000,height=12000");
+    cVidCap refused;
+    try {
+        refused.Connect();
+        ADD_FAILURE() << "the camera was taken";
+    } catch (const cError &error) {
+        EXPECT_TRUE(error.Description().contains(QStringLiteral("16000 x 12000"))) << qPrintable(error.Description());
+    }
+
+    // A stored size over the limit is not asked for: the first size is.
+    qputenv("VORSK_CAMERA", "test");
+    {
+        QSettings stored(SettingsFile(), QSettings::IniFormat);
+        stored.setValue(QStringLiteral("capture/width"), 18000);
+        stored.setValue(QStringLiteral("capture/height"), 18000);
+    }
+    cVidCap bounded;
+    bounded.Connect();
+    EXPECT_EQ(bounded.Size(), QSize(640, 480));
+}
+
+TEST_F(CameraTest, APipelineThatFixesItsOwnSizeKeepsIt)
+{
+    // A network camera or an encoder at the end of a pipeline: its size is its own.
+    qputenv("VORSK_CAMERA", "gst:videotestsrc is-live=true ! video/x-raw,width=352,height=288 ! jpegenc");
+    cVidCap camera;
+    camera.Connect();
+    EXPECT_EQ(camera.Size(), QSize(352, 288));
+    ASSERT_TRUE(camera.GrabFrame()) << qPrintable(camera.LastError());
+    ASSERT_TRUE(camera.GrabbedFrameSave(Folder() + QStringLiteral("own.bmp")));
+    EXPECT_EQ(QImage(Folder() + QStringLiteral("own.bmp"), "BMP").size(), QSize(352, 288));
 }
