@@ -275,19 +275,18 @@ std::uint32_t Read32(const unsigned char *p)
 constexpr std::uint32_t kBitmapHeaderBytes = 54;
 constexpr std::uint32_t kPixelsPerMeterAt96Dpi = 3780;
 
-// Where the rows of a plain bitmap file start: "BM", a 40-byte (or longer)
-// header, one plane, 24 bits, no compression, rows bottom-up, all of it present.
-std::optional<std::uint32_t> PlainBitmapOffset(const unsigned char *header, qint64 fileSize, int &width, int &height)
+// Where the rows of a plain bitmap file start, the kind the camera writes:
+// "BM", a 40-byte (or longer) header, one plane, 24 bits, no compression,
+// rows bottom-up.
+std::optional<std::uint32_t> PlainBitmapOffset(const unsigned char *header, int &width, int &height)
 {
     const std::uint32_t offset = Read32(header + 10);
     width = std::int32_t(Read32(header + 18));
     height = std::int32_t(Read32(header + 22));
     const bool plain = header[0] == 'B' && header[1] == 'M' && Read32(header + 14) >= 40 && header[26] == 1 &&
                        header[27] == 0 && header[28] == 24 && header[29] == 0 && Read32(header + 30) == 0 &&
-                       cDIB::SizeAllowed(width, height) && offset >= kBitmapHeaderBytes;
-    if (!plain || qint64(offset) + qint64(cDIB::ScanLineBytes(width)) * height > fileSize)
-        return std::nullopt;
-    return offset;
+                       width > 0 && height > 0 && offset >= kBitmapHeaderBytes;
+    return plain ? std::optional(offset) : std::nullopt;
 }
 
 } // namespace
@@ -308,17 +307,21 @@ bool cDIB::CreateFromBitmapFile(const QString &sPath, QString *psReason)
     int width = 0, height = 0;
     std::optional<std::uint32_t> offset;
     if (file.read(reinterpret_cast<char *>(header), sizeof header) == qint64(sizeof header))
-        offset = PlainBitmapOffset(header, file.size(), width, height);
+        offset = PlainBitmapOffset(header, width, height);
     if (!offset) {
         file.close();
-        CreateFromPicture(QImage(sPath));
-        return m_pBits ? true : refuse(QStringLiteral("not a bitmap of at most 64 megapixels"));
+        CreateFromPicture(QImage(sPath, "BMP"));
+        return m_pBits ? true : refuse(QStringLiteral("not a bitmap file"));
     }
+    if (!SizeAllowed(width, height))
+        return refuse(OversizeText(width, height));
     const qint64 size = qint64(ScanLineBytes(width)) * height;
+    if (qint64(*offset) + size > file.size())
+        return refuse(QStringLiteral("the file is cut short"));
     if (!Create(width, height))
         return refuse(QStringLiteral("out of memory"));
     if (!file.seek(*offset) || file.read(reinterpret_cast<char *>(m_pBits.get()), size) != size)
-        return refuse(QStringLiteral("the file is cut short"));
+        return refuse(file.errorString());
     return true;
 }
 

@@ -4,7 +4,10 @@
 
 #include <QImage>
 
+#include <chrono>
 #include <cmath>
+#include <csignal>
+#include <sys/resource.h>
 
 namespace {
 
@@ -247,4 +250,174 @@ TEST_F(CaptureCycle, EveryCameraFormatPublishesTheRealPictureUpright)
             ExpectBars(published, grey, label.constData());
         }
     }
+}
+
+namespace {
+
+std::vector<CycleStep> Failed(const cCaptureCycle::Outcome &outcome)
+{
+    std::vector<CycleStep> steps;
+    for (const CycleEvent &event : outcome.events)
+        if (event.bFailed)
+            steps.push_back(event.step);
+    return steps;
+}
+
+std::vector<CycleStep> Recovered(const cCaptureCycle::Outcome &outcome)
+{
+    std::vector<CycleStep> steps;
+    for (const CycleEvent &event : outcome.events)
+        if (!event.bFailed)
+            steps.push_back(event.step);
+    return steps;
+}
+
+// Every file this process writes fails while it lives, as on a full disk.
+class FullDisk
+{
+public:
+    FullDisk()
+    {
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit none = m_old;
+        none.rlim_cur = 0;
+        setrlimit(RLIMIT_FSIZE, &none);
+    }
+    ~FullDisk()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int);
+};
+
+} // namespace
+
+TEST_F(CaptureCycle, AFrameThatCannotBeReadBackKeepsThePublishedPicture)
+{
+    CaptureSettings settings = Plain("173", "127");
+    settings.sCaption = QStringLiteral("{SS}");
+    ASSERT_TRUE(Run(settings).events.empty());
+    const QString jpg = Folder() + QStringLiteral("lastpic.jpg"), bmp = Folder() + QStringLiteral("lastpic.bmp");
+    const QByteArray picture = FileContents(jpg);
+    const QByteArray frame = FileContents(bmp);
+    ASSERT_FALSE(picture.isEmpty());
+
+    // The camera sends nothing but damaged frames, and the bitmap is missing,
+    // cut short or no bitmap at all.
+    {
+        QFile damaged(Folder() + QStringLiteral("damaged.jpg"));
+        ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+        damaged.write(QByteArray("\xFF\xD8\xFF\xDB") + QByteArray(3000, '\x55'));
+    }
+    ASSERT_TRUE(camera.SelectSource(QStringLiteral("gst:multifilesrc location=%1damaged.jpg loop=true "
+                                                   "caps=image/jpeg,width=320,height=240 ! identity sleep-time=20000")
+                                        .arg(Folder())));
+    const QByteArray broken[] = {QByteArray(), frame.left(frame.size() / 2), QByteArray("not a bitmap")};
+    bool first = true;
+    for (const QByteArray &contents : broken) {
+        QFile::remove(bmp);
+        if (!contents.isEmpty()) {
+            QFile file(bmp);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(contents);
+        }
+        const auto outcome = Run(settings);
+        EXPECT_EQ(FileContents(jpg), picture) << contents.size() << ": the picture stays byte for byte";
+        EXPECT_TRUE(outcome.preview.isNull());
+        const std::vector<CycleStep> expected =
+            first ? std::vector{CycleStep::Grab, CycleStep::Bitmap} : std::vector<CycleStep>{};
+        EXPECT_EQ(Failed(outcome), expected) << "told once, not at every cycle";
+        first = false;
+    }
+
+    ASSERT_TRUE(camera.SelectSource(QStringLiteral("test")));
+    settings.clock = FixedClock(30);
+    const auto outcome = Run(settings);
+    EXPECT_NE(FileContents(jpg), picture);
+    EXPECT_EQ(Recovered(outcome), (std::vector{CycleStep::Grab, CycleStep::Bitmap}));
+}
+
+TEST_F(CaptureCycle, SizesOutsideTheLimitsPublishNothingAndSaySo)
+{
+    CaptureSettings settings = Plain("173", "127");
+    Run(settings);
+    const QString jpg = Folder() + QStringLiteral("lastpic.jpg");
+    const QByteArray picture = FileContents(jpg);
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const long peakBefore = usage.ru_maxrss;
+
+    const std::pair<const char *, const char *> sizes[] = {
+        {"18000", "18000"}, {"0", "127"}, {"-5", "127"}, {"70000", "1"}, {"173", "soon"}};
+    for (const auto &[width, height] : sizes) {
+        settings.sWidth = QLatin1String(width);
+        settings.sHeight = QLatin1String(height);
+        const auto outcome = Run(settings);
+        EXPECT_EQ(FileContents(jpg), picture) << width << " x " << height;
+        EXPECT_TRUE(outcome.bRan);
+        if (qstrcmp(width, "18000") == 0) {
+            ASSERT_EQ(Failed(outcome), std::vector{CycleStep::Jpeg});
+            EXPECT_TRUE(outcome.events.front().sReason.contains(QStringLiteral("18000 x 18000")));
+        }
+    }
+    getrusage(RUSAGE_SELF, &usage);
+    EXPECT_LT((usage.ru_maxrss - peakBefore) / 1024, 100) << "MiB taken for pictures never made";
+
+    settings = Plain("173", "127");
+    const auto outcome = Run(settings);
+    EXPECT_EQ(Recovered(outcome), std::vector{CycleStep::Jpeg});
+    EXPECT_NE(FileContents(jpg), picture);
+}
+
+TEST_F(CaptureCycle, AFullDiskIsToldOnceAndItsEndToo)
+{
+    CaptureSettings settings = Plain("173", "127");
+    settings.sCaption = QStringLiteral("{SS}");
+    Run(settings);
+    const QString jpg = Folder() + QStringLiteral("lastpic.jpg");
+    const QByteArray picture = FileContents(jpg);
+    {
+        FullDisk full;
+        for (int cycle = 0; cycle < 3; ++cycle) {
+            settings.clock = FixedClock(10 + cycle);
+            const auto outcome = Run(settings);
+            EXPECT_EQ(FileContents(jpg), picture) << "the last good picture stays";
+            const std::vector<CycleStep> expected =
+                cycle == 0 ? std::vector{CycleStep::Bitmap, CycleStep::Jpeg} : std::vector<CycleStep>{};
+            EXPECT_EQ(Failed(outcome), expected) << cycle;
+            if (cycle == 0)
+                for (const CycleEvent &event : outcome.events)
+                    EXPECT_TRUE(event.sReason.contains(QStringLiteral("too large"), Qt::CaseInsensitive))
+                        << qPrintable(event.sReason);
+        }
+    }
+    const auto outcome = Run(settings);
+    EXPECT_EQ(Recovered(outcome), (std::vector{CycleStep::Bitmap, CycleStep::Jpeg}));
+    EXPECT_NE(FileContents(jpg), picture);
+}
+
+TEST(CycleHealth, AFailureIsToldOnceAMinuteAndItsEndOnce)
+{
+    using namespace std::chrono_literals;
+    cCycleHealth health;
+    const cCycleHealth::Clock::time_point t0{};
+    const QString why = QStringLiteral("disk full");
+    EXPECT_EQ(health.Note(CycleStep::Jpeg, true, QString(), t0), std::nullopt) << "working is not news";
+    EXPECT_EQ(health.Note(CycleStep::Jpeg, false, why, t0), (CycleEvent{CycleStep::Jpeg, true, why}));
+    EXPECT_EQ(health.Note(CycleStep::Jpeg, false, why, t0 + 59s), std::nullopt);
+    EXPECT_EQ(health.Note(CycleStep::Grab, false, why, t0 + 59s), (CycleEvent{CycleStep::Grab, true, why}))
+        << "each step counts on its own";
+    EXPECT_EQ(health.Note(CycleStep::Jpeg, false, why, t0 + 60s), (CycleEvent{CycleStep::Jpeg, true, why}));
+    EXPECT_EQ(health.Note(CycleStep::Jpeg, true, QString(), t0 + 61s), (CycleEvent{CycleStep::Jpeg, false, {}}));
+    EXPECT_EQ(health.Note(CycleStep::Jpeg, true, QString(), t0 + 62s), std::nullopt);
+
+    // Failing on and off within the minute: the failure that was not told has no end to tell.
+    EXPECT_EQ(health.Note(CycleStep::Jpeg, false, why, t0 + 63s), std::nullopt);
+    EXPECT_EQ(health.Note(CycleStep::Jpeg, true, QString(), t0 + 64s), std::nullopt);
+    EXPECT_EQ(health.Note(CycleStep::Jpeg, false, why, t0 + 121s), (CycleEvent{CycleStep::Jpeg, true, why}));
 }

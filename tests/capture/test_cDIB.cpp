@@ -1,6 +1,8 @@
+#include "TestFiles.h"
 #include "cDIB.h"
 
 #include <QApplication>
+#include <QTemporaryDir>
 #include <QClipboard>
 #include <QMessageBox>
 #include <QMimeData>
@@ -279,4 +281,61 @@ TEST(cDIB, ResampleMatchesThePlainRuleUpAndDown)
                     mismatches += At(*scaled, x, y, ch) != ReferenceSample(source, x, y, ch, c.w1, c.h1);
         EXPECT_EQ(mismatches, 0) << c.w0 << "x" << c.h0 << " -> " << c.w1 << "x" << c.h1;
     }
+}
+
+TEST(cDIB, ARefusedSizeLeavesTheBufferAsItWas)
+{
+    cDIB dib;
+    ASSERT_TRUE(dib.Create(4, 3));
+    const unsigned char *bits = dib.DIBSectionBitsPtr();
+    std::uintptr_t hDib = 1;
+    for (auto [width, height] : {std::pair{0, 5}, std::pair{-4, 3}, std::pair{65501, 1}, std::pair{8193, 8192},
+                                 std::pair{18000, 18000}, std::pair{70000, 70000}}) {
+        EXPECT_FALSE(dib.CreateDIB(0, width, height, hDib)) << width << " x " << height;
+        EXPECT_EQ(hDib, 0u);
+        EXPECT_EQ(dib.DIBSectionBitsPtr(), bits);
+        EXPECT_EQ(dib.Width(), 4);
+        EXPECT_EQ(dib.Height(), 3);
+        EXPECT_EQ(dib.BytesPerScanLine(), 12);
+    }
+    EXPECT_TRUE(cDIB::SizeAllowed(65500, 1));
+    EXPECT_TRUE(cDIB::SizeAllowed(8192, 8192));
+    EXPECT_TRUE(cDIB::SizeAllowed(9152, 6944)) << "a 64-megapixel camera";
+
+    cDIB empty;
+    EXPECT_EQ(empty.Resample(10, 10), nullptr) << "nothing to scale, not a black picture";
+}
+
+TEST(cDIB, BitmapFilesGoOutAndComeBackWhole)
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("frame.bmp"));
+    cDIB dib;
+    ASSERT_TRUE(dib.Create(173, 5)); // rows padded by one byte
+    dib.RandomiseBits(false);
+    ASSERT_EQ(dib.WriteBitmapFile(path), 0);
+    // Qt's reader sees what any program sees in the file.
+    const QImage read(path, "BMP");
+    EXPECT_EQ(read.convertToFormat(QImage::Format_BGR888), dib.ToImage());
+    cDIB back;
+    ASSERT_TRUE(back.CreateFromBitmapFile(path));
+    EXPECT_EQ(back.ToImage(), dib.ToImage());
+
+    // Missing, cut short, not a bitmap: refused, empty, and why.
+    const QByteArray whole = FileContents(path);
+    const std::pair<QByteArray, QString> broken[] = {{whole.left(whole.size() - 1), QStringLiteral("cut short")},
+                                                     {QByteArray("hello"), QStringLiteral("not a bitmap")}};
+    for (const auto &[contents, why] : broken) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(contents);
+        file.close();
+        QString reason;
+        EXPECT_FALSE(back.CreateFromBitmapFile(path, &reason));
+        EXPECT_TRUE(reason.contains(why)) << qPrintable(reason);
+        EXPECT_EQ(back.DIBSectionBitsPtr(), nullptr);
+    }
+    QString reason;
+    EXPECT_FALSE(back.CreateFromBitmapFile(folder.filePath(QStringLiteral("none.bmp")), &reason));
+    EXPECT_FALSE(reason.isEmpty());
 }

@@ -155,6 +155,21 @@ TEST_F(MainWindow, TheFirstPictureExistsAndTheTickCounts)
         << ui().lblLastSent->text().toStdString();
 }
 
+TEST_F(MainWindow, APictureThatCannotBeMadeIsToldInTheLogUntilItWorksAgain)
+{
+    ui().txtWidth->setText(QStringLiteral("18000"));
+    ui().txtHeight->setText(QStringLiteral("18000"));
+    window->CaptureTick();
+    EXPECT_TRUE(ui().txtLog->toPlainText().startsWith(QStringLiteral("Could not publish the picture: ")))
+        << qPrintable(ui().txtLog->toPlainText());
+    EXPECT_TRUE(ui().txtLog->toPlainText().contains(QStringLiteral("18000 x 18000")));
+
+    ui().txtWidth->setText(QStringLiteral("173"));
+    ui().txtHeight->setText(QStringLiteral("127"));
+    window->CaptureTick();
+    EXPECT_EQ(ui().txtLog->toPlainText().trimmed(), QStringLiteral("The picture is published again."));
+}
+
 TEST(MainWindowStart, ACameraThatCannotStartEndsTheProgram)
 {
     QTemporaryDir home;
