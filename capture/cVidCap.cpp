@@ -322,8 +322,6 @@ struct cVidCap::Pipeline
     // or silent source counts as started). The reason of a failure, or empty.
     QString Start(const QByteArray &caps)
     {
-        gst_element_set_state(bin, GST_STATE_NULL);
-        PendingFailure(); // what an earlier start left on the bus
         GstCaps *filterCaps = gst_caps_from_string(caps.constData());
         g_object_set(filter, "caps", filterCaps, nullptr);
         gst_caps_unref(filterCaps);
@@ -345,6 +343,13 @@ struct cVidCap::Pipeline
         }
         gst_object_unref(bus);
         return failure;
+    }
+
+    // Stops the pipeline after a failed start, forgetting what it left on the bus.
+    void Stop()
+    {
+        gst_element_set_state(bin, GST_STATE_NULL);
+        PendingFailure();
     }
 
     // The size of the frames agreed with the source; empty while not known.
@@ -462,6 +467,7 @@ bool cVidCap::Open(const QString &sId, QSize wanted)
     // A source that takes a range of sizes but whose pipeline fixes its own
     // further up (an encoder or decoder at its end, a network camera) keeps it.
     if (!failure.isEmpty() && ranged && sId != kTestPatternId) {
+        pipeline->Stop();
         failure = pipeline->Start(CapsFor(sId, QSize()));
         size = pipeline->NegotiatedSize();
         formats.clear();
