@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # A user's whole session with the real window on a private X display: start vorsk
-# on the test pattern, press "Start server" by its accelerator, fetch the picture
+# on the test pattern (or the camera VORSK_CAMERA names), press "Start server" by its accelerator, fetch the picture
 # and the status page over plain TCP, press "Stop server", press "Exit", and
 # check that the settings were written back.
 #
@@ -117,7 +117,7 @@ settings="$XDG_CONFIG_HOME/Vorsk/Vorsk.conf"
 # An empty address service: no lookup goes out to the internet.
 printf '[prefs]\nport=%s\nipserver=\nwidth=%s\nheight=%s\ninterval=1\n' "$port" "$WIDTH" "$HEIGHT" >"$settings"
 unset DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER
-export QT_QPA_PLATFORM=xcb VORSK_CAMERA=test
+export QT_QPA_PLATFORM=xcb VORSK_CAMERA=${VORSK_CAMERA:-test}
 picture="$TMPDIR/vorsk-$(id -u)/lastpic.jpg"
 # A program given the port right (scripts/run does that) is not handed TMPDIR
 # by the system unless the user already holds every right (root).
@@ -145,7 +145,11 @@ fetch "GET / HTTP/1.0" "$work/answer.jpg"
 djpeg -pnm -outfile "$work/answer.ppm" "$work/answer.jpg" || fail "the picture answer does not decode"
 size=$(head -n 2 "$work/answer.ppm" | tail -n 1)
 [ "$size" = "$WIDTH $HEIGHT" ] || fail "the picture is $size, expected $WIDTH $HEIGHT"
-note "picture: a decodable JPEG of $size"
+# The colour bars, not a black frame with a caption.
+brightness=$(djpeg -grayscale -pnm "$work/answer.jpg" | tail -c $((WIDTH * HEIGHT)) | od -An -v -tu1 |
+  awk '{ for (i = 1; i <= NF; i++) sum += $i; n += NF } END { print int(sum / n) }')
+[ "$brightness" -gt 60 ] || fail "the picture is dark (mean grey $brightness): no frame from the camera?"
+note "picture: a decodable JPEG of $size, mean grey $brightness"
 
 fetch "GET /uptime HTTP/1.0" "$work/uptime.html"
 page=$(cat "$work/uptime.html")
