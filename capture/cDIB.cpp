@@ -258,6 +258,20 @@ bool cDIB::Create(int lWidth, int lHeight)
     return true;
 }
 
+bool cDIB::Fit(int lWidth, int lHeight, QString &sReason)
+{
+    if (m_pBits && Width() == lWidth && Height() == lHeight)
+        return true;
+    if (!SizeAllowed(lWidth, lHeight)) {
+        sReason = OversizeText(lWidth, lHeight);
+        return false;
+    }
+    if (Create(lWidth, lHeight))
+        return true;
+    sReason = QStringLiteral("no memory for %1 x %2 pixels").arg(lWidth).arg(lHeight);
+    return false;
+}
+
 void cDIB::CreateFromPicture(const QImage &picThis)
 {
     if (Create(picThis.width(), picThis.height()))

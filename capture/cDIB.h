@@ -49,6 +49,10 @@ public:
     // lhDC is accepted for the shape of the call; the buffer always lives in memory.
     bool CreateDIB(std::uintptr_t lhDC, int lWidth, int lHeight, std::uintptr_t &hDib);
     bool Create(int lWidth, int lHeight);
+    // Holds a block of exactly lWidth x lHeight afterwards: the one it has when
+    // the size is the same (its pixels as they are), else a new one. False,
+    // with the reason, when the size is refused or there is no memory for it.
+    bool Fit(int lWidth, int lHeight, QString &sReason);
     void CreateFromPicture(const QImage &picThis);
     // Reads a bitmap file: a plain 24-bit one straight into the buffer, any
     // other kind through the picture loader. False (and empty, with the reason
@@ -94,5 +98,5 @@ private:
     std::unique_ptr<unsigned char[]> m_pBits;
 };
 
-// Why a size is refused: "W x H pixels is outside ...", for log lines.
+// Why a size is refused: "W x H pixels, outside the limits ...", for log lines.
 QString OversizeText(int lWidth, int lHeight);

@@ -12,21 +12,6 @@ QString CapsText(const GstCaps *caps)
     return result;
 }
 
-// The frame's size, refused before anything of that size is made.
-bool MakeRoom(cDIB &frame, int width, int height, QString &sError)
-{
-    if (!cDIB::SizeAllowed(width, height)) {
-        sError = QStringLiteral("the camera sent a frame of ") + OversizeText(width, height);
-        return false;
-    }
-    if (frame.DIBSectionBitsPtr() && frame.Width() == width && frame.Height() == height)
-        return true;
-    if (frame.Create(width, height))
-        return true;
-    sError = QStringLiteral("no memory for a frame of %1 x %2 pixels").arg(width).arg(height);
-    return false;
-}
-
 } // namespace
 
 cFrameReader::~cFrameReader()
@@ -73,8 +58,11 @@ bool cFrameReader::ReadRaw(GstBuffer *buffer, const GstVideoInfo &in, cDIB &fram
 {
     const int width = GST_VIDEO_INFO_WIDTH(&in);
     const int height = GST_VIDEO_INFO_HEIGHT(&in);
-    if (!MakeRoom(frame, width, height, sError))
+    QString reason;
+    if (!frame.Fit(width, height, reason)) {
+        sError = QStringLiteral("the camera's frame cannot be taken: ") + reason;
         return false;
+    }
     const gsize pitch = gsize(frame.BytesPerScanLine());
     const gsize size = pitch * gsize(height);
     GstVideoInfo out;

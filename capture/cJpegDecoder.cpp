@@ -42,13 +42,10 @@ bool cJpegDecoder::Decode(const unsigned char *pData, std::size_t lSize, cDIB &f
         Reset();
         return false;
     }
-    if (!cDIB::SizeAllowed(width, height)) {
-        sError = QStringLiteral("the camera sent a frame of ") + OversizeText(width, height);
-        return false;
-    }
-    if ((frame.Width() != width || frame.Height() != height || !frame.DIBSectionBitsPtr()) &&
-        !frame.Create(width, height)) {
-        sError = QStringLiteral("no memory for a frame of %1 x %2 pixels").arg(width).arg(height);
+    // A size over the limits is refused here, before a byte is decoded.
+    QString reason;
+    if (!frame.Fit(width, height, reason)) {
+        sError = QStringLiteral("the camera's frame cannot be taken: ") + reason;
         return false;
     }
     // Any warning (a frame cut short, corrupt data) fails too: TurboJPEG

@@ -266,8 +266,6 @@ QSize Nearest(const std::vector<CaptureFormat> &formats, QSize wanted)
         ->size;
 }
 
-} // namespace
-
 // The text of an error or end-of-stream message.
 QString FailureText(GstMessage *message)
 {
@@ -279,6 +277,8 @@ QString FailureText(GstMessage *message)
 }
 
 constexpr auto kFailureMessages = GstMessageType(GST_MESSAGE_ERROR | GST_MESSAGE_EOS);
+
+} // namespace
 
 // The running pipeline of the opened source: source ! capsfilter ! appsink.
 struct cVidCap::Pipeline
