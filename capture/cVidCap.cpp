@@ -205,8 +205,7 @@ double BestFrameRate(const GstStructure *structure)
     return rate(value);
 }
 
-// The sizes the caps allow; ranged tells whether any of them is a range.
-std::vector<CaptureFormat> FormatsOf(const GstCaps *caps, bool &ranged)
+std::vector<CaptureFormat> FormatsOf(const GstCaps *caps)
 {
     std::vector<CaptureFormat> formats;
     for (guint i = 0; caps && i < gst_caps_get_size(caps); ++i) {
@@ -221,7 +220,6 @@ std::vector<CaptureFormat> FormatsOf(const GstCaps *caps, bool &ranged)
         const std::vector<int> widths = IntValues(w, wLo, wHi);
         const std::vector<int> heights = IntValues(h, hLo, hHi);
         const double fps = BestFrameRate(s);
-        ranged |= wHi > 0 && hHi > 0;
         if (widths.size() == 1 && heights.size() == 1)
             AddSize(formats, QSize(widths[0], heights[0]), fps);
         for (QSize size : kStandardSizes)
@@ -345,13 +343,6 @@ struct cVidCap::Pipeline
         return failure;
     }
 
-    // Stops the pipeline after a failed start, forgetting what it left on the bus.
-    void Stop()
-    {
-        gst_element_set_state(bin, GST_STATE_NULL);
-        PendingFailure();
-    }
-
     // The size of the frames agreed with the source; empty while not known.
     QSize NegotiatedSize() const
     {
@@ -447,8 +438,7 @@ bool cVidCap::Open(const QString &sId, QSize wanted)
             m_sLastError = QStringLiteral("%1 cannot be opened").arg(sId);
         return false;
     }
-    bool ranged = false;
-    const std::vector<CaptureFormat> offeredFormats = FormatsOf(offered, ranged);
+    const std::vector<CaptureFormat> offeredFormats = FormatsOf(offered);
     gst_caps_unref(offered);
     std::vector<CaptureFormat> formats = Allowed(offeredFormats);
     if (formats.empty() && !offeredFormats.empty()) {
@@ -457,24 +447,23 @@ bool cVidCap::Open(const QString &sId, QSize wanted)
                        OversizeText(smallest.width(), smallest.height());
         return false;
     }
-    QSize size = Nearest(formats, wanted);
-    if (!cDIB::SizeAllowed(size.width(), size.height())) {
+    // A pipeline of the user's own keeps the size it gives its frames (a
+    // network camera, an encoder at its end); a camera or the test pattern is
+    // asked for the size nearest the one wanted.
+    const bool ownSize = sId.startsWith(kPipelinePrefix);
+    QSize size = ownSize ? QSize() : Nearest(formats, wanted);
+    if (!ownSize && !cDIB::SizeAllowed(size.width(), size.height())) {
         m_sLastError = QStringLiteral("%1 cannot be asked for frames of ").arg(sId) + OversizeText(size.width(), size.height());
         return false;
     }
-
     QString failure = pipeline->Start(CapsFor(sId, size));
-    // A source that takes a range of sizes but whose pipeline fixes its own
-    // further up (an encoder or decoder at its end, a network camera) keeps it.
-    if (!failure.isEmpty() && ranged && sId != kTestPatternId) {
-        pipeline->Stop();
-        failure = pipeline->Start(CapsFor(sId, QSize()));
+    if (ownSize) {
         size = pipeline->NegotiatedSize();
         formats.clear();
         if (!size.isEmpty())
             formats.push_back({size, 0});
         if (failure.isEmpty() && !size.isEmpty() && !cDIB::SizeAllowed(size.width(), size.height()))
-            failure = QStringLiteral("%1 sends frames of ").arg(sId) + OversizeText(size.width(), size.height());
+            failure = QStringLiteral("it sends frames of ") + OversizeText(size.width(), size.height());
     }
     if (!failure.isEmpty()) {
         m_sLastError = QStringLiteral("%1 cannot be started: %2").arg(sId, failure);
@@ -495,7 +484,11 @@ bool cVidCap::GrabFrame()
     if (!m_pipeline || !m_pipeline->PendingFailure().isEmpty()) {
         const QString id = m_sSourceId;
         const QSize size = m_size;
-        if (id.isEmpty() || !Open(id, size))
+        if (id.isEmpty()) {
+            m_sLastError = QStringLiteral("no camera is open");
+            return false;
+        }
+        if (!Open(id, size))
             return false;
     }
     GstSample *sample = gst_app_sink_try_pull_sample(GST_APP_SINK(m_pipeline->sink),

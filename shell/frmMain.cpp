@@ -246,6 +246,8 @@ void frmMain::ReplaceTabCaptions()
 // looks into it.
 void frmMain::ReportStartupFailure(const QString &sReason)
 {
+    // A program that could not start takes no pictures while it says so.
+    tmr1->stop();
     if (!sReason.isEmpty())
         std::fprintf(stderr, "vorsk: %s\n", qPrintable(sReason));
     QString text = sReason;

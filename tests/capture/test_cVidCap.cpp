@@ -30,7 +30,8 @@ TEST_F(CameraTest, TestPatternIsGrabbedAsAMovingBitmap)
     EXPECT_NE(first, second) << "successive pictures differ";
 
     // The still colour bars: light grey at the top left, dark blue at the bottom left.
-    ASSERT_TRUE(camera.SelectSource(QStringLiteral("gst:videotestsrc is-live=true pattern=smpte")));
+    ASSERT_TRUE(camera.SelectSource(
+        QStringLiteral("gst:videotestsrc is-live=true pattern=smpte ! video/x-raw,width=640,height=480")));
     ASSERT_TRUE(camera.GrabFrame());
     ASSERT_TRUE(camera.GrabbedFrameSave(Folder() + QStringLiteral("c.bmp")));
     const QImage bars(Folder() + QStringLiteral("c.bmp"), "BMP");

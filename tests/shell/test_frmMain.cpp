@@ -183,6 +183,7 @@ TEST(MainWindowStart, ACameraThatCannotStartEndsTheProgram)
     frmMain window;
     EXPECT_FALSE(window.Form_Load());
     EXPECT_EQ(shown, QStringLiteral("Could not start camera.\nMake sure its connected and try again."));
+    EXPECT_FALSE(window.Tmr1().isActive()) << "no picture is taken while the failure is shown or after";
     qputenv("VORSK_CAMERA", "test");
 }
 
