@@ -14,7 +14,8 @@ struct WanLink
 
 // Looks the public address up with fetch (given the service URL) when the
 // service URL is longer than 7 characters, else keeps sPreviousTag, and builds
-// the link for the port text.
+// the link for the port text. An answer that is no IPv4 or IPv6 address
+// counts as no answer.
 WanLink RenewWANAddress(const QString &sIPServer, const QString &sPort, const QString &sPreviousTag,
                         const std::function<QString(const QString &)> &fetch);
 

@@ -68,6 +68,10 @@ void Step(const std::function<void()> &step)
 frmMain::frmMain(QWidget *parent) : QWidget(parent)
 {
     ui.setupUi(this);
+    // Labels show what comes from outside (the public address, status texts,
+    // the wording library) as the characters it is, never as markup.
+    for (QLabel *label : findChildren<QLabel *>())
+        label->setTextFormat(Qt::PlainText);
     setFixedSize(353, 388);
     tmr1 = MakeTimer(this, "tmr1", 4000, true);
     tmrUptime = MakeTimer(this, "tmrUptime", 1000, false);

@@ -105,6 +105,16 @@ private:
 
 const std::string kLongBody(1000, 'a');
 
+// What anyone on the way can answer over plain HTTP: markup that costs a text
+// layout dearly.
+std::string NestedTables(int depth)
+{
+    std::string html;
+    for (int i = 0; i < depth; ++i)
+        html += "<table><tr><td>";
+    return html + "203.0.113.5";
+}
+
 LocalHttpServer &Server()
 {
     static LocalHttpServer server({
@@ -114,6 +124,11 @@ LocalHttpServer &Server()
         {"/moved", Answer("302 Found", "", "Location: /ip\r\n")},
         {"/huge", Answer("200 OK", std::string(1024 * 1024 + 1, 'b'))},
         {"/latin1", Answer("200 OK", "caf\xe9")},
+        {"/ipv6", Answer("200 OK", " 2001:db8::5\n")},
+        {"/tables", Answer("200 OK", NestedTables(30))},
+        {"/marked", Answer("200 OK", "<b>203.0.113.5</b>")},
+        {"/short", Answer("200 OK", "203.1")},
+        {"/trailing", Answer("200 OK", "203.0.113.5 and more")},
     });
     return server;
 }
@@ -171,6 +186,18 @@ TEST(RenewWANAddress, LinkForThePortText)
     EXPECT_EQ(RenewWANAddress(service, QStringLiteral("80"), address, failing).sCaption, QStringLiteral("http://"));
     EXPECT_EQ(RenewWANAddress(service, QStringLiteral("8080"), address, failing).sCaption,
               QStringLiteral("http://:8080"));
+}
+
+TEST(RenewWANAddress, OnlyAnAddressIsTakenFromTheAnswer)
+{
+    const auto fetch = [](const QString &sURL) { return Tools().GetUrlSource(sURL); };
+    const WanLink v6 = RenewWANAddress(Server().Url("/ipv6"), QStringLiteral("8080"), QString(), fetch);
+    EXPECT_EQ(v6.sTag, QStringLiteral("http://[2001:db8::5]"));
+    EXPECT_EQ(v6.sCaption, QStringLiteral("http://[2001:db8::5]:8080"));
+    for (const char *path : {"/tables", "/marked", "/short", "/trailing", "/missing", "/long", "/latin1"}) {
+        const WanLink link = RenewWANAddress(Server().Url(path), QStringLiteral("80"), QStringLiteral("http://x"), fetch);
+        EXPECT_EQ(link.sTag, QStringLiteral("http://")) << path << ": as for no answer";
+    }
 }
 
 TEST(RenewWANAddress, PreviewComparesThePortAsText)

@@ -8,6 +8,7 @@
 
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QLabel>
 #include <QMenu>
 #include <QRegularExpression>
 #include <QSpinBox>
@@ -168,6 +169,20 @@ TEST_F(MainWindow, APictureThatCannotBeMadeIsToldInTheLogUntilItWorksAgain)
     ui().txtHeight->setText(QStringLiteral("127"));
     window->CaptureTick();
     EXPECT_EQ(ui().txtLog->toPlainText().trimmed(), QStringLiteral("The picture is published again."));
+}
+
+TEST_F(MainWindow, LabelsShowOutsideTextAsPlainCharacters)
+{
+    for (QLabel *label : window->findChildren<QLabel *>())
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
+    // 100 KB of nested tables took the text layout into a stack overflow.
+    QString tables;
+    for (int i = 0; i < 8000; ++i)
+        tables += QStringLiteral("<table><tr><td>");
+    ui().lblWAN->setText(tables);
+    ShowActive();
+    EXPECT_FALSE(ui().lblWAN->grab().isNull());
+    EXPECT_EQ(ui().lblWAN->text(), tables);
 }
 
 TEST(MainWindowStart, ACameraThatCannotStartEndsTheProgram)
