@@ -146,7 +146,7 @@ bool frmMain::Form_Load()
 
 void frmMain::RunStartupSteps()
 {
-    const QString baseName = LangString(kLastPictureName);
+    const QString baseName = PictureBaseName(LangString(kLastPictureName));
     m_sJpgFile = baseName + QStringLiteral(".jpg");
     m_sBmpFile = baseName + QStringLiteral(".bmp");
     m_cHookDlg = std::make_unique<cCommonDialog>();

@@ -36,3 +36,13 @@ QString HelpPagePath()
     }
     return {};
 }
+
+QString PictureBaseName(const QString &sWording)
+{
+    // Room for ".jpg" and the temporary name a new picture is written under.
+    constexpr qsizetype kMaxNameBytes = 200;
+    const bool plain = !sWording.isEmpty() && sWording != QLatin1String(".") && sWording != QLatin1String("..") &&
+                       !sWording.contains(QLatin1Char('/')) && !sWording.contains(QChar(0)) &&
+                       sWording.toUtf8().size() <= kMaxNameBytes;
+    return plain ? sWording : QStringLiteral("lastpic");
+}

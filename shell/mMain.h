@@ -18,3 +18,9 @@ bool IsClassicStyle();
 // The help page installed with the program (beside the executable in a build
 // tree, or in the installed data folder); empty when there is none.
 QString HelpPagePath();
+
+// The base name of the picture files: the wording's text when it is a plain
+// file name (not empty, no "/", not "." or "..", short enough to take the
+// endings the program adds), else "lastpic". The wording library is a file
+// anyone may replace; it never chooses a folder.
+QString PictureBaseName(const QString &sWording);
