@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <unistd.h>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -288,6 +289,8 @@ std::uint32_t Read32(const unsigned char *p)
 // A bitmap file's own 14-byte header and the 40-byte description.
 constexpr std::uint32_t kBitmapHeaderBytes = 54;
 constexpr std::uint32_t kPixelsPerMeterAt96Dpi = 3780;
+// A bitmap of another kind is read whole: no larger than the largest plain one.
+constexpr qint64 kMaxOtherBitmapBytes = kBitmapHeaderBytes + 4 * cDIB::MaxPixels;
 
 // Where the rows of a plain bitmap file start, the kind the camera writes:
 // "BM", a 40-byte (or longer) header, one plane, 24 bits, no compression,
@@ -314,17 +317,25 @@ bool cDIB::CreateFromBitmapFile(const QString &sPath, QString *psReason)
             *psReason = sReason;
         return false;
     };
-    QFile file(sPath);
-    if (!file.open(QIODevice::ReadOnly))
+    // Only a plain file of this user's own is read: never a link another user
+    // planted, never a pipe that would hold the program.
+    const int fd = OpenOwnFile(sPath);
+    if (fd < 0)
+        return refuse(qt_error_string(errno));
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        close(fd);
         return refuse(file.errorString());
+    }
     unsigned char header[kBitmapHeaderBytes];
     int width = 0, height = 0;
     std::optional<std::uint32_t> offset;
     if (file.read(reinterpret_cast<char *>(header), sizeof header) == qint64(sizeof header))
         offset = PlainBitmapOffset(header, width, height);
     if (!offset) {
-        file.close();
-        CreateFromPicture(QImage(sPath, "BMP"));
+        // Another kind of bitmap, through the picture loader, from the file already open.
+        if (file.size() <= kMaxOtherBitmapBytes && file.seek(0))
+            CreateFromPicture(QImage::fromData(file.readAll(), "BMP"));
         return m_pBits ? true : refuse(QStringLiteral("not a bitmap file"));
     }
     if (!SizeAllowed(width, height))

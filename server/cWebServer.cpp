@@ -1,10 +1,14 @@
 #include "cWebServer.h"
 
 #include "mNumbers.h"
+#include "mSafeFile.h"
 
 #include <QFile>
 
+#include <cerrno>
 #include <limits>
+
+#include <unistd.h>
 
 namespace {
 
@@ -114,9 +118,16 @@ void cWebServer::objWS1_DataArrival(int Index, qint64)
 void cWebServer::SendPicture(cWinsockSlot &slot)
 {
     const QString path = m_window.picturePath();
-    QFile file(path);
-    // A picture that does not exist yet is created empty: an empty answer.
-    if (path.isEmpty() || !(file.open(QIODevice::ReadWrite) || file.open(QIODevice::ReadOnly))) {
+    // Only a picture of our own is sent: never a link another user planted,
+    // never a pipe that would hold the server.
+    const int fd = path.isEmpty() ? -1 : OpenOwnFile(path);
+    QFile file;
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0)
+            close(fd);
+        // A picture that does not exist yet is created empty: an empty answer.
+        else if (!path.isEmpty() && errno == ENOENT)
+            CreateEmptyFile(path);
         slot.SendData(QByteArray());
         return;
     }

@@ -1,6 +1,7 @@
 #include "cTools.h"
 
 #include "cCommonDialog.h"
+#include "mPrivateFolder.h"
 
 #include "vorskres.h"
 
@@ -14,13 +15,10 @@
 #include <QPainter>
 #include <QUrl>
 
-#include <cerrno>
 #include <cstddef>
 #include <memory>
 
 #include <curl/curl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -30,26 +28,6 @@ constexpr qint64 kMaxLoadFileBytes = 64 * 1024 * 1024;
 // The composition surfaces are 96 dots per inch: 15 twips make one pixel.
 constexpr double kTwipsPerPixel = 15.0;
 constexpr int kDotsPerMeter96 = 3780; // 96 dpi
-
-// The private temporary folder of this user: created 0700 when missing; refused
-// when it is a link, not a folder, or belongs to somebody else, because the
-// published picture must never be one another local user can swap or plant.
-QString PrivateTempFolder()
-{
-    QString base = qEnvironmentVariable("TMPDIR");
-    if (!base.startsWith(QLatin1Char('/')))
-        base = QStringLiteral("/tmp");
-    const QString folder = base + QStringLiteral("/vorsk-%1").arg(getuid());
-    const QByteArray path = QFile::encodeName(folder);
-    if (mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
-        return {};
-    struct stat st{};
-    if (lstat(path.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid())
-        return {};
-    if ((st.st_mode & 077) != 0 && chmod(path.constData(), 0700) != 0)
-        return {};
-    return folder;
-}
 
 } // namespace
 
@@ -149,12 +127,8 @@ QString cTools::RetSysDir(int nSwitch) const
     // Linux has no system or Windows folder; the program only needs the temporary one.
     if (nSwitch != LDV_TempFolder)
         return {};
-    QString folder = PrivateTempFolder();
-    if (folder.isEmpty())
-        return {};
-    folder += QLatin1Char('/');
-    folder.replace(QStringLiteral("//"), QStringLiteral("/"));
-    return folder;
+    const QString folder = PrivateTempFolder();
+    return folder.isEmpty() ? QString() : folder + QLatin1Char('/');
 }
 
 namespace {

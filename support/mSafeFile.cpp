@@ -57,7 +57,8 @@ int ReplaceFileContents(const QString &sPath, std::initializer_list<FilePiece> p
 {
     const QByteArray path = QFile::encodeName(sPath);
     struct stat old{};
-    const bool hadFile = lstat(path.constData(), &old) == 0 && S_ISREG(old.st_mode);
+    // Only a picture of our own passes its mode and times on.
+    const bool hadFile = lstat(path.constData(), &old) == 0 && S_ISREG(old.st_mode) && old.st_uid == geteuid();
 
     QByteArray tempPath;
     const int fd = CreateSibling(path, tempPath);
@@ -76,4 +77,28 @@ int ReplaceFileContents(const QString &sPath, std::initializer_list<FilePiece> p
     if (error)
         unlink(tempPath.constData());
     return error;
+}
+
+int OpenOwnFile(const QString &sPath)
+{
+    const int fd = open(QFile::encodeName(sPath).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ELOOP) // a link: never followed
+            errno = ENOENT;
+        return -1;
+    }
+    struct stat st{};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
+        close(fd);
+        errno = ENOENT;
+        return -1;
+    }
+    return fd;
+}
+
+void CreateEmptyFile(const QString &sPath)
+{
+    const int fd = open(QFile::encodeName(sPath).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0)
+        close(fd);
 }

@@ -19,3 +19,12 @@ struct FilePiece
     std::size_t lSize;
 };
 int ReplaceFileContents(const QString &sPath, std::initializer_list<FilePiece> pieces, bool bKeepStamps);
+
+// Opens a file of this user's own for reading, never through a link and never
+// waiting on a pipe or a device: anything else at the path (a link, a pipe, a
+// folder, another user's file) counts as missing. The descriptor (to be
+// closed by the caller), or -1 with errno set (ENOENT for what counts as missing).
+int OpenOwnFile(const QString &sPath);
+
+// Makes an empty file at sPath when nothing is there, never through a link.
+void CreateEmptyFile(const QString &sPath);

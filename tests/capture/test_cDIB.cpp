@@ -10,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -338,4 +341,35 @@ TEST(cDIB, BitmapFilesGoOutAndComeBackWhole)
     QString reason;
     EXPECT_FALSE(back.CreateFromBitmapFile(folder.filePath(QStringLiteral("none.bmp")), &reason));
     EXPECT_FALSE(reason.isEmpty());
+}
+
+TEST(cDIB, APlantedBitmapIsNeverRead)
+{
+    QTemporaryDir folder, owner;
+    const QString path = folder.filePath(QStringLiteral("lastpic.bmp"));
+    const QString secret = owner.filePath(QStringLiteral("secret.bmp"));
+    cDIB dib;
+    ASSERT_TRUE(dib.Create(8, 8));
+    ASSERT_EQ(dib.WriteBitmapFile(secret), 0);
+    cDIB back;
+    ASSERT_TRUE(back.CreateFromBitmapFile(secret));
+
+    // A link to somebody's picture counts as no bitmap at all.
+    ASSERT_TRUE(QFile::link(secret, path));
+    EXPECT_FALSE(back.CreateFromBitmapFile(path));
+    EXPECT_EQ(back.DIBSectionBitsPtr(), nullptr);
+    QFile::remove(path);
+
+    // A pipe nobody writes to is refused at once, never waited on.
+    ASSERT_EQ(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    QString reason;
+    EXPECT_FALSE(back.CreateFromBitmapFile(path, &reason));
+    EXPECT_FALSE(reason.isEmpty());
+    QFile::remove(path);
+
+    if (geteuid() != 0)
+        GTEST_SKIP() << "a file owned by another user needs root to set up";
+    ASSERT_EQ(dib.WriteBitmapFile(path), 0);
+    ASSERT_EQ(chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
+    EXPECT_FALSE(back.CreateFromBitmapFile(path));
 }

@@ -2,12 +2,16 @@
 #include "cWebServer.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <random>
 #include <sys/resource.h>
@@ -125,6 +129,35 @@ TEST_F(WebServer, PictureAnswerIsTheFileExactlyWithoutHeader)
         EXPECT_TRUE(*answer == picture) << size;
     }
     EXPECT_EQ(pictureRequests, 4);
+}
+
+TEST_F(WebServer, APictureSomebodyPlantedIsNeverSent)
+{
+    ASSERT_TRUE(server->StartServer(QString()));
+    const QString picture = folder.filePath(QStringLiteral("lastpic.jpg"));
+    QTemporaryDir owner;
+    QFile secret(owner.filePath(QStringLiteral("secret.jpg")));
+    ASSERT_TRUE(secret.open(QIODevice::WriteOnly));
+    secret.write("the owner's own picture");
+    secret.close();
+
+    // A link to another file: not followed, an empty answer, the link left in place.
+    ASSERT_TRUE(QFile::link(secret.fileName(), picture));
+    EXPECT_EQ(Get(), QByteArray());
+    EXPECT_TRUE(QFileInfo(picture).isSymLink());
+    QFile::remove(picture);
+
+    // A pipe: the server never waits on it and goes on answering.
+    ASSERT_EQ(mkfifo(QFile::encodeName(picture).constData(), 0600), 0);
+    EXPECT_EQ(Get(), QByteArray());
+    QFile::remove(picture);
+    WritePicture("JPEG");
+    EXPECT_EQ(Get(), QByteArray("JPEG"));
+
+    if (geteuid() != 0)
+        GTEST_SKIP() << "a file owned by another user needs root to set up";
+    ASSERT_EQ(chown(QFile::encodeName(picture).constData(), 65534, 65534), 0);
+    EXPECT_EQ(Get(), QByteArray());
 }
 
 TEST_F(WebServer, OnlyGetIsServedAndTheStatusPageFollowsItsOption)

@@ -55,9 +55,10 @@ TEST(cTools, TempFolderIsPrivateToTheUser)
     const QString expected = base.path() + QLatin1Char('/') + OwnFolderName() + QLatin1Char('/');
     EXPECT_EQ(Tools().RetSysDir(LDV_TempFolder), expected);
     EXPECT_EQ(ModeOf(expected), 0700u);
+    EXPECT_EQ(Tools().RetSysDir(LDV_TempFolder), expected);
 
-    // A folder that was left open to others is closed again.
-    chmod(QFile::encodeName(expected).constData(), 0777);
+    // Removed by a cleaner of temporary files: made again.
+    ASSERT_TRUE(QDir(expected).removeRecursively());
     EXPECT_EQ(Tools().RetSysDir(LDV_TempFolder), expected);
     EXPECT_EQ(ModeOf(expected), 0700u);
 
@@ -66,27 +67,55 @@ TEST(cTools, TempFolderIsPrivateToTheUser)
     EXPECT_EQ(Tools().RetSysDir(3), QString());
 }
 
-TEST(cTools, TempFolderPlantedByAnotherIsRefused)
+// Whatever another user may have had a hand in is left alone: the pictures go
+// to a fresh folder of this user's beside it, the same one for the whole run.
+TEST(cTools, TempFolderOthersCouldTouchIsNeverUsed)
 {
     QTemporaryDir base, elsewhere;
     TmpDirOverride env(base.path());
-    const QString folder = base.path() + QLatin1Char('/') + OwnFolderName();
+    const QString wellKnown = base.path() + QLatin1Char('/') + OwnFolderName();
+    auto expectFresh = [&](const char *what) {
+        const QString folder = Tools().RetSysDir(LDV_TempFolder);
+        EXPECT_TRUE(folder.startsWith(wellKnown + QLatin1Char('.'))) << what << ": " << folder.toStdString();
+        EXPECT_EQ(ModeOf(folder), 0700u) << what;
+        EXPECT_TRUE(QDir(folder).isEmpty()) << what;
+        EXPECT_EQ(Tools().RetSysDir(LDV_TempFolder), folder) << what << ": kept for the run";
+        ASSERT_TRUE(QDir(folder).removeRecursively());
+    };
 
-    ASSERT_TRUE(QFile::link(elsewhere.path(), folder));
-    EXPECT_EQ(Tools().RetSysDir(LDV_TempFolder), QString());
-    QFile::remove(folder);
+    ASSERT_TRUE(QFile::link(elsewhere.path(), wellKnown));
+    expectFresh("a link");
+    EXPECT_TRUE(QDir(elsewhere.path()).isEmpty()) << "nothing written through the link";
+    QFile::remove(wellKnown);
 
-    QFile plain(folder);
+    QFile plain(wellKnown);
     ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
     plain.close();
-    EXPECT_EQ(Tools().RetSysDir(LDV_TempFolder), QString());
-    QFile::remove(folder);
+    expectFresh("a file");
+    QFile::remove(wellKnown);
+
+    // Left open to others: what they put there is never trusted, and the folder is left as it is.
+    ASSERT_TRUE(QDir().mkdir(wellKnown));
+    ASSERT_EQ(chmod(QFile::encodeName(wellKnown).constData(), 0777), 0);
+    QFile planted(wellKnown + QStringLiteral("/lastpic.bmp"));
+    ASSERT_TRUE(planted.open(QIODevice::WriteOnly));
+    planted.close();
+    expectFresh("a loose folder");
+    EXPECT_EQ(ModeOf(wellKnown), 0777u);
+    ASSERT_TRUE(QDir(wellKnown).removeRecursively());
 
     if (geteuid() != 0)
-        GTEST_SKIP() << "a folder owned by another user needs root to set up";
-    ASSERT_TRUE(QDir().mkdir(folder));
-    ASSERT_EQ(chown(QFile::encodeName(folder).constData(), 65534, 65534), 0);
-    EXPECT_EQ(Tools().RetSysDir(LDV_TempFolder), QString());
+        GTEST_SKIP() << "files owned by another user need root to set up";
+    ASSERT_TRUE(QDir().mkdir(wellKnown));
+    ASSERT_EQ(chmod(QFile::encodeName(wellKnown).constData(), 0700), 0);
+    ASSERT_TRUE(QFile::link(QStringLiteral("/etc/passwd"), wellKnown + QStringLiteral("/lastpic.jpg")));
+    ASSERT_EQ(lchown(QFile::encodeName(wellKnown + QStringLiteral("/lastpic.jpg")).constData(), 65534, 65534), 0);
+    expectFresh("a closed folder holding another owner's entry");
+    ASSERT_TRUE(QDir(wellKnown).removeRecursively());
+
+    ASSERT_TRUE(QDir().mkdir(wellKnown));
+    ASSERT_EQ(chown(QFile::encodeName(wellKnown).constData(), 65534, 65534), 0);
+    expectFresh("another owner's folder");
 }
 
 TEST(cTools, TextHelpers)
