@@ -1,10 +1,11 @@
 #include "cResourceLibrary.h"
 
 #include "cError.h"
+#include "cLibraryFile.h"
 #include "mComponentRegistry.h"
 
 #include <QDir>
-#include <QFileInfo>
+#include <QFile>
 #include <algorithm>
 #include <cstring>
 #include <dlfcn.h>
@@ -18,6 +19,7 @@ constexpr std::int32_t MaxPictureSide = 4096;
 
 struct Loaded
 {
+    std::unique_ptr<cLibraryFile> file;
     void *hLibrary = nullptr;
     cResourceInterface *pObject = nullptr;
 };
@@ -25,15 +27,10 @@ struct Loaded
 // Loads one library and asks it for the class; the reason in *why when that fails.
 Loaded OpenOne(const QString &sPath, QString *why)
 {
-    if (!QFileInfo(sPath).isFile()) {
-        *why = QStringLiteral("no such file");
+    auto file = std::make_unique<cLibraryFile>(sPath);
+    void *hLibrary = file->Load(why);
+    if (!hLibrary)
         return {};
-    }
-    void *hLibrary = dlopen(QFile::encodeName(sPath).constData(), RTLD_NOW | RTLD_LOCAL);
-    if (!hLibrary) {
-        *why = QString::fromLocal8Bit(dlerror());
-        return {};
-    }
     const auto getClassObject =
         reinterpret_cast<PFN_DllGetClassObject>(dlsym(hLibrary, "DllGetClassObject"));
     void *pObject = nullptr;
@@ -48,7 +45,7 @@ Loaded OpenOne(const QString &sPath, QString *why)
         dlclose(hLibrary);
         return {};
     }
-    return {hLibrary, static_cast<cResourceInterface *>(pObject)};
+    return {std::move(file), hLibrary, static_cast<cResourceInterface *>(pObject)};
 }
 
 bool IsPlausible(const VorskPixelBlock &info)
@@ -78,10 +75,10 @@ std::unique_ptr<cResourceLibrary> cResourceLibrary::Open(const QStringList &cand
     QStringList failures;
     for (const QString &sPath : candidates) {
         QString why;
-        const Loaded loaded = OpenOne(sPath, &why);
+        Loaded loaded = OpenOne(sPath, &why);
         if (loaded.pObject)
-            return std::unique_ptr<cResourceLibrary>(
-                new cResourceLibrary(loaded.hLibrary, loaded.pObject, sPath));
+            return std::unique_ptr<cResourceLibrary>(new cResourceLibrary(
+                std::move(loaded.file), loaded.hLibrary, loaded.pObject, sPath));
         failures << sPath + QStringLiteral(": ") + why;
     }
     throw cError(429, QStringLiteral(".mLanguage"),
@@ -89,9 +86,9 @@ std::unique_ptr<cResourceLibrary> cResourceLibrary::Open(const QStringList &cand
                      .arg(QLatin1String(VorskResFileName), failures.join(QLatin1Char('\n'))));
 }
 
-cResourceLibrary::cResourceLibrary(void *hLibrary, cResourceInterface *pObject,
-                                   const QString &sPath)
-    : m_hLibrary(hLibrary), m_pObject(pObject), m_sPath(sPath)
+cResourceLibrary::cResourceLibrary(std::unique_ptr<cLibraryFile> file, void *hLibrary,
+                                   cResourceInterface *pObject, const QString &sPath)
+    : m_file(std::move(file)), m_hLibrary(hLibrary), m_pObject(pObject), m_sPath(sPath)
 {
 }
 

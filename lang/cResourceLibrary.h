@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <memory>
 
+class cLibraryFile;
+
 // The cResource object of one loaded wording library. The library stays loaded while the
 // object lives.
 class cResourceLibrary
@@ -29,8 +31,10 @@ public:
     QImage LoadResPicture2(qint16 id, qint16 restype) const;
 
 private:
-    cResourceLibrary(void *hLibrary, cResourceInterface *pObject, const QString &sPath);
+    cResourceLibrary(std::unique_ptr<cLibraryFile> file, void *hLibrary,
+                     cResourceInterface *pObject, const QString &sPath);
 
+    std::unique_ptr<cLibraryFile> m_file;
     void *m_hLibrary;
     cResourceInterface *m_pObject;
     QString m_sPath;

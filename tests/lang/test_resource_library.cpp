@@ -152,3 +152,14 @@ TEST(ResourceLibrary, FoundInRegistryBuildTreeAndInstalledLayout)
     ASSERT_TRUE(QFile::remove(registered));
     EXPECT_EQ(cResourceLibrary::Open(ResourceLibraryCandidates(bin))->Path(), installed);
 }
+
+// Libraries are loaded by their descriptor's name; a name still known to the dynamic loader
+// must never come back for another file.
+TEST(ResourceLibrary, ALibraryLoadedTwiceNeverStandsInForAnother)
+{
+    const auto first = cResourceLibrary::Open({English});
+    cResourceLibrary::Open({English}).reset();
+    const auto translated = cResourceLibrary::Open({Swedish});
+    EXPECT_EQ(translated->Loadresstring(105), QStringLiteral("&Starta servern"));
+    EXPECT_EQ(first->Loadresstring(105), QStringLiteral("&Start server"));
+}

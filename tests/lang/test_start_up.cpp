@@ -1,35 +1,7 @@
 #include "LangTestSupport.h"
+#include "TestFiles.h"
 
-#include <QProcess>
-
-namespace {
-
-struct ProgramRun
-{
-    int exitCode;
-    QString errors;
-};
-
-// Runs a copy of the program from folder, with its own config folder and no display.
-ProgramRun RunProgram(const QString &folder, const QString &config)
-{
-    QProcess program;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
-    program.setProcessEnvironment(environment);
-    program.start(QDir(folder).filePath(QStringLiteral("vorsk")), {});
-    if (!program.waitForFinished(60000)) {
-        program.kill();
-        program.waitForFinished();
-        ADD_FAILURE() << "the program did not end";
-    }
-    const bool crashed = program.exitStatus() != QProcess::NormalExit;
-    return {crashed ? -1 : program.exitCode(),
-            QString::fromLocal8Bit(program.readAllStandardError())};
-}
-
-} // namespace
+#include <sys/stat.h>
 
 TEST(StartUp, ProgramWithoutItsWordingSaysSoAndEnds)
 {
@@ -49,4 +21,35 @@ TEST(StartUp, ProgramWithoutItsWordingSaysSoAndEnds)
     EXPECT_GT(run.exitCode, 0);
     EXPECT_TRUE(run.errors.contains(QLatin1String("the class cResource is not available")))
         << run.errors.toStdString();
+}
+
+// A wording library cut short once killed the program with SIGBUS before any message.
+TEST(StartUp, ProgramWithACutOrStrangeLibrarySaysItIsMissingAndEnds)
+{
+    QTemporaryDir prefix;
+    const QString bin = prefix.filePath(QStringLiteral("bin"));
+    Place(QStringLiteral(VORSK_EXECUTABLE), bin, QStringLiteral("vorsk"));
+    const QString config = prefix.filePath(QStringLiteral("config"));
+    const QString library = QDir(bin).filePath(QStringLiteral("libvorskres.so"));
+    const QByteArray whole = FileContents(QStringLiteral(VORSKRES_LIBRARY));
+    const qsizetype size = whole.size();
+
+    const auto expectMissing = [&](const char *what) {
+        const ProgramRun run = RunProgram(bin, config);
+        EXPECT_EQ(run.exitCode, 1) << what;
+        EXPECT_TRUE(run.errors.contains(QLatin1String("cannot start without its wording library")))
+            << what << ": " << run.errors.toStdString();
+        EXPECT_TRUE(run.errors.contains(library + QStringLiteral(": "))) << what;
+    };
+    for (const qsizetype at : {qsizetype(0), qsizetype(65), qsizetype(1000), qsizetype(4096),
+                               qsizetype(30000), qsizetype(61336), size / 2, size - 1}) {
+        WriteFile(library, whole.left(at));
+        expectMissing(qPrintable(QStringLiteral("cut at %1").arg(at)));
+    }
+    ASSERT_TRUE(QFile::remove(library));
+    ASSERT_TRUE(QDir().mkdir(library));
+    expectMissing("a directory");
+    ASSERT_TRUE(QDir().rmdir(library));
+    ASSERT_EQ(mkfifo(QFile::encodeName(library).constData(), 0600), 0);
+    expectMissing("a FIFO");
 }
