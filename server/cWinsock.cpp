@@ -1,5 +1,8 @@
 #include "cWinsock.h"
 
+#include "mBindHelper.h"
+
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QTcpServer>
@@ -17,6 +20,10 @@ std::set<qintptr> &PendingRequests()
     static std::set<qintptr> pending;
     return pending;
 }
+
+// Long enough for a loaded machine to start a tiny program, short enough that
+// a helper that hangs cannot freeze the window.
+constexpr int kBindHelperWaitMs = 5000;
 
 qint64 NowMilliseconds()
 {
@@ -65,9 +72,43 @@ bool cWinsockListener::Listen()
         m_sError.clear();
         return true;
     }
-    m_sError = m_server->errorString();
+    const QString sRefused = m_server->errorString();
+    const bool bNeedsRight = m_server->serverError() == QAbstractSocket::SocketAccessError;
     m_server.reset();
+    if (bNeedsRight && ListenThroughHelper())
+        return true;
+    m_sError = bNeedsRight ? QStringLiteral("%1 (%2)").arg(sRefused, m_sError) : sRefused;
     return false;
+}
+
+bool cWinsockListener::ListenThroughHelper()
+{
+    Close();
+    const QString sProgramDir = QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
+    const std::string sHelper = FindBindHelper(sProgramDir.toStdString());
+    if (sHelper.empty()) {
+        m_sError = QStringLiteral("the port helper vorsk-bind is not installed");
+        return false;
+    }
+    const BoundSocket bound = BindThroughHelper(sHelper, m_lLocalPort, kBindHelperWaitMs);
+    if (bound.descriptor < 0) {
+        m_sError = QStringLiteral("port helper: %1").arg(QString::fromStdString(bound.reason));
+        return false;
+    }
+    return Adopt(bound.descriptor);
+}
+
+bool cWinsockListener::Adopt(int descriptor)
+{
+    auto server = std::make_unique<Server>(*this);
+    if (!server->setSocketDescriptor(descriptor)) {
+        ::close(descriptor);
+        m_sError = server->errorString();
+        return false;
+    }
+    m_server = std::move(server);
+    m_sError.clear();
+    return true;
 }
 
 void cWinsockListener::Close()

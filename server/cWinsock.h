@@ -28,8 +28,12 @@ public:
 
     int LocalPort() const { return m_lLocalPort; }
     void setLocalPort(int lPort) { m_lLocalPort = lPort; }
-    // True when listening; otherwise ErrorString() says why.
+    // True when listening; otherwise ErrorString() says why. A port this
+    // process may not open (below 1024) is opened by the port helper instead.
     bool Listen();
+    // Listens on LocalPort with a socket the port helper opened; false when
+    // there is none, and ErrorString() says why.
+    bool ListenThroughHelper();
     void Close();
     int State() const;
     QString ErrorString() const { return m_sError; }
@@ -43,6 +47,8 @@ signals:
 private:
     class Server;
     void OnIncoming(qintptr descriptor);
+    // Listens on a socket already listening; it is closed when that fails.
+    bool Adopt(int descriptor);
 
     std::unique_ptr<Server> m_server;
     int m_lLocalPort = 0;
