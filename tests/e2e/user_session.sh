@@ -118,12 +118,8 @@ settings="$XDG_CONFIG_HOME/Vorsk/Vorsk.conf"
 printf '[prefs]\nport=%s\nipserver=\nwidth=%s\nheight=%s\ninterval=1\n' "$port" "$WIDTH" "$HEIGHT" >"$settings"
 unset DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER
 export QT_QPA_PLATFORM=xcb VORSK_CAMERA=${VORSK_CAMERA:-test}
+# vorsk holds no right (only its port helper does), so it keeps TMPDIR.
 picture="$TMPDIR/vorsk-$(id -u)/lastpic.jpg"
-# A program given the port right (scripts/run does that) is not handed TMPDIR
-# by the system unless the user already holds every right (root).
-if [ "$(id -u)" -ne 0 ] && command -v getcap >/dev/null 2>&1 && [ -n "$(getcap "$vorsk" 2>/dev/null)" ]; then
-  picture="/tmp/vorsk-$(id -u)/lastpic.jpg"
-fi
 
 note "starting $vorsk on port $port"
 "$vorsk" >"$work/vorsk.log" 2>&1 &
