@@ -74,6 +74,19 @@ struct KeyRule
     Apply apply;
 };
 
+// A numeric box takes a stored number as it is and anything else as the key's default, so
+// the box is only ever handed a number: its repair of typed text, which would put back the
+// last number of any box, finds nothing to repair, and still remembers this number as the
+// last one seen, as typing it would.
+KeyRule NumberKey(const char *key, const char *fallback, QLineEdit *box)
+{
+    const QString defaultText = QString::fromLatin1(fallback);
+    return {QString::fromLatin1(key), [defaultText] { return defaultText; },
+            [box, defaultText](const QString &value) {
+                box->setText(IsNumericText(value) ? value : defaultText);
+            }};
+}
+
 void SetFont(Ui::frmMain &ui, const std::function<void(QFont &)> &change)
 {
     QFont font = ui.pfg->font();
@@ -107,11 +120,11 @@ std::vector<KeyRule> LoadRules(Ui::frmMain &ui)
     };
     return {
         {QStringLiteral("ipserver"), [] { return kDefaultIPServer; }, text(ui.txtIPServer)},
-        {QStringLiteral("port"), constant("80"), text(ui.txtPort)},
-        {QStringLiteral("interval"), constant("3"), text(ui.txtIntvl)},
-        {QStringLiteral("width"), constant("320"), text(ui.txtWidth)},
-        {QStringLiteral("height"), constant("240"), text(ui.txtHeight)},
-        {QStringLiteral("maxcon"), constant("200"), text(ui.txtMaxCon)},
+        NumberKey("port", "80", ui.txtPort),
+        NumberKey("interval", "3", ui.txtIntvl),
+        NumberKey("width", "320", ui.txtWidth),
+        NumberKey("height", "240", ui.txtHeight),
+        NumberKey("maxcon", "200", ui.txtMaxCon),
         {QStringLiteral("quality"), constant("70"),
          [&ui](const QString &value) {
              bool ok = false;

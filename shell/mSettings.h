@@ -11,8 +11,9 @@ class frmMain;
 inline const QString kDefaultIPServer = QStringLiteral("http://api.ipify.org/");
 
 // Copies the stored settings into the window's controls, key by key; a key
-// that is missing takes its default, a value that does not convert leaves its
-// control as it is. Ends with the pages in their start state.
+// that is missing takes its default, and so does a numeric box whose value is
+// no number; any other value that does not convert leaves its control as it
+// is. Ends with the pages in their start state.
 void LoadSettings(Ui::frmMain &ui);
 
 // Copies the controls back into the store, one key at a time.

@@ -1,7 +1,12 @@
 #include "ShellTestSupport.h"
+#include "frmMain.h"
+#include "mPublicTypes.h"
 #include "mSettings.h"
 
 #include <QFile>
+#include <QLineEdit>
+
+#include <vector>
 
 class Settings : public SettingsHome
 {
@@ -128,4 +133,119 @@ TEST_F(Settings, JunkValuesLeaveTheirControlsAlone)
     BareControls d;
     LoadSettings(d.ui);
     EXPECT_EQ(d.ui.txtWidth->text(), QStringLiteral("320"));
+}
+
+namespace {
+
+// The controls with their numeric boxes wired as the window wires them, so that a text put
+// into a box meets the box's repair of typed text.
+struct WiredControls : BareControls
+{
+    WiredControls()
+    {
+        for (QLineEdit *box : NumericBoxes())
+            AttachNumericBox(*box);
+        sLastValidText.clear();
+    }
+    std::vector<QLineEdit *> NumericBoxes() const
+    {
+        return {ui.txtPort, ui.txtIntvl, ui.txtWidth, ui.txtHeight, ui.txtMaxCon};
+    }
+};
+
+struct NumericKey
+{
+    const char *key;
+    const char *stored; // a good value of the user's
+    const char *fallback;
+};
+
+// The numeric keys in the order they are loaded, each with a value unlike every other one.
+const NumericKey kNumericKeys[] = {
+    {"port", "8080", "80"}, {"interval", "2", "3"}, {"width", "640", "320"},
+    {"height", "480", "240"}, {"maxcon", "5", "200"},
+};
+
+// A settings file with the user's values, bad put in place of key's.
+QByteArray FileWith(const char *key, const QByteArray &bad)
+{
+    QByteArray contents = "[prefs]\nimagetext=Cam {HH}\nquality=55\n";
+    for (const NumericKey &numeric : kNumericKeys)
+        contents += QByteArray(numeric.key) + '='
+                    + (qstrcmp(numeric.key, key) == 0 ? bad : QByteArray(numeric.stored)) + '\n';
+    return contents;
+}
+
+} // namespace
+
+// A value that is no number once took the text of the box loaded before it (interval=2 then
+// width=6.4e2 gave width 2) and was saved so at the end.
+TEST_F(Settings, ANumberThatIsNoneLeavesItsBoxAtTheDefaultAndTheRestAlone)
+{
+    // Unquoted spaces around a value are not part of it; a NUL stored escaped or raw.
+    const QByteArray junk[] = {"6.4e2", "1e3", "", "12a", "\" 5\"", "0x10", "1,000", "--1",
+                               "8\\0", QByteArray("8\0" "0", 3)};
+    for (const NumericKey &bad : kNumericKeys) {
+        for (const QByteArray &value : junk) {
+            const std::string what = std::string(bad.key) + "=" + value.toStdString();
+            WriteSettings(QString());
+            QFile file(SettingsFile());
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(FileWith(bad.key, value));
+            file.close();
+
+            WiredControls c;
+            LoadSettings(c.ui);
+            const auto boxes = c.NumericBoxes();
+            for (std::size_t i = 0; i < boxes.size(); ++i) {
+                const NumericKey &key = kNumericKeys[i];
+                const char *expected = &key == &bad ? key.fallback : key.stored;
+                EXPECT_EQ(boxes[i]->text(), QString::fromLatin1(expected)) << what;
+            }
+            EXPECT_EQ(c.ui.txtOnImage->text(), QStringLiteral("Cam {HH}")) << what;
+            EXPECT_EQ(c.ui.Slider1->value(), 55) << what;
+
+            SaveSettings(c.ui);
+            QSettings raw(SettingsFile(), QSettings::IniFormat);
+            for (const NumericKey &key : kNumericKeys)
+                EXPECT_EQ(raw.value(QStringLiteral("prefs/") + QLatin1String(key.key)).toString(),
+                          QString::fromLatin1(&key == &bad ? key.fallback : key.stored))
+                    << what;
+        }
+    }
+}
+
+// Typing after a load keeps its rule: a box holding no number gets back the last number seen,
+// which after the load is that of the connection limit, loaded last.
+TEST_F(Settings, TypedJunkAfterALoadIsRepairedAsBefore)
+{
+    WriteSettings(QStringLiteral("[prefs]\ninterval=2\nwidth=6.4e2\nmaxcon=7\n"));
+    WiredControls c;
+    LoadSettings(c.ui);
+    EXPECT_EQ(c.ui.txtWidth->text(), QStringLiteral("320"));
+    EXPECT_EQ(c.ui.txtIntvl->text(), QStringLiteral("2"));
+    c.ui.txtPort->setText(QStringLiteral("8x"));
+    EXPECT_EQ(c.ui.txtPort->text(), QStringLiteral("7"));
+}
+
+// The window itself, from its start to its close: the numbers of the file that are numbers
+// come back as they were, the others as their defaults.
+TEST_F(Settings, TheWindowKeepsTheUsersNumbersThroughStartAndClose)
+{
+    WriteSettings(QStringLiteral("[prefs]\nport=8081\ninterval=2\nwidth=6.4e2\nheight=480\n"
+                                 "maxcon=1e3\n"));
+    {
+        frmMain window;
+        ASSERT_TRUE(window.Form_Load());
+        EXPECT_EQ(window.Controls().txtWidth->text(), QStringLiteral("320"));
+        EXPECT_EQ(window.Controls().txtMaxCon->text(), QStringLiteral("200"));
+        EXPECT_TRUE(window.close());
+    }
+    QSettings raw(SettingsFile(), QSettings::IniFormat);
+    const std::pair<const char *, const char *> saved[] = {
+        {"port", "8081"}, {"interval", "2"}, {"width", "320"}, {"height", "480"}, {"maxcon", "200"}};
+    for (const auto &[key, value] : saved)
+        EXPECT_EQ(raw.value(QStringLiteral("prefs/") + QLatin1String(key)).toString(),
+                  QLatin1String(value))
+            << key;
 }
