@@ -296,6 +296,7 @@ void frmMain::Form_Unload()
         Step([this] { SaveSettings(ui); });
     if (m_tray)
         Step([this] { m_tray->RemoveIcon(*this); });
+    emit Unloaded();
 }
 
 void frmMain::EndBySystem()

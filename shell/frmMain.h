@@ -67,6 +67,11 @@ public:
 
     void PickColor(cColorSwatch &box);
 
+signals:
+    // The window has been unloaded: settings saved, server stopped. The
+    // program ends then, whether the window was shown, minimised or hidden.
+    void Unloaded();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     void changeEvent(QEvent *event) override;

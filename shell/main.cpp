@@ -15,6 +15,9 @@ int main(int argc, char *argv[])
         return status;
 
     frmMain window;
+    // A window hidden in the notification area is no last window to close:
+    // the program ends with the window's unloading, in every window state.
+    QObject::connect(&window, &frmMain::Unloaded, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     cSystemEnd systemEnd;
     QObject::connect(&systemEnd, &cSystemEnd::Ending, &window, &frmMain::EndBySystem);
     if (!window.Form_Load())

@@ -4,11 +4,17 @@
 # and the status page over plain TCP, press "Stop server", press "Exit", and
 # check that the settings were written back.
 #
-# Usage: user_session.sh <path to vorsk>
+# With "tray" after the path, a window manager with a notification area (icewm)
+# runs too, and the session ends differently: the serving window is minimised
+# (it hides in the notification area) and the system ends the program with
+# SIGTERM, which must end it with 0 and write the settings all the same.
+#
+# Usage: user_session.sh <path to vorsk> [tray]
 # Exit status: 0 passed, 1 failed, 77 skipped (a needed tool is missing).
 set -euo pipefail
 
-vorsk=${1:?usage: user_session.sh <path to vorsk>}
+vorsk=${1:?usage: user_session.sh <path to vorsk> [tray]}
+mode=${2:-plain}
 readonly WIDTH=320 HEIGHT=240
 # Upper bound for every wait, so a fault shows up as a failure instead of a hang.
 readonly WAIT_SECONDS=20
@@ -22,10 +28,12 @@ need() {
 need Xvfb xvfb
 need xdotool xdotool
 need djpeg libjpeg-turbo-progs
+[ "$mode" = tray ] && need icewm icewm
 [ -x "$vorsk" ] || fail "no program at $vorsk"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/vorsk-e2e.XXXXXX")
 xvfb_pid=
+wm_pid=
 vorsk_pid=
 
 # Ends one process of ours: politely first, then for good.
@@ -43,6 +51,7 @@ end_process() {
 
 cleanup() {
   end_process "$vorsk_pid"
+  end_process "$wm_pid"
   end_process "$xvfb_pid"
   rm -rf "$work"
 }
@@ -100,13 +109,33 @@ press() {
   xdotool key --clearmodifiers "$1"
 }
 
-# --- a private display, no window manager -------------------------------------
+# --- the settings were written back ---------------------------------------------
+check_settings() {
+  prefs=$(awk '/^\[/ { inside = ($0 == "[prefs]"); next } inside && /=/' "$settings")
+  grep -qx "port=$port" <<<"$prefs" || fail "the saved settings lost port=$port: $prefs"
+  keys=$(cut -d= -f1 <<<"$prefs" | sort -u | wc -l)
+  [ "$keys" -eq 21 ] || fail "the saved settings hold $keys keys, expected 21: $prefs"
+  for key in ipserver width height interval fontsize senduptime; do
+    grep -q "^$key=" <<<"$prefs" || fail "the saved settings lack $key"
+  done
+  note "settings written back: $keys keys"
+}
+
+# --- a private display -------------------------------------------------------
 mkfifo "$work/displayfd"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/displayfd" >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 read -r -t "$WAIT_SECONDS" display_number <"$work/displayfd" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
 export DISPLAY=":$display_number"
 note "display $DISPLAY"
+
+# The notification area is there once icewm's taskbar shows its tray.
+tray_shown() { xdotool search --name '^SystemTray$' >/dev/null 2>&1; }
+if [ "$mode" = tray ]; then
+  HOME="$work" icewm >"$work/icewm.log" 2>&1 &
+  wm_pid=$!
+  wait_until "icewm and its notification area (icewm said: $(cat "$work/icewm.log" 2>/dev/null))" tray_shown
+fi
 
 # --- a fresh user: home, settings, temporary folder ----------------------------
 port=$(free_port)
@@ -155,6 +184,24 @@ prefix='<HTML><HEAD></HEAD><BODY><FONT size=5 face=Arial><B>Vorsk Server 3.0.30<
 [[ "$page" != *$'\n'* ]] || fail "the status page has a line break"
 note "status page: ${#page} characters"
 
+if [ "$mode" = tray ]; then
+  # --- minimised while serving, it hides; then the system ends it ----------------
+  note "minimising"
+  xdotool windowminimize --sync "$window" || fail "could not minimise the window"
+  window_hidden() { ! xdotool search --onlyvisible --name '^ Vorsk Server$' >/dev/null 2>&1; }
+  wait_until "the window to hide in the notification area" window_hidden
+  note "sending SIGTERM to the hidden window's program"
+  kill -TERM "$vorsk_pid"
+  wait_until "vorsk to end after SIGTERM while hidden" vorsk_ended
+  status=0
+  wait "$vorsk_pid" || status=$?
+  vorsk_pid=
+  [ "$status" -eq 0 ] || fail "vorsk ended with status $status; it said: $(cat "$work/vorsk.log")"
+  check_settings
+  echo "PASS"
+  exit 0
+fi
+
 # --- Stop server, then Exit -------------------------------------------------------
 press alt+o
 wait_until "port $port to close after Stop server" not_listening
@@ -166,13 +213,5 @@ wait "$vorsk_pid" || status=$?
 vorsk_pid=
 [ "$status" -eq 0 ] || fail "vorsk ended with status $status; it said: $(cat "$work/vorsk.log")"
 
-# --- the settings were written back ---------------------------------------------
-prefs=$(awk '/^\[/ { inside = ($0 == "[prefs]"); next } inside && /=/' "$settings")
-grep -qx "port=$port" <<<"$prefs" || fail "the saved settings lost port=$port: $prefs"
-keys=$(cut -d= -f1 <<<"$prefs" | sort -u | wc -l)
-[ "$keys" -eq 21 ] || fail "the saved settings hold $keys keys, expected 21: $prefs"
-for key in ipserver width height interval fontsize senduptime; do
-  grep -q "^$key=" <<<"$prefs" || fail "the saved settings lack $key"
-done
-note "settings written back: $keys keys"
+check_settings
 echo "PASS"
