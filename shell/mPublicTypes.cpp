@@ -12,9 +12,11 @@ QString sLastValidText;
 
 namespace {
 
-// The character code a key press types, or 0 for keys that type nothing
-// (arrows, Delete, Home ...) and for Tab, which moves the focus; the filter
-// leaves those alone.
+// The character code a key press types, or 0 for keys that type nothing and
+// only edit or move (Delete, which X11 reports as the character 0x7F, arrows,
+// Home, End, select-all, undo ...) and for Tab, which moves the focus; the
+// filter leaves those alone. Copy and cut keep their codes, so the filter
+// refuses them; paste keeps its own, so it is let in and then repaired.
 char16_t TypedCode(const QKeyEvent &event)
 {
     if (event.key() == Qt::Key_Tab || event.key() == Qt::Key_Backtab)
@@ -29,9 +31,10 @@ char16_t TypedCode(const QKeyEvent &event)
         return 8;
     if (event.key() == Qt::Key_Return || event.key() == Qt::Key_Enter)
         return 13;
-    if (event.modifiers() & Qt::ControlModifier && event.key() >= Qt::Key_A && event.key() <= Qt::Key_Z)
-        return char16_t(event.key() - Qt::Key_A + 1);
-    return event.text().isEmpty() ? 0 : event.text().at(0).unicode();
+    if (event.modifiers() & Qt::ControlModifier || event.text().isEmpty())
+        return 0;
+    const char16_t code = event.text().at(0).unicode();
+    return code < 32 || code == 0x7F ? 0 : code;
 }
 
 class NumericBoxFilter : public QObject

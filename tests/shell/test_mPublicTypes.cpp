@@ -101,3 +101,38 @@ TEST(NumericBoxes, PastedJunkIsRepairedFromTheSharedText)
     QTest::keyClick(&boxes.interval, Qt::Key_X, Qt::ControlModifier);
     EXPECT_EQ(boxes.interval.text(), QStringLiteral("815"));
 }
+
+TEST(NumericBoxes, EditingKeysPassAndCopyAndCutStayBlocked)
+{
+    NumericBoxes boxes;
+    boxes.port.setFocus();
+    boxes.port.setText(QStringLiteral("1234"));
+
+    // Delete comes from X11 with the text 0x7F: it deletes, it is no character to refuse.
+    boxes.port.setCursorPosition(0);
+    QTest::keyClick(&boxes.port, Qt::Key_Delete, Qt::NoModifier);
+    QKeyEvent x11Delete(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier, QString(QChar(0x7F)));
+    QApplication::sendEvent(&boxes.port, &x11Delete);
+    EXPECT_EQ(boxes.port.text(), QStringLiteral("34"));
+
+    QTest::keyClick(&boxes.port, Qt::Key_End);
+    QTest::keyClick(&boxes.port, Qt::Key_Left);
+    QTest::keyClick(&boxes.port, Qt::Key_5);
+    EXPECT_EQ(boxes.port.text(), QStringLiteral("354"));
+    QTest::keyClick(&boxes.port, Qt::Key_Home);
+    QTest::keyClick(&boxes.port, Qt::Key_Minus);
+    EXPECT_EQ(boxes.port.text(), QStringLiteral("-354"));
+
+    QTest::keyClick(&boxes.port, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(boxes.port.selectedText(), QStringLiteral("-354")) << "select-all";
+    QTest::keyClick(&boxes.port, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(boxes.port.text(), QStringLiteral("354")) << "undo";
+
+    // Copy and cut take nothing out of the box.
+    QApplication::clipboard()->setText(QStringLiteral("unchanged"));
+    boxes.port.selectAll();
+    QTest::keyClick(&boxes.port, Qt::Key_C, Qt::ControlModifier);
+    QTest::keyClick(&boxes.port, Qt::Key_X, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("unchanged"));
+    EXPECT_EQ(boxes.port.text(), QStringLiteral("354"));
+}
