@@ -85,8 +85,13 @@ cBanIP::Entries::const_iterator cBanIP::FindKey(const QString &sKey) const
 std::unique_ptr<cBanIP> FillBanList(const QString &sBanText)
 {
     auto list = std::make_unique<cBanIP>();
+    // Entries stand one a line (";" between them in the settings file). A tab
+    // (pasted, or typed before Tab left the box) separates entries too, instead
+    // of spoiling the ban of the address beside it; spaces stay as typed.
     QString text = sBanText;
-    text.replace(QLatin1String("\r\n"), QLatin1String(";")).replace(QLatin1Char('\n'), QLatin1Char(';'));
+    text.replace(QLatin1String("\r\n"), QLatin1String(";"))
+        .replace(QLatin1Char('\n'), QLatin1Char(';'))
+        .replace(QLatin1Char('\t'), QLatin1Char(';'));
     for (const QString &piece : text.split(QLatin1Char(';'), Qt::SkipEmptyParts))
         list->Add(piece);
     return list;

@@ -69,6 +69,11 @@ TEST(cBanIP, FillBanListTakesTheBoxTextAsTyped)
     EXPECT_EQ(KeysOf(*list), (QStringList{"10.0.0.1", "10.0.0.2", "10.0.0.3 ", "10.0.0.1"}));
     EXPECT_EQ(FillBanList(QString())->Count(), 0);
     EXPECT_EQ(FillBanList(QStringLiteral("\n\r\n;"))->Count(), 0);
+
+    // A tab, pasted or stored, parts two entries and spoils neither.
+    const auto tabbed = FillBanList(QStringLiteral("10.0.0.1\t\r\n\t10.0.0.2\t10.0.0.3"));
+    EXPECT_EQ(KeysOf(*tabbed), (QStringList{"10.0.0.1", "10.0.0.2", "10.0.0.3"}));
+    EXPECT_TRUE(IsBanned(*tabbed, QStringLiteral("10.0.0.2")));
 }
 
 TEST(cBanIP, IsBannedMatchesWholeAddressesOnly)

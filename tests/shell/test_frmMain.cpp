@@ -171,6 +171,21 @@ TEST_F(MainWindow, APictureThatCannotBeMadeIsToldInTheLogUntilItWorksAgain)
     EXPECT_EQ(ui().txtLog->toPlainText().trimmed(), QStringLiteral("The picture is published again."));
 }
 
+TEST_F(MainWindow, TabAndBacktabLeaveTheBanList)
+{
+    ShowActive();
+    ui().tabSettings->setCurrentWidget(ui().pLog);
+    ui().txtBan->setPlainText(QString());
+    ui().txtBan->setFocus();
+    QTest::keyClicks(ui().txtBan, QStringLiteral("10.0.0.1"));
+    QTest::keyClick(ui().txtBan, Qt::Key_Tab);
+    EXPECT_NE(QApplication::focusWidget(), ui().txtBan);
+    ui().txtBan->setFocus();
+    QTest::keyClick(ui().txtBan, Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_NE(QApplication::focusWidget(), ui().txtBan);
+    EXPECT_EQ(ui().txtBan->toPlainText(), QStringLiteral("10.0.0.1")) << "no tab typed into the list";
+}
+
 TEST_F(MainWindow, LabelsShowOutsideTextAsPlainCharacters)
 {
     for (QLabel *label : window->findChildren<QLabel *>())
