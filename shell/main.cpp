@@ -9,7 +9,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Vorsk"));
     QApplication::setApplicationName(QStringLiteral("Vorsk"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Vorsk Server"));
+    // No display name: the desktop would append it to every window title, and
+    // the program's boxes carry their own ("Vorsk", the window's " Vorsk Server").
     QApplication::setDesktopFileName(QStringLiteral("org.vorsk.Vorsk"));
     if (const int status = CheckWording())
         return status;

@@ -9,11 +9,14 @@
 # (it hides in the notification area) and the system ends the program with
 # SIGTERM, which must end it with 0 and write the settings all the same.
 #
-# Usage: user_session.sh <path to vorsk> [tray]
+# With "no-camera", the camera cannot start: the message box says so under the
+# title "Vorsk" alone, and the program ends with 1 once it is answered.
+#
+# Usage: user_session.sh <path to vorsk> [tray | no-camera]
 # Exit status: 0 passed, 1 failed, 77 skipped (a needed tool is missing).
 set -euo pipefail
 
-vorsk=${1:?usage: user_session.sh <path to vorsk> [tray]}
+vorsk=${1:?usage: user_session.sh <path to vorsk> [tray | no-camera]}
 mode=${2:-plain}
 readonly WIDTH=320 HEIGHT=240
 # Upper bound for every wait, so a fault shows up as a failure instead of a hang.
@@ -149,6 +152,26 @@ unset DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER
 export QT_QPA_PLATFORM=xcb VORSK_CAMERA=${VORSK_CAMERA:-test}
 # vorsk holds no right (only its port helper does), so it keeps TMPDIR.
 picture="$TMPDIR/vorsk-$(id -u)/lastpic.jpg"
+
+if [ "$mode" = no-camera ]; then
+  export VORSK_CAMERA=/dev/no-such-camera
+  "$vorsk" >"$work/vorsk.log" 2>&1 &
+  vorsk_pid=$!
+  box=$(timeout "$WAIT_SECONDS" xdotool search --sync --onlyvisible --name 'Vorsk' | head -n 1) ||
+    fail "no message box showed; vorsk said: $(cat "$work/vorsk.log")"
+  title=$(xdotool getwindowname "$box")
+  [ "$title" = Vorsk ] || fail "the message box is titled '$title', not 'Vorsk'"
+  note "message box titled '$title'"
+  window=$box
+  press Return
+  wait_until "vorsk to end after the message" vorsk_ended
+  status=0
+  wait "$vorsk_pid" || status=$?
+  vorsk_pid=
+  [ "$status" -eq 1 ] || fail "vorsk ended with status $status after the camera failed"
+  echo "PASS"
+  exit 0
+fi
 
 note "starting $vorsk on port $port"
 "$vorsk" >"$work/vorsk.log" 2>&1 &
