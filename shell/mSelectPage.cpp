@@ -1,5 +1,9 @@
 #include "mSelectPage.h"
 
+#include <QApplication>
+
+#include <algorithm>
+
 #include "ui_frmMain.h"
 
 #include <vector>
@@ -69,14 +73,20 @@ void SelectPage(Ui::frmMain &ui, int lIndex)
         return;
     const PageRule rule = RuleOf(ui, lIndex);
     SetKeyboardOrder(ui, rule.order);
+    // The entry boxes show their text from its start. Their text is selected
+    // as the focus reaches each of them (Tab selects a box's whole text), so
+    // only the box with the focus ever shows a selection.
     for (QLineEdit *box : rule.selectOnEntry)
-        box->selectAll();
+        box->setCursorPosition(0);
     ui.tabSettings->setCurrentIndex(lIndex - 1);
     // A control that cannot take the focus (hidden, disabled) simply does not.
     if (rule.focus == Focus::RenewWAN)
         ui.cmdRenewWAN->setFocus(Qt::TabFocusReason);
     else if (rule.focus == Focus::First)
         rule.order.front()->setFocus(Qt::TabFocusReason);
+    if (auto *focused = qobject_cast<QLineEdit *>(QApplication::focusWidget());
+        focused && std::find(rule.selectOnEntry.begin(), rule.selectOnEntry.end(), focused) != rule.selectOnEntry.end())
+        focused->selectAll();
 }
 
 void SetStartPageState(Ui::frmMain &ui)

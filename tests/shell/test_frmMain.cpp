@@ -111,7 +111,6 @@ TEST_F(MainWindow, EachPageKeepsTheKeyboardToItself)
     ui().tabSettings->setCurrentIndex(1);
     EXPECT_EQ(QApplication::focusWidget(), ui().txtIntvl);
     EXPECT_EQ(ui().txtIntvl->selectedText(), QStringLiteral("3"));
-    EXPECT_EQ(ui().txtOnImage->selectedText(), ui().txtOnImage->text());
     EXPECT_EQ(ManagedOnly(WalkTab(16)).mid(0, 6),
               (QStringList{QStringLiteral("txtPort"), QStringLiteral("txtMaxCon"), QStringLiteral("txtIPServer"),
                            QStringLiteral("txtOnImage"), QStringLiteral("cmdSelectFont"),
@@ -119,7 +118,6 @@ TEST_F(MainWindow, EachPageKeepsTheKeyboardToItself)
 
     ui().tabSettings->setCurrentIndex(2);
     EXPECT_EQ(QApplication::focusWidget(), ui().cmdChangeRes);
-    EXPECT_EQ(ui().txtWidth->selectedText(), QStringLiteral("320"));
     for (const QString &name : ManagedOnly(WalkTab(16)))
         EXPECT_TRUE((QStringList{QStringLiteral("cmdChangeRes"), QStringLiteral("cmdDevice"), QStringLiteral("txtWidth"),
                                  QStringLiteral("txtHeight"), QStringLiteral("chkInvertImage")})
@@ -169,6 +167,27 @@ TEST_F(MainWindow, APictureThatCannotBeMadeIsToldInTheLogUntilItWorksAgain)
     ui().txtHeight->setText(QStringLiteral("127"));
     window->CaptureTick();
     EXPECT_EQ(ui().txtLog->toPlainText().trimmed(), QStringLiteral("The picture is published again."));
+}
+
+TEST_F(MainWindow, OnlyTheBoxWithTheFocusShowsASelectionAndBoxesShowTheirStart)
+{
+    ShowActive();
+    ui().txtOnImage->setText(QStringLiteral("A caption far too long to be seen whole in its box {HH}:{MI}:{SS}"));
+    ui().tabSettings->setCurrentIndex(1);
+    ASSERT_EQ(QApplication::focusWidget(), ui().txtIntvl);
+    for (QLineEdit *box : {ui().txtPort, ui().txtMaxCon, ui().txtIPServer, ui().txtOnImage}) {
+        EXPECT_FALSE(box->hasSelectedText()) << box->objectName().toStdString();
+        EXPECT_EQ(box->cursorPosition(), 0) << box->objectName().toStdString();
+    }
+    // The text is selected as the focus reaches a box, and only there.
+    QTest::keyClick(ui().txtIntvl, Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), ui().txtPort);
+    EXPECT_EQ(ui().txtPort->selectedText(), ui().txtPort->text());
+    EXPECT_FALSE(ui().txtIntvl->hasSelectedText());
+
+    ui().tabSettings->setCurrentIndex(2);
+    EXPECT_FALSE(ui().txtWidth->hasSelectedText());
+    EXPECT_FALSE(ui().txtHeight->hasSelectedText());
 }
 
 TEST_F(MainWindow, TabAndBacktabLeaveTheBanList)
