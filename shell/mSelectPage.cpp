@@ -1,11 +1,10 @@
 #include "mSelectPage.h"
 
+#include "ui_frmMain.h"
+
 #include <QApplication>
 
 #include <algorithm>
-
-#include "ui_frmMain.h"
-
 #include <vector>
 
 namespace {
