@@ -16,6 +16,7 @@
 #include <QCloseEvent>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
@@ -339,9 +340,13 @@ void frmMain::ShowFromTray()
 
 bool frmMain::eventFilter(QObject *watched, QEvent *event)
 {
+    // A move over the link underlines it; a move elsewhere on the page takes
+    // the underline away. The label passes its own moves on to the page, so
+    // the page tells them apart by where the mouse is.
     if (event->type() == QEvent::MouseMove && (watched == ui.lblWAN || watched == ui.pStatus)) {
+        const QPoint global = static_cast<QMouseEvent *>(event)->globalPosition().toPoint();
         QFont font = ui.lblWAN->font();
-        font.setUnderline(watched == ui.lblWAN);
+        font.setUnderline(ui.lblWAN->isVisible() && ui.lblWAN->rect().contains(ui.lblWAN->mapFromGlobal(global)));
         ui.lblWAN->setFont(font);
     }
     if (event->type() == QEvent::MouseButtonRelease && watched == ui.lblWAN)

@@ -190,6 +190,20 @@ TEST_F(MainWindow, OnlyTheBoxWithTheFocusShowsASelectionAndBoxesShowTheirStart)
     EXPECT_FALSE(ui().txtHeight->hasSelectedText());
 }
 
+TEST_F(MainWindow, TheAddressLinkUnderlinesUnderTheMouseOnly)
+{
+    ShowActive();
+    ui().lblWAN->setText(QStringLiteral("http://203.0.113.5"));
+    ui().lblWAN->show(); // as serving shows it
+    ASSERT_TRUE(ui().lblWAN->isVisible());
+    QTest::mouseMove(ui().lblWAN, ui().lblWAN->rect().center());
+    QTest::qWait(20);
+    EXPECT_TRUE(ui().lblWAN->font().underline()) << "over the link";
+    QTest::mouseMove(ui().pStatus, QPoint(5, ui().pStatus->height() - 5));
+    QTest::qWait(20);
+    EXPECT_FALSE(ui().lblWAN->font().underline()) << "elsewhere on the page";
+}
+
 TEST_F(MainWindow, TabAndBacktabLeaveTheBanList)
 {
     ShowActive();
