@@ -91,6 +91,7 @@ private:
     CaptureSettings ReadCaptureSettings() const;
     void CreateServer();
     void ShowStatusPanel();
+    bool AddressKnown() const;
     void LogConnection(bool bAccepted, const QString &sAddress);
     void LogCycleEvent(const CycleEvent &event);
 

@@ -22,6 +22,9 @@ namespace {
 constexpr int kAcceptedText = 147;
 constexpr int kRejectedText = 148;
 constexpr int kCannotListenText = 154;
+constexpr int kAddressUnknownText = 161;
+// The link's tag holds "http://" and the address: longer once an address is known.
+constexpr qsizetype kSchemeLength = 7;
 const QString kBroadcastingTip = QStringLiteral("Vorsk Server is broadcasting");
 
 } // namespace
@@ -123,11 +126,20 @@ void frmMain::RenewWANAddress()
         ::RenewWANAddress(ui.txtIPServer->text(), ui.txtPort->text(), ui.lblWAN->property("Tag").toString(),
                           [](const QString &url) { return Tools().GetUrlSource(url); });
     ui.lblWAN->setProperty("Tag", link.sTag);
-    ui.lblWAN->setText(link.sCaption);
+    // Without an address (no answer, or none that is an address) a person
+    // reads that it is unknown, not a bare "http://".
+    ui.lblWAN->setText(AddressKnown() ? link.sCaption : LangString(kAddressUnknownText));
+}
+
+bool frmMain::AddressKnown() const
+{
+    return ui.lblWAN->property("Tag").toString().size() > kSchemeLength;
 }
 
 void frmMain::cmdCopy_Click()
 {
+    if (!AddressKnown())
+        return;
     QClipboard *clipboard = QGuiApplication::clipboard();
     clipboard->clear();
     clipboard->setText(ui.lblWAN->text());
@@ -135,7 +147,7 @@ void frmMain::cmdCopy_Click()
 
 void frmMain::lblWAN_MouseUp()
 {
-    if (ui.lblWAN->text().size() > 7)
+    if (AddressKnown() && ui.lblWAN->text().size() > kSchemeLength)
         Tools().mSurfToURL(ui.lblWAN->text());
 }
 

@@ -6,6 +6,7 @@
 #include "cTools.h"
 #include "vorskres.h"
 
+#include <QClipboard>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -204,6 +205,27 @@ TEST_F(MainWindow, TheAddressLinkUnderlinesUnderTheMouseOnly)
     EXPECT_FALSE(ui().lblWAN->font().underline()) << "elsewhere on the page";
 }
 
+TEST_F(MainWindow, AnUnknownOutsideAddressIsSaidSoAndNotCopied)
+{
+    ui().txtPort->setText(QStringLiteral("8080"));
+    QApplication::clipboard()->setText(QStringLiteral("before"));
+    // No service at all, and one that cannot be reached.
+    for (const QString &service : {QString(), QStringLiteral("http://127.0.0.1:1/")}) {
+        ui().txtIPServer->setText(service);
+        window->RenewWANAddress();
+        EXPECT_EQ(ui().lblWAN->text(), QStringLiteral("Outside address unknown")) << service.toStdString();
+        window->cmdCopy_Click();
+        EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("before"));
+    }
+    // A known address keeps its link and its copy as they were.
+    ui().lblWAN->setProperty("Tag", QStringLiteral("http://203.0.113.5"));
+    ui().txtIPServer->setText(QString());
+    window->RenewWANAddress();
+    EXPECT_EQ(ui().lblWAN->text(), QStringLiteral("http://203.0.113.5:8080"));
+    window->cmdCopy_Click();
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("http://203.0.113.5:8080"));
+}
+
 TEST_F(MainWindow, TabAndBacktabLeaveTheBanList)
 {
     ShowActive();
@@ -272,7 +294,7 @@ TEST_F(MainWindow, StartServesThePictureAndStopTellsTheTruth)
     EXPECT_FALSE(ui().cmdStart->isEnabled());
     EXPECT_TRUE(ui().cmdStop->isEnabled() && ui().cmdPreview->isEnabled());
     EXPECT_TRUE(ui().lblWAN->isVisibleTo(window.get()) && ui().cmdCopy->isVisibleTo(window.get()));
-    EXPECT_EQ(ui().lblWAN->text(), QStringLiteral(":") + busyPort) << "no lookup: the empty link and the port";
+    EXPECT_EQ(ui().lblWAN->text(), QStringLiteral("Outside address unknown")) << "no lookup: no address known";
     EXPECT_EQ(window->Tray().ToolTip(), QStringLiteral("Vorsk Server is broadcasting"));
 
     QTcpSocket client;
