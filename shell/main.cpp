@@ -1,6 +1,7 @@
 #include "cSystemEnd.h"
 #include "frmMain.h"
 #include "mLanguage.h"
+#include "mToolkitLanguage.h"
 
 #include <QApplication>
 
@@ -14,6 +15,7 @@ int main(int argc, char *argv[])
     QApplication::setDesktopFileName(QStringLiteral("org.vorsk.Vorsk"));
     if (const int status = CheckWording())
         return status;
+    const auto toolkitWording = LoadToolkitTranslation(WordingLanguage());
 
     frmMain window;
     // A window hidden in the notification area is no last window to close:

@@ -85,7 +85,7 @@ TEST(WordingFile, EnglishHoldsTheProgramsTexts)
         103, 104, 105, 106, 107, 108, 109, 110, 111, 112, 115, 116, 117, 118, 119, 120,
         121, 122, 123, 124, 125, 126, 127, 128, 129, 130, 131, 132, 133, 134, 135, 136,
         137, 138, 139, 141, 142, 143, 144, 146, 147, 148, 149, 150, 152, 153, 154, 155,
-        156, 157, 158, 159, 160, 161};
+        156, 157, 158, 159, 160, 161, 162};
     EXPECT_EQ(ids, expected);
     EXPECT_EQ(english.Texts.at(106), QStringLiteral("St&op server"));
     EXPECT_EQ(english.Texts.at(137), QStringLiteral("Baned IP numbers (New row between entries)"));
@@ -112,6 +112,8 @@ TEST(WordingFile, SwedishFitsWhereEnglishDoes)
     }
     EXPECT_EQ(swedish.Texts.at(149), QStringLiteral("lastpic"));
     EXPECT_EQ(swedish.Texts.at(104), QStringLiteral("&Hjälp"));
+    EXPECT_EQ(english.Texts.at(162), QStringLiteral("en")) << "the language Qt's own texts speak";
+    EXPECT_EQ(swedish.Texts.at(162), QStringLiteral("sv"));
 }
 
 TEST(WordingFile, LogoBecomesABitmapResource)
