@@ -105,6 +105,15 @@ fetch() {
 vorsk_alive() { kill -0 "$vorsk_pid" 2>/dev/null; }
 vorsk_ended() { ! vorsk_alive; }
 
+# Waits for vorsk to end after what happened, and checks its exit status.
+expect_end() {
+  local what=$1 expected=$2 status=0
+  wait_until "vorsk to end after $what" vorsk_ended
+  wait "$vorsk_pid" || status=$?
+  vorsk_pid=
+  [ "$status" -eq "$expected" ] || fail "vorsk ended with status $status after $what; it said: $(cat "$work/vorsk.log")"
+}
+
 press() {
   note "pressing $1"
   vorsk_alive || fail "vorsk ended before $1 was pressed"
@@ -164,11 +173,7 @@ if [ "$mode" = no-camera ]; then
   note "message box titled '$title'"
   window=$box
   press Return
-  wait_until "vorsk to end after the message" vorsk_ended
-  status=0
-  wait "$vorsk_pid" || status=$?
-  vorsk_pid=
-  [ "$status" -eq 1 ] || fail "vorsk ended with status $status after the camera failed"
+  expect_end "the camera failure was told" 1
   echo "PASS"
   exit 0
 fi
@@ -215,11 +220,7 @@ if [ "$mode" = tray ]; then
   wait_until "the window to hide in the notification area" window_hidden
   note "sending SIGTERM to the hidden window's program"
   kill -TERM "$vorsk_pid"
-  wait_until "vorsk to end after SIGTERM while hidden" vorsk_ended
-  status=0
-  wait "$vorsk_pid" || status=$?
-  vorsk_pid=
-  [ "$status" -eq 0 ] || fail "vorsk ended with status $status; it said: $(cat "$work/vorsk.log")"
+  expect_end "SIGTERM while hidden" 0
   check_settings
   echo "PASS"
   exit 0
@@ -230,11 +231,7 @@ press alt+o
 wait_until "port $port to close after Stop server" not_listening
 
 press alt+e
-wait_until "vorsk to end after Exit" vorsk_ended
-status=0
-wait "$vorsk_pid" || status=$?
-vorsk_pid=
-[ "$status" -eq 0 ] || fail "vorsk ended with status $status; it said: $(cat "$work/vorsk.log")"
+expect_end "Exit" 0
 
 check_settings
 echo "PASS"
