@@ -237,6 +237,7 @@ void frmMain::tmr1_Timer()
     const int pictures = ui.lblConnections->text().toInt(&counted);
     if (counted)
         ui.lblConnections->setText(QString::number(pictures + 1));
+    m_server->Refresh();
     tmr1->stop();
 }
 

@@ -46,6 +46,9 @@ void frmMain::CreateServer()
             tmr1->start();
     };
     m_server = std::make_unique<cWebServer>(std::move(window));
+    // What the server reads of the window is handed to it when it changes.
+    connect(ui.txtMaxCon, &QLineEdit::textChanged, m_server.get(), &cWebServer::Refresh);
+    connect(ui.chkUptime, &QCheckBox::toggled, m_server.get(), &cWebServer::Refresh);
     connect(tmrUptime, &QTimer::timeout, this, &frmMain::tmrUptime_Timer);
     connect(tmtTimeout, &QTimer::timeout, m_server.get(), &cWebServer::tmtTimeout_Timer);
     connect(ui.cmdStart, &QPushButton::clicked, this, &frmMain::cmdStart_Click);
@@ -115,6 +118,7 @@ void frmMain::tmrUptime_Timer()
 {
     ui.lblUptime->setText(UptimeTick(QStringLiteral("Days"), QStringLiteral("Hours"), QStringLiteral("Minutes"),
                                      QStringLiteral("Secs")));
+    m_server->Refresh();
 }
 
 void frmMain::RenewWANAddress()

@@ -1,4 +1,5 @@
 #include "cSystemEnd.h"
+#include "cWebServer.h"
 #include "frmMain.h"
 #include "mLanguage.h"
 
@@ -7,6 +8,7 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    RaiseDescriptorLimit();
     QApplication::setOrganizationName(QStringLiteral("Vorsk"));
     QApplication::setApplicationName(QStringLiteral("Vorsk"));
     QApplication::setApplicationDisplayName(QStringLiteral("Vorsk Server"));
