@@ -212,6 +212,8 @@ void frmMain::CaptureTick()
         tmr1->setInterval(*interval);
     const auto outcome = m_capture.Run(*objCam, Tools().RetSysDir(LDV_TempFolder), m_sJpgFile, m_sBmpFile,
                                        ReadCaptureSettings());
+    if (outcome.published)
+        m_server->PublishPicture(outcome.published);
     if (outcome.bRan && ui.chkPreview->isChecked() && !outcome.preview.isNull())
         ui.pPreview->setPixmap(QPixmap::fromImage(outcome.preview));
     for (const CycleEvent &event : outcome.events)

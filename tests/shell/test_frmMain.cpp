@@ -232,7 +232,11 @@ TEST_F(MainWindow, StartServesThePictureAndStopTellsTheTruth)
     ASSERT_TRUE(client.waitForConnected(2000));
     client.write("GET / HTTP/1.0\r\n\r\n");
     QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::UnconnectedState, 3000);
-    EXPECT_TRUE(client.readAll().startsWith("\xFF\xD8")) << "the JPEG, without a header";
+    const QByteArray answer = client.readAll();
+    EXPECT_TRUE(answer.startsWith("\xFF\xD8")) << "the JPEG, without a header";
+    QFile published(Tools().RetSysDir(LDV_TempFolder) + window->JpgFile());
+    ASSERT_TRUE(published.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(answer == published.readAll()) << "the picture just written, from memory";
     EXPECT_TRUE(ui().txtLog->toPlainText().startsWith(QStringLiteral("Accepted connection from: 127.0.0.1")));
     EXPECT_TRUE(window->Tmr1().isActive()) << "the request re-armed the capture timer";
 
