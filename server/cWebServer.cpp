@@ -266,8 +266,12 @@ void cWebServer::objWS1_DataArrival(int Index)
         Answer(*slot, request);
         return;
     }
-    // A later arrival is a request of its own.
-    Answer(*slot, data);
+    // A later arrival is a request of its own. A peer that has ended its
+    // sending and is owed nothing is gone for good.
+    if (!data.isEmpty())
+        Answer(*slot, data);
+    else if (slot->Idle())
+        Drop(*slot);
 }
 
 void cWebServer::Answer(cWinsockSlot &slot, const QByteArray &request)

@@ -381,8 +381,10 @@ void cWinsockSlot::ReadArrival()
         }
         break;
     }
+    // The end of the peer's sending is told too: a request cut short can be
+    // decided now.
     const auto generation = m_generation;
-    if (total > 0 && DataArrival)
+    if ((total > 0 || m_bPeerDone) && DataArrival)
         DataArrival(m_lIndex);
     if (Fresh(generation) && !m_bPeerDone)
         WaitReadable();

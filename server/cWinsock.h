@@ -104,6 +104,8 @@ public:
     void Close();
     // The peer has ended its sending side (it may still read).
     bool PeerDone() const { return m_bPeerDone; }
+    // Nothing queued and no SendComplete to come.
+    bool Idle() const { return m_queue.empty() && !m_bCompletePending; }
 
     qint64 BytesToWrite() const { return m_unsent; }
     int AnswersQueued() const { return m_answersQueued; }
@@ -113,6 +115,7 @@ public:
     qint64 MillisecondsConnected() const;
     void Progress();
 
+    // Data has arrived, or the peer has ended its sending (PeerDone).
     std::function<void(int lIndex)> DataArrival;
     std::function<void(int lIndex)> SendComplete;
 

@@ -227,7 +227,7 @@ void frmMain::LogCycleEvent(const CycleEvent &event)
     const int step = int(event.step);
     const QString text = event.bFailed ? LangString(kStepFailedText + step).arg(event.sReason)
                                        : LangString(kStepWorksText + step);
-    ui.txtLog->setPlainText(text + QStringLiteral("\r\n"));
+    ShowLog(text + QStringLiteral("\r\n"));
     std::fprintf(stderr, "vorsk: %s\n", qPrintable(text));
 }
 

@@ -210,7 +210,7 @@ TEST_F(ServerClients, AFloodingNonReaderIsCutOffWithMemoryBounded)
     ASSERT_TRUE(flood.Connect(port));
     for (int i = 0; i < 200 && flood.Send("GET / HTTP/1.0\r\n\r\n"); ++i)
         QTest::qWait(2);
-    QTRY_COMPARE_WITH_TIMEOUT(server->SlotState(0), sckClosed, 5000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server->SlotState(0) == sckClosed; }, 5000));
     EXPECT_LT(ResidentKiB() - before, 64 * 1024) << "answers were copied per request";
     EXPECT_EQ(server->SlotBytesToWrite(0), 0);
     EXPECT_FALSE(Get() == std::nullopt) << "the server goes on serving";
@@ -229,7 +229,7 @@ TEST_F(ServerClients, TwoHundredNonReadersShareOnePicture)
         ASSERT_TRUE(readers.back()->Connect(port));
         ASSERT_TRUE(readers.back()->Send("GET / HTTP/1.0\r\n\r\n"));
     }
-    QTRY_VERIFY_WITH_TIMEOUT(server->SlotBytesToWrite(200) > 0, 5000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server->SlotBytesToWrite(200) > 0; }, 5000));
     EXPECT_LT(ResidentKiB() - before, 100 * 1024) << "201 copies of 3.3 MB would be 660 MB";
 }
 
@@ -242,7 +242,7 @@ TEST_F(ServerClients, EveryLimitTextLetsTheSweepFreeTheSlotItScans)
         server->Refresh();
         RawClient silent;
         ASSERT_TRUE(silent.Connect(port));
-        QTRY_COMPARE_WITH_TIMEOUT(server->SlotState(0), sckConnected, 3000);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return server->SlotState(0) == sckConnected; }, 3000));
         QTest::qWait(int(cWebServer::SilentMilliseconds) + 50);
         server->tmtTimeout_Timer();
         EXPECT_TRUE(silent.ClosedWithoutData()) << "limit '" << limit << "'";
@@ -410,8 +410,8 @@ TEST_F(ServerClients, TheWindowHearsOnItsOwnThread)
     server->PublishPicture(Shared("JPEG"));
     EXPECT_EQ(Get(), QByteArray("JPEG"));
     EXPECT_EQ(Get("GET /uptime\r\n"), QByteArray("<HTML>page</HTML>"));
-    QTRY_COMPARE_WITH_TIMEOUT(requestThreads.size(), 2, 3000);
-    QTRY_COMPARE_WITH_TIMEOUT(logThreads.size(), 2, 3000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return requestThreads.size() == 2; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return logThreads.size() == 2; }, 3000));
     for (QThread *thread : logThreads + requestThreads)
         EXPECT_EQ(thread, QThread::currentThread());
 }
