@@ -100,9 +100,41 @@ cWebServer::Settings cWebServer::Current() const
     return m_settings;
 }
 
-void cWebServer::Notify(std::function<void()> event)
+void cWebServer::NotifyLog(bool bAccepted, const QString &sAddress)
 {
-    QMetaObject::invokeMethod(this, std::move(event), Qt::QueuedConnection);
+    std::lock_guard lock(m_newsMutex);
+    m_news.bLog = true;
+    m_news.bAccepted = bAccepted;
+    m_news.sAddress = sAddress;
+    QueueNews();
+}
+
+void cWebServer::NotifyRequest()
+{
+    std::lock_guard lock(m_newsMutex);
+    m_news.bRequest = true;
+    QueueNews();
+}
+
+// One queued event at a time, so a crowd costs the window one wake-up per look.
+void cWebServer::QueueNews()
+{
+    if (std::exchange(m_news.bQueued, true))
+        return;
+    QMetaObject::invokeMethod(this, &cWebServer::DeliverNews, Qt::QueuedConnection);
+}
+
+void cWebServer::DeliverNews()
+{
+    News news;
+    {
+        std::lock_guard lock(m_newsMutex);
+        news = std::exchange(m_news, News());
+    }
+    if (news.bLog)
+        m_window.logConnection(news.bAccepted, news.sAddress);
+    if (news.bRequest)
+        m_window.pictureRequested();
 }
 
 bool cWebServer::StartServer(const QString &sBanText)
@@ -179,14 +211,12 @@ void cWebServer::objWS2_ConnectionRequest(int requestId)
 // longest, at least YieldMilliseconds, closed for the newcomer.
 cWinsockSlot *cWebServer::TakeSlot(int maxcon)
 {
+    if (cWinsockSlot *slot = objWS1.LowestFree(maxcon))
+        return slot;
     cWinsockSlot *silent = nullptr;
     for (int i = 0; i <= maxcon; ++i) {
         cWinsockSlot *slot = objWS1.Item(i);
-        if (!slot)
-            continue;
-        if (slot->State() == sckClosed)
-            return slot;
-        if (slot->Tag.isEmpty() && slot->Head.isEmpty() &&
+        if (slot && slot->Tag.isEmpty() && slot->Head.isEmpty() &&
             (!silent || slot->MillisecondsConnected() > silent->MillisecondsConnected()))
             silent = slot;
     }
@@ -211,13 +241,11 @@ void cWebServer::Place(cWinsockSlot &slot, int requestId)
     const QString peer = objWS2.PendingPeerAddress(requestId);
     if (IsBanned(*m_cBanList, peer)) {
         objWS2.Refuse(requestId);
-        Notify([this, peer] { m_window.logConnection(false, peer); });
+        NotifyLog(false, peer);
         return;
     }
-    if (slot.Accept(objWS2, requestId)) {
-        const QString address = slot.RemoteHostIP();
-        Notify([this, address] { m_window.logConnection(true, address); });
-    }
+    if (slot.Accept(objWS2, requestId))
+        NotifyLog(true, slot.RemoteHostIP());
 }
 
 // Newcomers take the slots silent connections give up, first come first;
@@ -282,7 +310,7 @@ void cWebServer::Answer(cWinsockSlot &slot, const QByteArray &request)
         Drop(slot);
         return;
     }
-    Notify([this] { m_window.pictureRequested(); });
+    NotifyRequest();
     const Settings settings = Current();
     if (request.left(kUptimeRequest.size()).toLower() == kUptimeRequest) {
         if (settings.uptime)

@@ -112,7 +112,12 @@ private:
     void SendPicture(cWinsockSlot &slot, const QString &sPath);
     void Drop(cWinsockSlot &slot);
     Settings Current() const;
-    void Notify(std::function<void()> event);
+    // Tells the window, on its thread; what comes before it has looked is
+    // told at once, the latest log line and one re-arm.
+    void NotifyLog(bool bAccepted, const QString &sAddress);
+    void NotifyRequest();
+    void QueueNews();
+    void DeliverNews();
 
     ServerWindow m_window;
     cServerThread m_io;
@@ -124,6 +129,16 @@ private:
     asio::steady_timer m_waitingTimer;
     mutable std::mutex m_settingsMutex;
     Settings m_settings;
+    struct News
+    {
+        bool bLog = false;
+        bool bAccepted = false;
+        QString sAddress;
+        bool bRequest = false;
+        bool bQueued = false;
+    };
+    std::mutex m_newsMutex;
+    News m_news;
     std::string m_sProgramDir;
     QString m_sListenError;
     qint64 m_stallMilliseconds = StallMilliseconds;

@@ -2,7 +2,7 @@
 
 #include "mBindHelper.h"
 
-#include <QHostAddress>
+#include <arpa/inet.h>
 
 #include <cerrno>
 #include <chrono>
@@ -30,16 +30,21 @@ constexpr int kPiecesPerSend = 64;
 // A descriptor limit reached with no reserve left: the listener tries again after this.
 constexpr auto kRetryAfter = std::chrono::milliseconds(50);
 
-QString PeerAddress(int descriptor)
+// The peer's address as text: dotted decimal for IPv4, IPv4 peers of an IPv6
+// socket included.
+QString AddressText(const sockaddr_storage &peer)
 {
-    sockaddr_storage peer{};
-    socklen_t length = sizeof peer;
-    if (getpeername(descriptor, reinterpret_cast<sockaddr *>(&peer), &length) != 0)
-        return {};
-    const QHostAddress address(reinterpret_cast<const sockaddr *>(&peer));
-    bool isIPv4 = false;
-    const quint32 ipv4 = address.toIPv4Address(&isIPv4);
-    return isIPv4 ? QHostAddress(ipv4).toString() : address.toString();
+    char text[INET6_ADDRSTRLEN] = {};
+    if (peer.ss_family == AF_INET) {
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in &>(peer).sin_addr, text, sizeof text);
+    } else if (peer.ss_family == AF_INET6) {
+        const in6_addr &address = reinterpret_cast<const sockaddr_in6 &>(peer).sin6_addr;
+        if (IN6_IS_ADDR_V4MAPPED(&address))
+            inet_ntop(AF_INET, address.s6_addr + 12, text, sizeof text);
+        else
+            inet_ntop(AF_INET6, &address, text, sizeof text);
+    }
+    return QString::fromLatin1(text);
 }
 
 QString ErrnoText(int error)
@@ -65,7 +70,7 @@ cWinsockListener::cWinsockListener(asio::io_context &context) : m_stream(context
 cWinsockListener::~cWinsockListener()
 {
     Close();
-    for (int descriptor : m_pending)
+    for (const auto &[descriptor, peer] : m_pending)
         ::close(descriptor);
 }
 
@@ -158,9 +163,12 @@ void cWinsockListener::WaitForConnections()
 void cWinsockListener::AcceptAll()
 {
     for (int i = 0; i < kAcceptsPerWake && m_stream.is_open(); ++i) {
-        const int descriptor = ::accept4(m_stream.native_handle(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        sockaddr_storage peer{};
+        socklen_t length = sizeof peer;
+        const int descriptor = ::accept4(m_stream.native_handle(), reinterpret_cast<sockaddr *>(&peer), &length,
+                                         SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (descriptor >= 0) {
-            Offer(descriptor);
+            Offer(descriptor, AddressText(peer));
             continue;
         }
         if (errno == EINTR || errno == ECONNABORTED)
@@ -198,9 +206,9 @@ void cWinsockListener::ShedOne()
     m_reserve = OpenReserve();
 }
 
-void cWinsockListener::Offer(int descriptor)
+void cWinsockListener::Offer(int descriptor, QString sPeer)
 {
-    m_pending.insert(descriptor);
+    m_pending.emplace(descriptor, std::move(sPeer));
     if (ConnectionRequest)
         ConnectionRequest(descriptor);
     // Neither taken nor held: the peer gets no byte, only the close.
@@ -210,7 +218,8 @@ void cWinsockListener::Offer(int descriptor)
 
 QString cWinsockListener::PendingPeerAddress(int requestId) const
 {
-    return IsPending(requestId) ? PeerAddress(requestId) : QString();
+    const auto found = m_pending.find(requestId);
+    return found == m_pending.end() ? QString() : found->second;
 }
 
 void cWinsockListener::Refuse(int requestId)
@@ -238,11 +247,13 @@ bool cWinsockSlot::Accept(cWinsockListener &listener, int requestId)
     if (!listener.IsPending(requestId))
         return false;
     Close();
+    m_sRemoteHostIP = listener.PendingPeerAddress(requestId);
     listener.Release(requestId);
     m_stream.assign(requestId);
     m_fd = requestId;
     ++m_generation;
-    m_sRemoteHostIP = PeerAddress(requestId);
+    if (FreeChanged)
+        FreeChanged(m_lIndex, false);
     m_accepted = ServerMilliseconds();
     Progress();
     WaitReadable();
@@ -311,6 +322,8 @@ void cWinsockSlot::Close()
     m_arrival.clear();
     Head.clear();
     m_sRemoteHostIP.clear();
+    if (FreeChanged)
+        FreeChanged(m_lIndex, true);
 }
 
 void cWinsockSlot::Drain()
@@ -455,7 +468,14 @@ bool cWinsockArray::Load(int lIndex)
         if (SendComplete)
             SendComplete(i);
     };
+    slot->FreeChanged = [this](int i, bool bFree) {
+        if (bFree)
+            m_free.insert(i);
+        else
+            m_free.erase(i);
+    };
     m_slots[size_t(lIndex)] = std::move(slot);
+    m_free.insert(lIndex);
     return true;
 }
 
@@ -464,9 +484,15 @@ bool cWinsockArray::Unload(int lIndex)
     if (lIndex == 0 || !Item(lIndex))
         return false;
     m_slots[size_t(lIndex)].reset();
+    m_free.erase(lIndex);
     while (!m_slots.empty() && !m_slots.back())
         m_slots.pop_back();
     return true;
+}
+
+cWinsockSlot *cWinsockArray::LowestFree(int lLast) const
+{
+    return m_free.empty() || *m_free.begin() > lLast ? nullptr : Item(*m_free.begin());
 }
 
 cWinsockSlot *cWinsockArray::Item(int lIndex) const

@@ -6,6 +6,7 @@
 #include <QString>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <vector>
@@ -58,14 +59,14 @@ private:
     void WaitForConnections();
     void AcceptAll();
     void ShedOne();
-    void Offer(int descriptor);
+    void Offer(int descriptor, QString sPeer);
 
     asio::posix::stream_descriptor m_stream;
     asio::steady_timer m_retry;
     int m_reserve = -1; // kept free so a crowd beyond the descriptor limit can be shed
     int m_lLocalPort = 0;
     QString m_sError;
-    std::set<int> m_pending;
+    std::map<int, QString> m_pending; // request id -> peer address
     std::set<int> m_held;
 };
 
@@ -118,6 +119,8 @@ public:
     // Data has arrived, or the peer has ended its sending (PeerDone).
     std::function<void(int lIndex)> DataArrival;
     std::function<void(int lIndex)> SendComplete;
+    // The slot was taken (false) or became free (true).
+    std::function<void(int lIndex, bool bFree)> FreeChanged;
 
 private:
     void WaitReadable();
@@ -158,12 +161,15 @@ public:
     // The slot at an index, null when it does not exist.
     cWinsockSlot *Item(int lIndex) const;
     int UBound() const { return int(m_slots.size()) - 1; }
+    // The lowest free slot from 0 to lLast, null when all are taken.
+    cWinsockSlot *LowestFree(int lLast) const;
 
     std::function<void(int lIndex)> DataArrival;
     std::function<void(int lIndex)> SendComplete;
 
 private:
     asio::io_context &m_context;
+    std::set<int> m_free; // so the lowest free slot is found without a scan; outlives the slots
     std::vector<std::unique_ptr<cWinsockSlot>> m_slots;
 };
 

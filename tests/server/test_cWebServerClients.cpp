@@ -410,8 +410,8 @@ TEST_F(ServerClients, TheWindowHearsOnItsOwnThread)
     server->PublishPicture(Shared("JPEG"));
     EXPECT_EQ(Get(), QByteArray("JPEG"));
     EXPECT_EQ(Get("GET /uptime\r\n"), QByteArray("<HTML>page</HTML>"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return requestThreads.size() == 2; }, 3000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return logThreads.size() == 2; }, 3000));
+    // Both requests may come in one look of the window: one re-arm, the latest line.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !requestThreads.isEmpty() && !logThreads.isEmpty(); }, 3000));
     for (QThread *thread : logThreads + requestThreads)
         EXPECT_EQ(thread, QThread::currentThread());
 }
