@@ -9,7 +9,7 @@
 
 namespace {
 
-const auto kNoPicture = std::make_shared<const QByteArray>();
+const cPictureSource::Body kNoPicture = cAnswerBody::InMemory(QByteArray());
 
 bool SameTime(const timespec &a, const timespec &b)
 {
@@ -33,13 +33,14 @@ bool ReadWhole(int descriptor, qint64 size, QByteArray &bytes)
 
 } // namespace
 
-void cPictureSource::Publish(Picture picture)
+void cPictureSource::Publish(const Picture &picture)
 {
+    Body body = picture ? cAnswerBody::InFile(*picture) : nullptr;
     std::lock_guard lock(m_mutex);
-    m_published = std::move(picture);
+    m_published = std::move(body);
 }
 
-cPictureSource::Picture cPictureSource::Current(const QString &sPath)
+cPictureSource::Body cPictureSource::Current(const QString &sPath)
 {
     {
         std::lock_guard lock(m_mutex);
@@ -49,7 +50,7 @@ cPictureSource::Picture cPictureSource::Current(const QString &sPath)
     return FromFile(sPath);
 }
 
-cPictureSource::Picture cPictureSource::FromFile(const QString &sPath)
+cPictureSource::Body cPictureSource::FromFile(const QString &sPath)
 {
     // Only a picture of our own is sent: never a link another user planted,
     // never a pipe that would hold the server.
@@ -61,12 +62,12 @@ cPictureSource::Picture cPictureSource::FromFile(const QString &sPath)
         return kNoPicture;
     }
     struct stat status{};
-    Picture picture = kNoPicture;
+    Body picture = kNoPicture;
     if (fstat(descriptor, &status) == 0 && m_file && sPath == m_sFilePath && status.st_dev == m_device &&
         status.st_ino == m_inode && status.st_size == m_size && SameTime(status.st_ctim, m_changed)) {
         picture = m_file;
     } else if (QByteArray bytes; fstat(descriptor, &status) == 0 && ReadWhole(descriptor, status.st_size, bytes)) {
-        picture = m_file = std::make_shared<const QByteArray>(std::move(bytes));
+        picture = m_file = cAnswerBody::InFile(bytes);
         m_sFilePath = sPath;
         m_device = status.st_dev;
         m_inode = status.st_ino;

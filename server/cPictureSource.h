@@ -1,5 +1,7 @@
 #pragma once
 
+#include "cAnswerBody.h"
+
 #include <QByteArray>
 #include <QString>
 #include <memory>
@@ -16,20 +18,21 @@ class cPictureSource
 {
 public:
     using Picture = std::shared_ptr<const QByteArray>;
+    using Body = std::shared_ptr<const cAnswerBody>;
 
-    // Any thread: the picture answered from now on.
-    void Publish(Picture picture);
+    // Any thread: the picture answered from now on (none: the file again).
+    void Publish(const Picture &picture);
     // The published picture, else the file at sPath; an empty picture when
     // there is none (a missing file is created empty).
-    Picture Current(const QString &sPath);
+    Body Current(const QString &sPath);
 
 private:
-    Picture FromFile(const QString &sPath);
+    Body FromFile(const QString &sPath);
 
     std::mutex m_mutex;
-    Picture m_published;
+    Body m_published;
     // The file as read last, and what identifies that version of it.
-    Picture m_file;
+    Body m_file;
     QString m_sFilePath;
     dev_t m_device = 0;
     ino_t m_inode = 0;

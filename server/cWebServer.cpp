@@ -327,8 +327,8 @@ void cWebServer::Answer(cWinsockSlot &slot, const QByteArray &request)
 // shared picture.
 void cWebServer::SendPicture(cWinsockSlot &slot, const QString &sPath)
 {
-    const cPictureSource::Picture picture = m_picture.Current(sPath);
-    qsizetype remaining = picture->size();
+    const cPictureSource::Body picture = m_picture.Current(sPath);
+    qsizetype remaining = picture->Size();
     qsizetype offset = 0;
     while (CHUNK_SIZE < remaining) {
         slot.SendData(AnswerPiece{picture, offset, CHUNK_SIZE, false});

@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -27,6 +28,7 @@ constexpr qsizetype kArrivalKept = 4096;
 constexpr qsizetype kReadPerWake = 256 * 1024;
 // Pieces handed to the kernel in one call.
 constexpr int kPiecesPerSend = 64;
+constexpr qsizetype kFileBytesPerSend = 4 * 1024 * 1024;
 // A descriptor limit reached with no reserve left: the listener tries again after this.
 constexpr auto kRetryAfter = std::chrono::milliseconds(50);
 
@@ -267,7 +269,7 @@ QByteArray cWinsockSlot::GetData()
 
 void cWinsockSlot::SendData(const QByteArray &data)
 {
-    SendData(AnswerPiece{std::make_shared<const QByteArray>(data), 0, data.size(), true});
+    SendData(AnswerPiece{cAnswerBody::InMemory(data), 0, data.size(), true});
 }
 
 void cWinsockSlot::SendData(AnswerPiece piece)
@@ -408,14 +410,7 @@ void cWinsockSlot::Flush()
     if (m_bWriting)
         return;
     while (!m_queue.empty()) {
-        iovec pieces[kPiecesPerSend];
-        int count = 0;
-        for (auto it = m_queue.begin(); it != m_queue.end() && count < kPiecesPerSend; ++it, ++count)
-            pieces[count] = {const_cast<char *>(it->bytes->constData() + it->offset), size_t(it->length)};
-        msghdr message{};
-        message.msg_iov = pieces;
-        message.msg_iovlen = size_t(count);
-        const ssize_t sent = ::sendmsg(m_fd, &message, MSG_NOSIGNAL);
+        const ssize_t sent = SendSome();
         if (sent < 0 && errno == EINTR)
             continue;
         if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
@@ -427,24 +422,51 @@ void cWinsockSlot::Flush()
             Tag.clear();
             return;
         }
-        Progress();
-        m_unsent -= sent;
-        for (qsizetype left = sent; left > 0;) {
-            AnswerPiece &front = m_queue.front();
-            const qsizetype used = std::min(left, front.length);
-            front.offset += used;
-            front.length -= used;
-            left -= used;
-            if (front.length == 0) {
-                m_answersQueued -= front.endsAnswer ? 1 : 0;
-                m_queue.pop_front();
-            }
-        }
+        Sent(sent);
     }
     if (m_bCompletePending) {
         m_bCompletePending = false;
         if (SendComplete)
             SendComplete(m_lIndex);
+    }
+}
+
+// Pieces of a sealed file go with sendfile, the kernel reading the file
+// itself; pieces in memory go together in one sendmsg.
+ssize_t cWinsockSlot::SendSome()
+{
+    const AnswerPiece &front = m_queue.front();
+    if (const int file = front.body->File(); file >= 0) {
+        qsizetype length = 0;
+        for (auto it = m_queue.begin(); it != m_queue.end() && it->body == front.body && length < kFileBytesPerSend; ++it)
+            length += it->length;
+        off_t offset = front.offset;
+        return ::sendfile(m_fd, file, &offset, size_t(std::min(length, kFileBytesPerSend)));
+    }
+    iovec pieces[kPiecesPerSend];
+    int count = 0;
+    for (auto it = m_queue.begin(); it != m_queue.end() && count < kPiecesPerSend && it->body->File() < 0; ++it)
+        pieces[count++] = {const_cast<char *>(it->body->Data() + it->offset), size_t(it->length)};
+    msghdr message{};
+    message.msg_iov = pieces;
+    message.msg_iovlen = size_t(count);
+    return ::sendmsg(m_fd, &message, MSG_NOSIGNAL);
+}
+
+void cWinsockSlot::Sent(qsizetype lBytes)
+{
+    Progress();
+    m_unsent -= lBytes;
+    while (lBytes > 0) {
+        AnswerPiece &front = m_queue.front();
+        const qsizetype used = std::min(lBytes, front.length);
+        front.offset += used;
+        front.length -= used;
+        lBytes -= used;
+        if (front.length == 0) {
+            m_answersQueued -= front.endsAnswer ? 1 : 0;
+            m_queue.pop_front();
+        }
     }
 }
 

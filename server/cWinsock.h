@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cAnswerBody.h"
 #include "cServerThread.h"
 
 #include <QByteArray>
@@ -70,10 +71,10 @@ private:
     std::set<int> m_held;
 };
 
-// A piece of an answer: bytes of a shared, never-changed buffer.
+// A piece of an answer: bytes of a shared, never-changed body.
 struct AnswerPiece
 {
-    std::shared_ptr<const QByteArray> bytes;
+    std::shared_ptr<const cAnswerBody> body;
     qsizetype offset = 0;
     qsizetype length = 0;
     bool endsAnswer = true;
@@ -128,6 +129,9 @@ private:
     void ReadArrival();
     void ScheduleFlush();
     void Flush();
+    // Hands the front of the queue to the kernel: bytes sent, or -1 with errno.
+    ssize_t SendSome();
+    void Sent(qsizetype lBytes);
     void Drain();
     bool Fresh(unsigned long long generation) const { return generation == m_generation && m_fd >= 0; }
 

@@ -415,3 +415,31 @@ TEST_F(ServerClients, TheWindowHearsOnItsOwnThread)
     for (QThread *thread : logThreads + requestThreads)
         EXPECT_EQ(thread, QThread::currentThread());
 }
+
+TEST_F(ServerClients, APeerLeavingMidAnswerEndsOnlyItsConnection)
+{
+    ASSERT_TRUE(server->StartServer(QString()));
+    const QByteArray picture = RandomBytes(20000000, 3);
+    server->PublishPicture(Shared(picture));
+    for (int i = 0; i < 3; ++i) {
+        RawClient leaving;
+        leaving.SmallReceiveBuffer();
+        ASSERT_TRUE(leaving.Connect(port));
+        ASSERT_TRUE(leaving.Send("GET / HTTP/1.0\r\n\r\n"));
+        ASSERT_TRUE(leaving.Read(100000).has_value());
+    }
+    EXPECT_TRUE(Get() == picture);
+}
+
+TEST(AnswerBody, APictureIsSealedAgainstEveryChange)
+{
+    const auto body = cAnswerBody::InFile(QByteArray("JPEG bytes"));
+    ASSERT_GE(body->File(), 0);
+    EXPECT_EQ(body->Size(), 10);
+    EXPECT_EQ(::pwrite(body->File(), "X", 1, 0), -1) << "the bytes could be changed under an answer";
+    EXPECT_NE(::ftruncate(body->File(), 2), 0);
+    char head[4] = {};
+    EXPECT_EQ(::pread(body->File(), head, 4, 0), 4);
+    EXPECT_EQ(QByteArray(head, 4), QByteArray("JPEG"));
+    EXPECT_EQ(cAnswerBody::InFile(QByteArray())->Size(), 0);
+}
