@@ -21,6 +21,9 @@ constexpr qsizetype kDecidingBytes = 11;
 constexpr size_t kMaxWaiting = 1024;
 constexpr qint64 kMaxWaitMilliseconds = 1000;
 constexpr auto kWaitingLook = std::chrono::milliseconds(10);
+// The window wakes for the server's news at most this often, however many
+// connections come; far below what the eye or the capture timer notices.
+constexpr auto kNewsPause = std::chrono::milliseconds(20);
 
 // The connection limit as a 16-bit number; a text that is none (empty, a
 // sign alone, letters) allows slot 0 only, and so does a negative one.
@@ -68,7 +71,7 @@ void RaiseDescriptorLimit()
 
 cWebServer::cWebServer(ServerWindow window, QObject *parent)
     : QObject(parent), m_window(std::move(window)), objWS2(m_io.Context()), objWS1(m_io.Context()),
-      m_waitingTimer(m_io.Context())
+      m_waitingTimer(m_io.Context()), m_newsPause(m_io.Context())
 {
     if (QCoreApplication::instance())
         m_sProgramDir = QCoreApplication::applicationDirPath().toStdString();
@@ -116,12 +119,17 @@ void cWebServer::NotifyRequest()
     QueueNews();
 }
 
-// One queued event at a time, so a crowd costs the window one wake-up per look.
+// On the I/O thread: one queued event per pause, so a crowd costs the window
+// a few wake-ups a second.
 void cWebServer::QueueNews()
 {
     if (std::exchange(m_news.bQueued, true))
         return;
-    QMetaObject::invokeMethod(this, &cWebServer::DeliverNews, Qt::QueuedConnection);
+    m_newsPause.expires_after(kNewsPause);
+    m_newsPause.async_wait([this](const asio::error_code &error) {
+        if (!error)
+            QMetaObject::invokeMethod(this, &cWebServer::DeliverNews, Qt::QueuedConnection);
+    });
 }
 
 void cWebServer::DeliverNews()

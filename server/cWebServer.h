@@ -112,8 +112,8 @@ private:
     void SendPicture(cWinsockSlot &slot, const QString &sPath);
     void Drop(cWinsockSlot &slot);
     Settings Current() const;
-    // Tells the window, on its thread; what comes before it has looked is
-    // told at once, the latest log line and one re-arm.
+    // Tells the window, on its thread, a short pause after the first news:
+    // what comes meanwhile is told with it, the latest log line and one re-arm.
     void NotifyLog(bool bAccepted, const QString &sAddress);
     void NotifyRequest();
     void QueueNews();
@@ -139,6 +139,7 @@ private:
     };
     std::mutex m_newsMutex;
     News m_news;
+    asio::steady_timer m_newsPause;
     std::string m_sProgramDir;
     QString m_sListenError;
     qint64 m_stallMilliseconds = StallMilliseconds;
