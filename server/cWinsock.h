@@ -87,7 +87,6 @@ public:
     cWinsockSlot(asio::io_context &context, int lIndex);
     ~cWinsockSlot();
 
-    int Index() const { return m_lIndex; }
     // The request mark ("" or "ok") and the start of a request not yet decided.
     QString Tag;
     QByteArray Head;
