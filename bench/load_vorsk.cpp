@@ -1,6 +1,7 @@
 // Load program for the picture server: C clients, each connecting, sending one
 // "GET / HTTP/1.0" request, reading to the close and checking the byte count.
-//   load_vorsk --host H --port P --concurrency C --requests N --expect-bytes B [--header-ok]
+//   load_vorsk --host H --port P --concurrency C (--requests N | --seconds S) --expect-bytes B [--header-ok]
+// With --seconds, clients keep asking for S seconds and the requests under way then are finished.
 // With --header-ok everything up to the first blank line (an HTTP header, as
 // nginx sends one) is skipped before counting. Prints one line:
 //   rps=... p50_ms=... p99_ms=... errors=... (and the kinds of errors)
@@ -36,6 +37,7 @@ struct Options {
     std::string port;
     int concurrency = 1;
     long requests = 1000;
+    long seconds = 0;
     long long expectBytes = -1;
     bool headerOk = false;
 };
@@ -68,6 +70,10 @@ std::optional<Options> parseOptions(int argc, char **argv)
             o.concurrency = static_cast<int>(value);
         else if (arg == "--requests" && parseNumber(next, 1, value))
             o.requests = static_cast<long>(value);
+        else if (arg == "--seconds" && parseNumber(next, 1, value) && value <= 86400) {
+            o.seconds = static_cast<long>(value);
+            o.requests = 1L << 40;
+        }
         else if (arg == "--expect-bytes" && parseNumber(next, 0, value))
             o.expectBytes = value;
         else
@@ -237,7 +243,7 @@ public:
         : options_(options), address_(address), length_(length),
           clients_(static_cast<std::size_t>(std::min<long>(options.concurrency, options.requests)))
     {
-        results_.latenciesMs.reserve(static_cast<std::size_t>(options.requests));
+        results_.latenciesMs.reserve(static_cast<std::size_t>(std::min(options.requests, 1L << 20)));
     }
     ~LoadRun()
     {
@@ -255,10 +261,11 @@ public:
         if (epoll_ < 0)
             return std::nullopt;
         const auto begin = Clock::now();
+        deadline_ = options_.seconds > 0 ? begin + std::chrono::seconds(options_.seconds) : Clock::time_point::max();
         for (Client &c : clients_)
             launch(c);
         std::vector<epoll_event> events(clients_.size());
-        while (finished_ < options_.requests) {
+        while (finished_ < started_) {
             const int n = epoll_wait(epoll_, events.data(), static_cast<int>(events.size()), 100);
             if (n < 0 && errno != EINTR)
                 return std::nullopt;
@@ -277,7 +284,7 @@ private:
     // refused at once counts as a failed request and the next one starts.
     void launch(Client &c)
     {
-        while (started_ < options_.requests) {
+        while (started_ < options_.requests && Clock::now() < deadline_) {
             ++started_;
             const Outcome outcome = c.start(epoll_, address_, length_, options_.headerOk);
             if (outcome == Outcome::Pending)
@@ -319,6 +326,7 @@ private:
     int epoll_ = -1;
     long started_ = 0;
     long finished_ = 0;
+    Clock::time_point deadline_ = Clock::time_point::max();
     Results results_;
 };
 
@@ -339,7 +347,7 @@ void report(const Options &o, Results &r)
     const auto count = [&r](Outcome k) { return r.counts[static_cast<std::size_t>(k)]; };
     std::printf("host=%s port=%s c=%d requests=%ld rps=%.0f p50_ms=%.3f p99_ms=%.3f errors=%ld "
                 "refused=%ld reset=%ld wrong_size=%ld timeout=%ld other=%ld\n",
-                o.host.c_str(), o.port.c_str(), o.concurrency, o.requests, rps, p50, p99, r.errors(),
+                o.host.c_str(), o.port.c_str(), o.concurrency, count(Outcome::Ok) + r.errors(), rps, p50, p99, r.errors(),
                 count(Outcome::Refused), count(Outcome::Reset), count(Outcome::WrongSize), count(Outcome::Timeout),
                 count(Outcome::Other));
 }
@@ -350,7 +358,7 @@ int main(int argc, char **argv)
 {
     const auto options = parseOptions(argc, argv);
     if (!options) {
-        std::fprintf(stderr, "usage: load_vorsk --host H --port P --concurrency C --requests N "
+        std::fprintf(stderr, "usage: load_vorsk --host H --port P --concurrency C (--requests N | --seconds S) "
                              "--expect-bytes B [--header-ok]\n");
         return 2;
     }

@@ -11,6 +11,7 @@
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    RaiseDescriptorLimit();
     if (argc < 3) {
         std::fprintf(stderr, "usage: serve_picture <port> <picture file> [maxcon]\n");
         return 2;

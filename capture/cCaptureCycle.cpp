@@ -156,7 +156,10 @@ void cCaptureCycle::Publish(const cDIB &picImg, const QString &sJpgPath, const C
         if (composed.isNull())
             return;
         m_cFrame->CreateFromPicture(composed);
-        written = WriteJpegFile(*m_cFrame, sJpgPath, JpegQuality(settings.lQuality), &failure);
+        QByteArray bytes;
+        written = WriteJpegFile(*m_cFrame, sJpgPath, JpegQuality(settings.lQuality), &failure, &bytes);
+        if (written)
+            outcome.published = std::make_shared<const QByteArray>(std::move(bytes));
     });
     Note(outcome, CycleStep::Jpeg, written, sJpgPath + QStringLiteral(": ") + failure);
 }

@@ -5,6 +5,7 @@
 #include "cTools.h"
 #include "mCaption.h"
 
+#include <QByteArray>
 #include <QImage>
 #include <QSize>
 #include <QString>
@@ -62,6 +63,9 @@ public:
         bool bRan = false;
         QImage preview;
         std::vector<CycleEvent> events;
+        // The bytes just written to the picture file, when it was written:
+        // handed to the server, which answers from them.
+        std::shared_ptr<const QByteArray> published;
     };
 
     Outcome Run(cVidCap &objCam, const QString &sFolder, const QString &sJpgFile, const QString &sBmpFile,

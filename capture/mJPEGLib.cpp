@@ -21,7 +21,7 @@ struct JpegBufferDeleter
 };
 
 // Why the picture could not be written, or nothing when it was.
-QString EncodeAndReplace(tjhandle encoder, const cDIB &oDIB, const QString &sPath, int lQuality)
+QString EncodeAndReplace(tjhandle encoder, const cDIB &oDIB, const QString &sPath, int lQuality, QByteArray *pWritten)
 {
     if (!oDIB.DIBSectionBitsPtr())
         return QStringLiteral("there is no picture to write");
@@ -35,19 +35,21 @@ QString EncodeAndReplace(tjhandle encoder, const cDIB &oDIB, const QString &sPat
         return QStringLiteral("the encoder refused the picture: ") + QString::fromUtf8(tjGetErrorStr2(encoder));
     if (const int error = ReplaceFileContents(sPath, encoded, encodedSize, true))
         return qt_error_string(error);
+    if (pWritten)
+        *pWritten = QByteArray(reinterpret_cast<const char *>(encoded), qsizetype(encodedSize));
     return {};
 }
 
 } // namespace
 
-bool WriteJpegFile(const cDIB &oDIB, const QString &sPath, int lQuality, QString *psReason)
+bool WriteJpegFile(const cDIB &oDIB, const QString &sPath, int lQuality, QString *psReason, QByteArray *pWritten)
 {
     tjhandle encoder = tjInitCompress();
     if (!encoder)
         throw cError(kJpegErrorNumber, kSource,
                      QStringLiteral("Failed to initialise the IJL library: ") + QString::number(kEncoderFailureCode));
     // A failed write is reported by the result alone; the old picture stays.
-    const QString failure = EncodeAndReplace(encoder, oDIB, sPath, lQuality);
+    const QString failure = EncodeAndReplace(encoder, oDIB, sPath, lQuality, pWritten);
     tjDestroy(encoder);
     if (psReason)
         *psReason = failure;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 class cDIB;
@@ -13,5 +14,6 @@ constexpr long kJpegErrorNumber = 26001;
 // replaced once the new one is complete, and the new one keeps its permission
 // bits and times. Returns true when the file was written. Throws cError
 // 26001 when the encoder cannot be set up; any later failure returns false,
-// with the reason in psReason.
-bool WriteJpegFile(const cDIB &oDIB, const QString &sPath, int lQuality, QString *psReason = nullptr);
+// with the reason in psReason. The bytes written go to pWritten when asked for.
+bool WriteJpegFile(const cDIB &oDIB, const QString &sPath, int lQuality, QString *psReason = nullptr,
+                   QByteArray *pWritten = nullptr);

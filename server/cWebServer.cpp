@@ -1,19 +1,49 @@
 #include "cWebServer.h"
 
 #include "mNumbers.h"
-#include "mSafeFile.h"
 
-#include <QFile>
+#include <QCoreApplication>
 
-#include <cerrno>
+#include <algorithm>
+#include <chrono>
 #include <limits>
 
-#include <unistd.h>
+#include <sys/resource.h>
 
 namespace {
 
 const QByteArray kGet = QByteArrayLiteral("GET");
 const QByteArray kUptimeRequest = QByteArrayLiteral("get /uptime");
+// A request is decided on its first line, or on this many bytes when the line is longer.
+constexpr qsizetype kDecidingBytes = 11;
+// Newcomers waiting for a silent connection to give its slot up: how many,
+// how long at most, and how often their places are looked for.
+constexpr size_t kMaxWaiting = 1024;
+constexpr qint64 kMaxWaitMilliseconds = 1000;
+constexpr auto kWaitingLook = std::chrono::milliseconds(10);
+// The window wakes for the server's news at most this often, however many
+// connections come; far below what the eye or the capture timer notices.
+constexpr auto kNewsPause = std::chrono::milliseconds(20);
+
+// The connection limit as a 16-bit number; a text that is none (empty, a
+// sign alone, letters) allows slot 0 only, and so does a negative one.
+int MaxConnections(const QString &sText)
+{
+    bool ok = false;
+    const int limit = WholeNumberValue(sText, &ok);
+    return ok ? std::clamp(limit, 0, int(std::numeric_limits<qint16>::max())) : 0;
+}
+
+// Whether the start of a request can still turn out to be "GET".
+bool CanBeGet(const QByteArray &head)
+{
+    return kGet.startsWith(head.left(kGet.size()));
+}
+
+bool Decided(const QByteArray &head)
+{
+    return head.size() >= kDecidingBytes || head.contains('\n') || !CanBeGet(head);
+}
 
 } // namespace
 
@@ -30,137 +60,317 @@ ServerWindow PictureOnlyWindow(const QString &sPort, const QString &sPicturePath
     return window;
 }
 
-cWebServer::cWebServer(ServerWindow window, QObject *parent) : QObject(parent), m_window(std::move(window))
+void RaiseDescriptorLimit()
 {
-    connect(&objWS2, &cWinsockListener::ConnectionRequest, this, &cWebServer::objWS2_ConnectionRequest);
-    connect(&objWS1, &cWinsockArray::DataArrival, this, &cWebServer::objWS1_DataArrival);
-    connect(&objWS1, &cWinsockArray::SendComplete, this, &cWebServer::objWS1_SendComplete);
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
 }
 
-// The connection limit as a 16-bit number; a text that is none allows slot 0 only.
-int cWebServer::MaxConnections() const
+cWebServer::cWebServer(ServerWindow window, QObject *parent)
+    : QObject(parent), m_window(std::move(window)), objWS2(m_io.Context()), objWS1(m_io.Context()),
+      m_waitingTimer(m_io.Context()), m_newsPause(m_io.Context())
 {
-    bool ok = false;
-    const int limit = WholeNumberValue(m_window.txtMaxCon(), &ok);
-    return ok ? std::clamp(limit, 0, int(std::numeric_limits<qint16>::max())) : 0;
+    if (QCoreApplication::instance())
+        m_sProgramDir = QCoreApplication::applicationDirPath().toStdString();
+    objWS2.ConnectionRequest = [this](int requestId) { objWS2_ConnectionRequest(requestId); };
+    objWS1.DataArrival = [this](int i) { objWS1_DataArrival(i); };
+    objWS1.SendComplete = [this](int i) { objWS1_SendComplete(i); };
+    Refresh();
+}
+
+cWebServer::~cWebServer()
+{
+    m_io.Stop();
+}
+
+void cWebServer::Refresh()
+{
+    Settings settings;
+    settings.maxcon = MaxConnections(m_window.txtMaxCon());
+    settings.uptime = m_window.chkUptime();
+    settings.sPicturePath = m_window.picturePath();
+    settings.statusPage = m_window.retUptimePage().toLatin1();
+    std::lock_guard lock(m_settingsMutex);
+    m_settings = std::move(settings);
+}
+
+cWebServer::Settings cWebServer::Current() const
+{
+    std::lock_guard lock(m_settingsMutex);
+    return m_settings;
+}
+
+void cWebServer::NotifyLog(bool bAccepted, const QString &sAddress)
+{
+    std::lock_guard lock(m_newsMutex);
+    m_news.bLog = true;
+    m_news.bAccepted = bAccepted;
+    m_news.sAddress = sAddress;
+    QueueNews();
+}
+
+void cWebServer::NotifyRequest()
+{
+    std::lock_guard lock(m_newsMutex);
+    m_news.bRequest = true;
+    QueueNews();
+}
+
+// On the I/O thread: one queued event per pause, so a crowd costs the window
+// a few wake-ups a second.
+void cWebServer::QueueNews()
+{
+    if (std::exchange(m_news.bQueued, true))
+        return;
+    m_newsPause.expires_after(kNewsPause);
+    m_newsPause.async_wait([this](const asio::error_code &error) {
+        if (!error)
+            QMetaObject::invokeMethod(this, &cWebServer::DeliverNews, Qt::QueuedConnection);
+    });
+}
+
+void cWebServer::DeliverNews()
+{
+    News news;
+    {
+        std::lock_guard lock(m_newsMutex);
+        news = std::exchange(m_news, News());
+    }
+    if (news.bLog)
+        m_window.logConnection(news.bAccepted, news.sAddress);
+    if (news.bRequest)
+        m_window.pictureRequested();
 }
 
 bool cWebServer::StartServer(const QString &sBanText)
 {
-    m_cBanList = FillBanList(sBanText);
-    for (int i = 1; i <= MaxConnections(); ++i)
-        objWS1.Load(i);
-    objWS2.Close();
+    Refresh();
     bool ok = false;
     const int port = WholeNumberValue(m_window.txtPort(), &ok);
-    objWS2.setLocalPort(ok ? port : -1);
-    return objWS2.Listen();
+    auto banList = FillBanList(sBanText);
+    const int maxcon = Current().maxcon;
+    QString sError;
+    const bool listening = m_io.Run([&] {
+        m_cBanList = std::move(banList);
+        for (int i = 1; i <= maxcon; ++i)
+            objWS1.Load(i);
+        objWS2.Close();
+        objWS2.setLocalPort(ok ? port : -1);
+        const bool bListening = objWS2.Listen(m_sProgramDir);
+        sError = objWS2.ErrorString();
+        return bListening;
+    });
+    m_sListenError = sError;
+    return listening;
 }
 
 void cWebServer::StopServer()
 {
-    objWS2.Close();
+    m_io.Run([this] { objWS2.Close(); });
 }
 
 void cWebServer::UnloadSlots()
 {
-    for (int i = 1; i <= MaxConnections(); ++i)
-        objWS1.Unload(i);
+    const int maxcon = Current().maxcon;
+    m_io.Run([this, maxcon] {
+        for (int i = 1; i <= maxcon; ++i)
+            objWS1.Unload(i);
+    });
 }
 
-void cWebServer::objWS2_ConnectionRequest(qintptr requestId)
+int cWebServer::SlotState(int lIndex)
 {
-    const int maxcon = MaxConnections();
-    cWinsockSlot *slot = nullptr;
-    for (int i = 0; i <= maxcon && !slot; ++i)
-        if (cWinsockSlot *candidate = objWS1.Item(i); candidate && candidate->State() == sckClosed)
-            slot = candidate;
-    if (!slot)
-        return;
-    slot->Close();
-    slot->Tag.clear();
-    const QString peer = cWinsockListener::PendingPeerAddress(requestId);
-    if (IsBanned(*m_cBanList, peer)) {
-        m_window.logConnection(false, peer);
-        return;
-    }
-    if (slot->Accept(requestId))
-        m_window.logConnection(true, slot->RemoteHostIP());
+    return m_io.Run([this, lIndex] { return objWS1.Item(lIndex) ? objWS1.Item(lIndex)->State() : sckClosed; });
 }
 
-void cWebServer::objWS1_DataArrival(int Index, qint64)
+qint64 cWebServer::SlotBytesToWrite(int lIndex)
 {
-    cWinsockSlot *slot = objWS1.Item(Index);
-    if (!slot)
-        return;
-    slot->Tag = QStringLiteral("ok");
-    const QByteArray data = slot->GetData();
-    if (!data.startsWith(kGet)) {
-        slot->Close();
-        slot->Tag.clear();
-        return;
-    }
-    m_window.pictureRequested();
-    if (data.left(kUptimeRequest.size()).toLower() == kUptimeRequest) {
-        if (m_window.chkUptime())
-            slot->SendData(m_window.retUptimePage().toLatin1());
-    } else {
-        SendPicture(*slot);
-    }
-    // A peer that keeps asking but never reads is let go.
-    if (slot->BytesToWrite() > MaxUnsentBytes) {
-        slot->Close();
-        slot->Tag.clear();
-    }
-}
-
-// The picture file read afresh, queued in pieces of at most CHUNK_SIZE bytes.
-void cWebServer::SendPicture(cWinsockSlot &slot)
-{
-    const QString path = m_window.picturePath();
-    // Only a picture of our own is sent: never a link another user planted,
-    // never a pipe that would hold the server.
-    const int fd = path.isEmpty() ? -1 : OpenOwnFile(path);
-    QFile file;
-    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        if (fd >= 0)
-            close(fd);
-        // A picture that does not exist yet is created empty: an empty answer.
-        else if (!path.isEmpty() && errno == ENOENT)
-            CreateEmptyFile(path);
-        slot.SendData(QByteArray());
-        return;
-    }
-    qint64 remaining = file.size();
-    while (CHUNK_SIZE < remaining) {
-        slot.SendData(file.read(CHUNK_SIZE));
-        remaining -= CHUNK_SIZE;
-    }
-    slot.SendData(file.read(remaining));
-}
-
-void cWebServer::objWS1_SendComplete(int Index)
-{
-    if (cWinsockSlot *slot = objWS1.Item(Index)) {
-        slot->Close();
-        slot->Tag.clear();
-    }
+    return m_io.Run([this, lIndex] { return objWS1.Item(lIndex) ? objWS1.Item(lIndex)->BytesToWrite() : 0; });
 }
 
 void cWebServer::tmtTimeout_Timer()
 {
-    bool ok = false;
-    const int maxcon = WholeNumberValue(m_window.txtMaxCon(), &ok);
-    for (int i = 0; ok && i <= maxcon && i <= objWS1.UBound(); ++i) {
+    Refresh();
+    m_io.Run([this] { Sweep(); });
+}
+
+void cWebServer::objWS2_ConnectionRequest(int requestId)
+{
+    const int maxcon = Current().maxcon;
+    if (cWinsockSlot *slot = TakeSlot(maxcon)) {
+        Place(*slot, requestId);
+        return;
+    }
+    // Every slot answers a request: the newcomer is not taken.
+    if (EveryAnswerInProgress(maxcon) || m_waiting.size() >= kMaxWaiting)
+        return;
+    // Silent connections fill the slots: the newcomer waits for one of them
+    // to give its slot up.
+    objWS2.Hold(requestId);
+    m_waiting.push_back({requestId, ServerMilliseconds()});
+    if (m_waiting.size() == 1)
+        PlaceWaiting();
+}
+
+// The lowest free slot from 0 to maxcon; else the one that has been silent
+// longest, at least YieldMilliseconds, closed for the newcomer.
+cWinsockSlot *cWebServer::TakeSlot(int maxcon)
+{
+    if (cWinsockSlot *slot = objWS1.LowestFree(maxcon))
+        return slot;
+    cWinsockSlot *silent = nullptr;
+    for (int i = 0; i <= maxcon; ++i) {
         cWinsockSlot *slot = objWS1.Item(i);
+        if (slot && slot->Tag.isEmpty() && slot->Head.isEmpty() &&
+            (!silent || slot->MillisecondsConnected() > silent->MillisecondsConnected()))
+            silent = slot;
+    }
+    if (!silent || silent->MillisecondsConnected() < YieldMilliseconds)
+        return nullptr;
+    silent->Close();
+    return silent;
+}
+
+bool cWebServer::EveryAnswerInProgress(int maxcon) const
+{
+    for (int i = 0; i <= maxcon; ++i)
+        if (const cWinsockSlot *slot = objWS1.Item(i); slot && slot->Tag.isEmpty())
+            return false;
+    return true;
+}
+
+void cWebServer::Place(cWinsockSlot &slot, int requestId)
+{
+    slot.Close();
+    slot.Tag.clear();
+    const QString peer = objWS2.PendingPeerAddress(requestId);
+    if (IsBanned(*m_cBanList, peer)) {
+        objWS2.Refuse(requestId);
+        NotifyLog(false, peer);
+        return;
+    }
+    if (slot.Accept(objWS2, requestId))
+        NotifyLog(true, slot.RemoteHostIP());
+}
+
+// Newcomers take the slots silent connections give up, first come first;
+// one that waited too long is closed as a refused one is.
+void cWebServer::PlaceWaiting()
+{
+    const int maxcon = Current().maxcon;
+    while (!m_waiting.empty()) {
+        const Waiting first = m_waiting.front();
+        if (!objWS2.IsPending(first.requestId)) {
+            m_waiting.pop_front();
+            continue;
+        }
+        if (ServerMilliseconds() - first.since > kMaxWaitMilliseconds || objWS2.State() == sckClosed) {
+            objWS2.Refuse(first.requestId);
+            m_waiting.pop_front();
+            continue;
+        }
+        cWinsockSlot *slot = TakeSlot(maxcon);
         if (!slot)
+            break;
+        m_waiting.pop_front();
+        Place(*slot, first.requestId);
+    }
+    if (m_waiting.empty())
+        return;
+    m_waitingTimer.expires_after(kWaitingLook);
+    m_waitingTimer.async_wait([this](const asio::error_code &error) {
+        if (!error)
+            PlaceWaiting();
+    });
+}
+
+void cWebServer::objWS1_DataArrival(int Index)
+{
+    cWinsockSlot *slot = objWS1.Item(Index);
+    if (!slot)
+        return;
+    const QByteArray data = slot->GetData();
+    // The first request may come in pieces: it is decided on its first line.
+    if (slot->Tag.isEmpty()) {
+        slot->Head += data.left(kDecidingBytes - slot->Head.size());
+        if (!Decided(slot->Head) && !slot->PeerDone())
+            return;
+        const QByteArray request = std::exchange(slot->Head, QByteArray());
+        Answer(*slot, request);
+        return;
+    }
+    // A later arrival is a request of its own. A peer that has ended its
+    // sending and is owed nothing is gone for good.
+    if (!data.isEmpty())
+        Answer(*slot, data);
+    else if (slot->Idle())
+        Drop(*slot);
+}
+
+void cWebServer::Answer(cWinsockSlot &slot, const QByteArray &request)
+{
+    slot.Tag = QStringLiteral("ok");
+    slot.Progress();
+    if (!request.startsWith(kGet)) {
+        Drop(slot);
+        return;
+    }
+    NotifyRequest();
+    const Settings settings = Current();
+    if (request.left(kUptimeRequest.size()).toLower() == kUptimeRequest) {
+        if (settings.uptime)
+            slot.SendData(settings.statusPage);
+    } else {
+        SendPicture(slot, settings.sPicturePath);
+    }
+    // A peer that keeps asking but never reads is let go.
+    if (slot.AnswersQueued() > MaxQueuedAnswers)
+        Drop(slot);
+}
+
+// The picture in pieces of at most CHUNK_SIZE bytes, each a view of the one
+// shared picture.
+void cWebServer::SendPicture(cWinsockSlot &slot, const QString &sPath)
+{
+    const cPictureSource::Body picture = m_picture.Current(sPath);
+    qsizetype remaining = picture->Size();
+    qsizetype offset = 0;
+    while (CHUNK_SIZE < remaining) {
+        slot.SendData(AnswerPiece{picture, offset, CHUNK_SIZE, false});
+        offset += CHUNK_SIZE;
+        remaining -= CHUNK_SIZE;
+    }
+    slot.SendData(AnswerPiece{picture, offset, remaining, true});
+}
+
+void cWebServer::Drop(cWinsockSlot &slot)
+{
+    slot.Close();
+    slot.Tag.clear();
+}
+
+void cWebServer::objWS1_SendComplete(int Index)
+{
+    if (cWinsockSlot *slot = objWS1.Item(Index))
+        Drop(*slot);
+    if (!m_waiting.empty())
+        PlaceWaiting();
+}
+
+void cWebServer::Sweep()
+{
+    const int maxcon = Current().maxcon;
+    for (int i = 0; i <= maxcon && i <= objWS1.UBound(); ++i) {
+        cWinsockSlot *slot = objWS1.Item(i);
+        if (!slot || slot->State() == sckClosed)
             continue;
         // Silent connections go; so does an answer that stopped moving.
-        const qint64 quiet = slot->State() == sckClosed ? 0 : slot->MillisecondsSinceProgress();
         const bool answering = slot->Tag == QStringLiteral("ok");
-        if ((!answering && quiet >= SilentMilliseconds) || (answering && quiet > m_stallMilliseconds)) {
-            slot->Close();
-            slot->Tag.clear();
-        }
+        if ((!answering && slot->MillisecondsConnected() >= SilentMilliseconds) ||
+            (answering && slot->MillisecondsSinceProgress() > m_stallMilliseconds))
+            Drop(*slot);
     }
 }

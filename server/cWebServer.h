@@ -1,21 +1,29 @@
 #pragma once
 
 #include "cBanIP.h"
+#include "cPictureSource.h"
+#include "cServerThread.h"
 #include "cWinsock.h"
 
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 
-// What the server reads from the window and tells it, each time it needs it.
+// What the server reads from the window and tells it. The readers are called
+// on the window's thread (at the start, at each time-out tick and on
+// Refresh); the two events are delivered on the window's thread as queued
+// events, never from the server's own thread.
 struct ServerWindow
 {
     std::function<QString()> txtMaxCon;
     std::function<QString()> txtPort;
     std::function<bool()> chkUptime;
-    // Full path of the published picture; empty when there is no place for it.
+    // Full path of the picture file, answered where no picture is published;
+    // empty when there is no place for it.
     std::function<QString()> picturePath;
     std::function<QString()> retUptimePage;
     // A connection was accepted (true) or refused (false) from an address.
@@ -28,10 +36,15 @@ struct ServerWindow
 // text, no log, no capture timer (the load comparison and the browser test).
 ServerWindow PictureOnlyWindow(const QString &sPort, const QString &sPicturePath, const QString &sMaxCon);
 
+// Raises the soft limit of open descriptors to the hard one, so that a typed
+// connection limit can be reached.
+void RaiseDescriptorLimit();
+
 // The web server: the listener objWS2, the slot pool objWS1 and the ban list,
-// with the handlers of their events. Answers are header-less (the simple
-// response of HTTP/0.9): the picture file's bytes or the status page, and the
-// end of the answer is the close.
+// with the handlers of their events, all on the server's own I/O thread. The
+// object itself belongs to the window's thread. Answers are header-less (the
+// simple response of HTTP/0.9): the picture's bytes or the status page, and
+// the end of the answer is the close.
 class cWebServer : public QObject
 {
     Q_OBJECT
@@ -39,39 +52,95 @@ class cWebServer : public QObject
 public:
     static constexpr qint64 CHUNK_SIZE = 60000;
     // Slot mends: an answer that makes no progress for this long is dropped,
-    // and so is a connection whose unsent answers grow past the limit.
+    // and so is a connection that has more answers waiting than this.
     static constexpr qint64 StallMilliseconds = 30000;
-    static constexpr qint64 MaxUnsentBytes = 4 * 1024 * 1024;
+    static constexpr int MaxQueuedAnswers = 4;
     // The time-out sweep leaves a connection without a request alone until it
     // has been silent this long, so one accepted just before a tick, whose
     // request is already on its way, is not cut off.
     static constexpr qint64 SilentMilliseconds = 500;
+    // With every slot taken, a connection silent this long gives its slot up
+    // to a newcomer.
+    static constexpr qint64 YieldMilliseconds = 100;
 
     explicit cWebServer(ServerWindow window, QObject *parent = nullptr);
+    ~cWebServer() override;
 
     // Rebuilds the ban list, creates slots 1 to maxcon, and listens on the
     // port. False when the port cannot be listened on (ListenError says why).
     bool StartServer(const QString &sBanText);
     void StopServer();
-    QString ListenError() const { return objWS2.ErrorString(); }
+    QString ListenError() const { return m_sListenError; }
     // At shut-down: slots 1 to maxcon go away (element 0 stays).
     void UnloadSlots();
-
-    void objWS2_ConnectionRequest(qintptr requestId);
-    void objWS1_DataArrival(int Index, qint64 bytesTotal);
-    void objWS1_SendComplete(int Index);
+    // Reads the window's settings again; they hold from now on.
+    void Refresh();
+    // Any thread: the picture answered from now on.
+    void PublishPicture(cPictureSource::Picture picture) { m_picture.Publish(std::move(picture)); }
     void tmtTimeout_Timer();
+
+    // A slot's state and unsent bytes, asked of the I/O thread.
+    int SlotState(int lIndex);
+    qint64 SlotBytesToWrite(int lIndex);
 
     void setStallMilliseconds(qint64 milliseconds) { m_stallMilliseconds = milliseconds; }
 
+private:
+    struct Settings
+    {
+        int maxcon = 0;
+        bool uptime = true;
+        QString sPicturePath;
+        QByteArray statusPage;
+    };
+    struct Waiting
+    {
+        int requestId;
+        qint64 since;
+    };
+
+    // On the I/O thread.
+    void objWS2_ConnectionRequest(int requestId);
+    void objWS1_DataArrival(int Index);
+    void objWS1_SendComplete(int Index);
+    void Sweep();
+    cWinsockSlot *TakeSlot(int maxcon);
+    bool EveryAnswerInProgress(int maxcon) const;
+    void Place(cWinsockSlot &slot, int requestId);
+    void PlaceWaiting();
+    void Answer(cWinsockSlot &slot, const QByteArray &request);
+    void SendPicture(cWinsockSlot &slot, const QString &sPath);
+    void Drop(cWinsockSlot &slot);
+    Settings Current() const;
+    // Tells the window, on its thread, a short pause after the first news:
+    // what comes meanwhile is told with it, the latest log line and one re-arm.
+    void NotifyLog(bool bAccepted, const QString &sAddress);
+    void NotifyRequest();
+    void QueueNews();
+    void DeliverNews();
+
+    ServerWindow m_window;
+    cServerThread m_io;
+    cPictureSource m_picture;
     cWinsockListener objWS2;
     cWinsockArray objWS1;
     std::unique_ptr<cBanIP> m_cBanList = std::make_unique<cBanIP>();
-
-private:
-    int MaxConnections() const;
-    void SendPicture(cWinsockSlot &slot);
-
-    ServerWindow m_window;
+    std::deque<Waiting> m_waiting;
+    asio::steady_timer m_waitingTimer;
+    mutable std::mutex m_settingsMutex;
+    Settings m_settings;
+    struct News
+    {
+        bool bLog = false;
+        bool bAccepted = false;
+        QString sAddress;
+        bool bRequest = false;
+        bool bQueued = false;
+    };
+    std::mutex m_newsMutex;
+    News m_news;
+    asio::steady_timer m_newsPause;
+    std::string m_sProgramDir;
+    QString m_sListenError;
     qint64 m_stallMilliseconds = StallMilliseconds;
 };

@@ -2,90 +2,118 @@
 
 #include "mBindHelper.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QHostAddress>
-#include <QTcpServer>
-#include <QTcpSocket>
+#include <arpa/inet.h>
 
-#include <set>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 
-// Requests offered by a listener and not yet taken by a slot.
-std::set<qintptr> &PendingRequests()
-{
-    static std::set<qintptr> pending;
-    return pending;
-}
-
 // Long enough for a loaded machine to start a tiny program, short enough that
-// a helper that hangs cannot freeze the window.
+// a helper that hangs cannot hold the server.
 constexpr int kBindHelperWaitMs = 5000;
+// Connections taken per readiness of the listener, so one crowd cannot keep
+// the loop from serving the slots.
+constexpr int kAcceptsPerWake = 256;
+// What one readiness of a slot reads at most; only the first bytes of an
+// arrival count, the rest is read to be discarded.
+constexpr qsizetype kArrivalKept = 4096;
+constexpr qsizetype kReadPerWake = 256 * 1024;
+// Pieces handed to the kernel in one call.
+constexpr int kPiecesPerSend = 64;
+constexpr qsizetype kFileBytesPerSend = 4 * 1024 * 1024;
+// A descriptor limit reached with no reserve left: the listener tries again after this.
+constexpr auto kRetryAfter = std::chrono::milliseconds(50);
 
-qint64 NowMilliseconds()
+// The peer's address as text: dotted decimal for IPv4, IPv4 peers of an IPv6
+// socket included.
+QString AddressText(const sockaddr_storage &peer)
 {
-    static QElapsedTimer clock;
-    if (!clock.isValid())
-        clock.start();
-    return clock.elapsed();
+    char text[INET6_ADDRSTRLEN] = {};
+    if (peer.ss_family == AF_INET) {
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in &>(peer).sin_addr, text, sizeof text);
+    } else if (peer.ss_family == AF_INET6) {
+        const in6_addr &address = reinterpret_cast<const sockaddr_in6 &>(peer).sin6_addr;
+        if (IN6_IS_ADDR_V4MAPPED(&address))
+            inet_ntop(AF_INET, address.s6_addr + 12, text, sizeof text);
+        else
+            inet_ntop(AF_INET6, &address, text, sizeof text);
+    }
+    return QString::fromLatin1(text);
 }
 
-QString DottedIPv4(const QHostAddress &address)
+QString ErrnoText(int error)
 {
-    bool isIPv4 = false;
-    const quint32 ipv4 = address.toIPv4Address(&isIPv4);
-    return isIPv4 ? QHostAddress(ipv4).toString() : address.toString();
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+int OpenReserve()
+{
+    return ::open("/dev/null", O_RDONLY | O_CLOEXEC);
 }
 
 } // namespace
 
-class cWinsockListener::Server : public QTcpServer
+qint64 ServerMilliseconds()
 {
-public:
-    explicit Server(cWinsockListener &owner) : m_owner(owner) {}
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
-protected:
-    void incomingConnection(qintptr descriptor) override { m_owner.OnIncoming(descriptor); }
+cWinsockListener::cWinsockListener(asio::io_context &context) : m_stream(context), m_retry(context) {}
 
-private:
-    cWinsockListener &m_owner;
-};
+cWinsockListener::~cWinsockListener()
+{
+    Close();
+    for (const auto &[descriptor, peer] : m_pending)
+        ::close(descriptor);
+}
 
-cWinsockListener::cWinsockListener(QObject *parent) : QObject(parent) {}
-
-cWinsockListener::~cWinsockListener() = default;
-
-bool cWinsockListener::Listen()
+bool cWinsockListener::Listen(const std::string &sProgramDir)
 {
     Close();
     if (m_lLocalPort < 0 || m_lLocalPort > 65535) {
         m_sError = QStringLiteral("%1 is no port number").arg(m_lLocalPort);
         return false;
     }
-    m_server = std::make_unique<Server>(*this);
-    // Room for a crowd arriving at once, so nobody waits for a SYN to be resent.
-    m_server->setListenBacklogSize(SOMAXCONN);
-    if (m_server->listen(QHostAddress::AnyIPv4, quint16(m_lLocalPort))) {
-        m_sError.clear();
-        return true;
+    const int descriptor = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (descriptor < 0) {
+        m_sError = ErrnoText(errno);
+        return false;
     }
-    const QString sRefused = m_server->errorString();
-    const bool bNeedsRight = m_server->serverError() == QAbstractSocket::SocketAccessError;
-    m_server.reset();
-    if (bNeedsRight && ListenThroughHelper())
+    const int on = 1;
+    setsockopt(descriptor, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(quint16(m_lLocalPort));
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    // Room for a crowd arriving at once, so nobody waits for a SYN to be resent.
+    if (::bind(descriptor, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
+        ::listen(descriptor, SOMAXCONN) == 0)
+        return Adopt(descriptor);
+    const int error = errno;
+    ::close(descriptor);
+    m_sError = ErrnoText(error);
+    if (error != EACCES)
+        return false;
+    const QString sRefused = m_sError;
+    if (ListenThroughHelper(sProgramDir))
         return true;
-    m_sError = bNeedsRight ? QStringLiteral("%1 (%2)").arg(sRefused, m_sError) : sRefused;
+    m_sError = QStringLiteral("%1 (%2)").arg(sRefused, m_sError);
     return false;
 }
 
-bool cWinsockListener::ListenThroughHelper()
+bool cWinsockListener::ListenThroughHelper(const std::string &sProgramDir)
 {
     Close();
-    const QString sProgramDir = QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
-    const std::string sHelper = FindBindHelper(sProgramDir.toStdString());
+    const std::string sHelper = FindBindHelper(sProgramDir);
     if (sHelper.empty()) {
         m_sError = QStringLiteral("the port helper vorsk-bind is not installed");
         return false;
@@ -100,191 +128,396 @@ bool cWinsockListener::ListenThroughHelper()
 
 bool cWinsockListener::Adopt(int descriptor)
 {
-    auto server = std::make_unique<Server>(*this);
-    if (!server->setSocketDescriptor(descriptor)) {
+    int listening = 0;
+    socklen_t length = sizeof listening;
+    if (getsockopt(descriptor, SOL_SOCKET, SO_ACCEPTCONN, &listening, &length) != 0 || !listening ||
+        fcntl(descriptor, F_SETFL, fcntl(descriptor, F_GETFL) | O_NONBLOCK) != 0) {
         ::close(descriptor);
-        m_sError = server->errorString();
+        m_sError = QStringLiteral("the socket is not listening");
         return false;
     }
-    m_server = std::move(server);
+    m_stream.assign(descriptor);
+    if (m_reserve < 0)
+        m_reserve = OpenReserve();
     m_sError.clear();
+    WaitForConnections();
     return true;
 }
 
 void cWinsockListener::Close()
 {
-    m_server.reset();
+    m_retry.cancel();
+    if (m_stream.is_open())
+        m_stream.close();
+    if (m_reserve >= 0)
+        ::close(m_reserve);
+    m_reserve = -1;
 }
 
-int cWinsockListener::State() const
+void cWinsockListener::WaitForConnections()
 {
-    return m_server && m_server->isListening() ? sckListening : sckClosed;
+    m_stream.async_wait(asio::posix::stream_descriptor::wait_read, [this](const asio::error_code &error) {
+        if (!error)
+            AcceptAll();
+    });
 }
 
-QString cWinsockListener::PendingPeerAddress(qintptr requestId)
+void cWinsockListener::AcceptAll()
 {
-    if (!PendingRequests().count(requestId))
-        return {};
-    sockaddr_storage peer{};
-    socklen_t length = sizeof peer;
-    if (getpeername(int(requestId), reinterpret_cast<sockaddr *>(&peer), &length) != 0)
-        return {};
-    return DottedIPv4(QHostAddress(reinterpret_cast<const sockaddr *>(&peer)));
+    for (int i = 0; i < kAcceptsPerWake && m_stream.is_open(); ++i) {
+        sockaddr_storage peer{};
+        socklen_t length = sizeof peer;
+        const int descriptor = ::accept4(m_stream.native_handle(), reinterpret_cast<sockaddr *>(&peer), &length,
+                                         SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (descriptor >= 0) {
+            Offer(descriptor, AddressText(peer));
+            continue;
+        }
+        if (errno == EINTR || errno == ECONNABORTED)
+            continue;
+        if ((errno == EMFILE || errno == ENFILE) && m_reserve >= 0) {
+            ShedOne();
+            continue;
+        }
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            break;
+        // Out of descriptors with no reserve, or out of memory: keep
+        // listening, and look again shortly.
+        m_retry.expires_after(kRetryAfter);
+        m_retry.async_wait([this](const asio::error_code &error) {
+            if (!error && m_stream.is_open()) {
+                if (m_reserve < 0)
+                    m_reserve = OpenReserve();
+                AcceptAll();
+            }
+        });
+        return;
+    }
+    if (m_stream.is_open())
+        WaitForConnections();
 }
 
-void cWinsockListener::OnIncoming(qintptr descriptor)
+// The descriptor limit is reached: the reserve makes room to take the waiting
+// connection off the queue and close it, so the queue never jams.
+void cWinsockListener::ShedOne()
 {
-    PendingRequests().insert(descriptor);
-    emit ConnectionRequest(descriptor);
-    // Nobody took it: the peer gets no byte, only the close.
-    if (PendingRequests().erase(descriptor))
-        ::close(int(descriptor));
+    ::close(m_reserve);
+    const int descriptor = ::accept4(m_stream.native_handle(), nullptr, nullptr, SOCK_CLOEXEC);
+    if (descriptor >= 0)
+        ::close(descriptor);
+    m_reserve = OpenReserve();
 }
 
-cWinsockSlot::cWinsockSlot(int lIndex, QObject *parent) : QObject(parent), m_lIndex(lIndex) {}
+void cWinsockListener::Offer(int descriptor, QString sPeer)
+{
+    m_pending.emplace(descriptor, std::move(sPeer));
+    if (ConnectionRequest)
+        ConnectionRequest(descriptor);
+    // Neither taken nor held: the peer gets no byte, only the close.
+    if (m_pending.count(descriptor) && !m_held.count(descriptor))
+        Refuse(descriptor);
+}
+
+QString cWinsockListener::PendingPeerAddress(int requestId) const
+{
+    const auto found = m_pending.find(requestId);
+    return found == m_pending.end() ? QString() : found->second;
+}
+
+void cWinsockListener::Refuse(int requestId)
+{
+    if (m_pending.erase(requestId))
+        ::close(requestId);
+    m_held.erase(requestId);
+}
+
+void cWinsockListener::Release(int requestId)
+{
+    m_pending.erase(requestId);
+    m_held.erase(requestId);
+}
+
+cWinsockSlot::cWinsockSlot(asio::io_context &context, int lIndex) : m_lIndex(lIndex), m_stream(context) {}
 
 cWinsockSlot::~cWinsockSlot()
 {
     Close();
 }
 
-int cWinsockSlot::State() const
+bool cWinsockSlot::Accept(cWinsockListener &listener, int requestId)
 {
-    if (!m_socket)
-        return sckClosed;
-    switch (m_socket->state()) {
-    case QAbstractSocket::ConnectedState:
-        return sckConnected;
-    case QAbstractSocket::ClosingState:
-        return sckClosing;
-    default:
-        return sckClosed;
-    }
-}
-
-QString cWinsockSlot::RemoteHostIP() const
-{
-    return m_socket ? DottedIPv4(m_socket->peerAddress()) : QString();
-}
-
-bool cWinsockSlot::Accept(qintptr requestId)
-{
-    if (!PendingRequests().count(requestId))
+    if (!listener.IsPending(requestId))
         return false;
     Close();
-    auto *socket = new QTcpSocket(this);
-    if (!socket->setSocketDescriptor(requestId)) {
-        delete socket;
-        return false;
-    }
-    PendingRequests().erase(requestId);
-    m_socket = socket;
+    m_sRemoteHostIP = listener.PendingPeerAddress(requestId);
+    listener.Release(requestId);
+    m_stream.assign(requestId);
+    m_fd = requestId;
+    ++m_generation;
+    if (FreeChanged)
+        FreeChanged(m_lIndex, false);
+    m_accepted = ServerMilliseconds();
     Progress();
-    connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
-        if (socket != m_socket)
-            return;
-        Progress();
-        emit DataArrival(m_lIndex, socket->bytesAvailable());
-    });
-    connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] {
-        if (socket != m_socket)
-            return;
-        Progress();
-        if (socket->bytesToWrite() == 0)
-            emit SendComplete(m_lIndex);
-    });
-    // A peer that went away frees its slot.
-    connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-        if (socket == m_socket) {
-            Close();
-            Tag.clear();
-        }
-    });
+    WaitReadable();
     return true;
 }
 
 QByteArray cWinsockSlot::GetData()
 {
-    return m_socket ? m_socket->readAll() : QByteArray();
+    return std::exchange(m_arrival, QByteArray());
 }
 
 void cWinsockSlot::SendData(const QByteArray &data)
 {
-    if (!m_socket)
+    SendData(AnswerPiece{cAnswerBody::InMemory(data), 0, data.size(), true});
+}
+
+void cWinsockSlot::SendData(AnswerPiece piece)
+{
+    if (m_fd < 0)
         return;
-    if (!data.isEmpty()) {
-        m_socket->write(data);
+    m_bCompletePending = true;
+    if (piece.length <= 0) {
+        if (piece.endsAnswer && !m_queue.empty() && !m_queue.back().endsAnswer) {
+            m_queue.back().endsAnswer = true;
+            ++m_answersQueued;
+        }
+        ScheduleFlush();
         return;
     }
-    if (m_socket->bytesToWrite() == 0) {
-        QTcpSocket *socket = m_socket;
-        QMetaObject::invokeMethod(
-            this,
-            [this, socket] {
-                if (socket == m_socket)
-                    emit SendComplete(m_lIndex);
-            },
-            Qt::QueuedConnection);
-    }
+    m_unsent += piece.length;
+    m_answersQueued += piece.endsAnswer ? 1 : 0;
+    m_queue.push_back(std::move(piece));
+    ScheduleFlush();
+}
+
+// Whatever is queued goes out once the current event is handled, so the pieces
+// of one answer leave together.
+void cWinsockSlot::ScheduleFlush()
+{
+    if (m_bFlushScheduled)
+        return;
+    m_bFlushScheduled = true;
+    const auto generation = m_generation;
+    asio::post(m_stream.get_executor(), [this, generation] {
+        if (Fresh(generation)) {
+            m_bFlushScheduled = false;
+            Flush();
+        }
+    });
 }
 
 void cWinsockSlot::Close()
 {
-    if (!m_socket)
+    if (m_fd < 0)
         return;
-    QTcpSocket *socket = m_socket;
-    m_socket = nullptr;
-    socket->disconnect(this);
+    ++m_generation;
     // Unread input would turn the close into a reset, which can cost the peer
     // the end of an answer it has not read yet.
-    socket->readAll();
-    socket->abort();
-    socket->deleteLater();
+    Drain();
+    m_stream.close();
+    m_fd = -1;
+    m_queue.clear();
+    m_unsent = 0;
+    m_answersQueued = 0;
+    m_bCompletePending = m_bPeerDone = m_bWriting = m_bFlushScheduled = false;
+    m_arrival.clear();
+    Head.clear();
+    m_sRemoteHostIP.clear();
+    if (FreeChanged)
+        FreeChanged(m_lIndex, true);
 }
 
-qint64 cWinsockSlot::BytesToWrite() const
+void cWinsockSlot::Drain()
 {
-    return m_socket ? m_socket->bytesToWrite() : 0;
+    char buffer[4096];
+    for (int i = 0; i < 16 && ::recv(m_fd, buffer, sizeof buffer, 0) > 0; ++i) {
+    }
 }
 
 qint64 cWinsockSlot::MillisecondsSinceProgress() const
 {
-    return NowMilliseconds() - m_lastProgress;
+    return ServerMilliseconds() - m_lastProgress;
+}
+
+qint64 cWinsockSlot::MillisecondsConnected() const
+{
+    return ServerMilliseconds() - m_accepted;
 }
 
 void cWinsockSlot::Progress()
 {
-    m_lastProgress = NowMilliseconds();
+    m_lastProgress = ServerMilliseconds();
 }
 
-cWinsockArray::cWinsockArray(QObject *parent) : QObject(parent)
+void cWinsockSlot::WaitReadable()
+{
+    const auto generation = m_generation;
+    m_stream.async_wait(asio::posix::stream_descriptor::wait_read, [this, generation](const asio::error_code &error) {
+        if (!error && Fresh(generation))
+            ReadArrival();
+    });
+}
+
+void cWinsockSlot::WaitWritable()
+{
+    m_bWriting = true;
+    const auto generation = m_generation;
+    m_stream.async_wait(asio::posix::stream_descriptor::wait_write, [this, generation](const asio::error_code &error) {
+        if (!error && Fresh(generation)) {
+            m_bWriting = false;
+            Flush();
+        }
+    });
+}
+
+// One arrival: all the peer has sent so far. Its end of sending is no reason
+// to close: a half-closed peer still reads its answer.
+void cWinsockSlot::ReadArrival()
+{
+    char buffer[16384];
+    qsizetype total = 0;
+    while (total < kReadPerWake) {
+        const ssize_t got = ::recv(m_fd, buffer, sizeof buffer, 0);
+        if (got > 0) {
+            total += got;
+            m_arrival.append(buffer, std::min<qsizetype>(got, std::max<qsizetype>(0, kArrivalKept - m_arrival.size())));
+            continue;
+        }
+        if (got == 0)
+            m_bPeerDone = true;
+        else if (errno == EINTR)
+            continue;
+        else if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            // The peer is gone: its slot is free again.
+            Close();
+            Tag.clear();
+            return;
+        }
+        break;
+    }
+    // The end of the peer's sending is told too: a request cut short can be
+    // decided now.
+    const auto generation = m_generation;
+    if ((total > 0 || m_bPeerDone) && DataArrival)
+        DataArrival(m_lIndex);
+    if (Fresh(generation) && !m_bPeerDone)
+        WaitReadable();
+}
+
+void cWinsockSlot::Flush()
+{
+    if (m_bWriting)
+        return;
+    while (!m_queue.empty()) {
+        const ssize_t sent = SendSome();
+        if (sent < 0 && errno == EINTR)
+            continue;
+        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            WaitWritable();
+            return;
+        }
+        if (sent < 0) {
+            Close();
+            Tag.clear();
+            return;
+        }
+        Sent(sent);
+    }
+    if (m_bCompletePending) {
+        m_bCompletePending = false;
+        if (SendComplete)
+            SendComplete(m_lIndex);
+    }
+}
+
+// Pieces of a sealed file go with sendfile, the kernel reading the file
+// itself; pieces in memory go together in one sendmsg.
+ssize_t cWinsockSlot::SendSome()
+{
+    const AnswerPiece &front = m_queue.front();
+    if (const int file = front.body->File(); file >= 0) {
+        qsizetype length = 0;
+        for (auto it = m_queue.begin(); it != m_queue.end() && it->body == front.body && length < kFileBytesPerSend; ++it)
+            length += it->length;
+        off_t offset = front.offset;
+        return ::sendfile(m_fd, file, &offset, size_t(std::min(length, kFileBytesPerSend)));
+    }
+    iovec pieces[kPiecesPerSend];
+    int count = 0;
+    for (auto it = m_queue.begin(); it != m_queue.end() && count < kPiecesPerSend && it->body->File() < 0; ++it)
+        pieces[count++] = {const_cast<char *>(it->body->Data() + it->offset), size_t(it->length)};
+    msghdr message{};
+    message.msg_iov = pieces;
+    message.msg_iovlen = size_t(count);
+    return ::sendmsg(m_fd, &message, MSG_NOSIGNAL);
+}
+
+void cWinsockSlot::Sent(qsizetype lBytes)
+{
+    Progress();
+    m_unsent -= lBytes;
+    while (lBytes > 0) {
+        AnswerPiece &front = m_queue.front();
+        const qsizetype used = std::min(lBytes, front.length);
+        front.offset += used;
+        front.length -= used;
+        lBytes -= used;
+        if (front.length == 0) {
+            m_answersQueued -= front.endsAnswer ? 1 : 0;
+            m_queue.pop_front();
+        }
+    }
+}
+
+cWinsockArray::cWinsockArray(asio::io_context &context) : m_context(context)
 {
     Load(0);
 }
 
 bool cWinsockArray::Load(int lIndex)
 {
-    if (lIndex < 0 || m_slots.count(lIndex))
+    if (lIndex < 0 || Item(lIndex))
         return false;
-    auto slot = std::make_unique<cWinsockSlot>(lIndex);
-    connect(slot.get(), &cWinsockSlot::DataArrival, this, &cWinsockArray::DataArrival);
-    connect(slot.get(), &cWinsockSlot::SendComplete, this, &cWinsockArray::SendComplete);
-    m_slots.emplace(lIndex, std::move(slot));
+    if (lIndex >= int(m_slots.size()))
+        m_slots.resize(size_t(lIndex) + 1);
+    auto slot = std::make_unique<cWinsockSlot>(m_context, lIndex);
+    slot->DataArrival = [this](int i) {
+        if (DataArrival)
+            DataArrival(i);
+    };
+    slot->SendComplete = [this](int i) {
+        if (SendComplete)
+            SendComplete(i);
+    };
+    slot->FreeChanged = [this](int i, bool bFree) {
+        if (bFree)
+            m_free.insert(i);
+        else
+            m_free.erase(i);
+    };
+    m_slots[size_t(lIndex)] = std::move(slot);
+    m_free.insert(lIndex);
     return true;
 }
 
 bool cWinsockArray::Unload(int lIndex)
 {
-    return lIndex != 0 && m_slots.erase(lIndex) > 0;
+    if (lIndex == 0 || !Item(lIndex))
+        return false;
+    m_slots[size_t(lIndex)].reset();
+    m_free.erase(lIndex);
+    while (!m_slots.empty() && !m_slots.back())
+        m_slots.pop_back();
+    return true;
+}
+
+cWinsockSlot *cWinsockArray::LowestFree(int lLast) const
+{
+    return m_free.empty() || *m_free.begin() > lLast ? nullptr : Item(*m_free.begin());
 }
 
 cWinsockSlot *cWinsockArray::Item(int lIndex) const
 {
-    const auto found = m_slots.find(lIndex);
-    return found == m_slots.end() ? nullptr : found->second.get();
-}
-
-int cWinsockArray::UBound() const
-{
-    return m_slots.empty() ? -1 : m_slots.rbegin()->first;
+    return lIndex >= 0 && lIndex < int(m_slots.size()) ? m_slots[size_t(lIndex)].get() : nullptr;
 }

@@ -1,121 +1,180 @@
 #pragma once
 
+#include "cAnswerBody.h"
+#include "cServerThread.h"
+
 #include <QByteArray>
-#include <QObject>
 #include <QString>
+#include <deque>
+#include <functional>
 #include <map>
 #include <memory>
+#include <set>
+#include <vector>
 
-class QTcpServer;
-class QTcpSocket;
+// The socket layer of the server. Every object here lives on the server's I/O
+// thread and is used there only; events are plain callbacks run on that thread.
 
 // Socket states as the program reads them: 0 is closed, and only 0 is tested.
 constexpr int sckClosed = 0;
 constexpr int sckListening = 2;
 constexpr int sckConnected = 7;
-constexpr int sckClosing = 8;
 
 // The listening socket: on every local IPv4 address; each incoming connection
-// is offered once as ConnectionRequest(requestId). A request that no slot
-// accepts while the signal is handled is closed without a byte sent.
-class cWinsockListener : public QObject
+// is offered once as ConnectionRequest(requestId), the accepted descriptor. A
+// request that is neither accepted by a slot nor held while the event is
+// handled is closed without a byte sent.
+class cWinsockListener
 {
-    Q_OBJECT
-
 public:
-    explicit cWinsockListener(QObject *parent = nullptr);
-    ~cWinsockListener() override;
+    explicit cWinsockListener(asio::io_context &context);
+    ~cWinsockListener();
 
     int LocalPort() const { return m_lLocalPort; }
     void setLocalPort(int lPort) { m_lLocalPort = lPort; }
     // True when listening; otherwise ErrorString() says why. A port this
-    // process may not open (below 1024) is opened by the port helper instead.
-    bool Listen();
+    // process may not open (below 1024) is opened by the port helper, looked
+    // for beside the program in sProgramDir.
+    bool Listen(const std::string &sProgramDir);
     // Listens on LocalPort with a socket the port helper opened; false when
     // there is none, and ErrorString() says why.
-    bool ListenThroughHelper();
+    bool ListenThroughHelper(const std::string &sProgramDir);
     void Close();
-    int State() const;
+    int State() const { return m_stream.is_open() ? sckListening : sckClosed; }
     QString ErrorString() const { return m_sError; }
 
-    // The IPv4 address of the peer behind a pending request, dotted decimal.
-    static QString PendingPeerAddress(qintptr requestId);
+    // The address of the peer behind a pending request (IPv4 dotted decimal).
+    QString PendingPeerAddress(int requestId) const;
+    bool IsPending(int requestId) const { return m_pending.count(requestId) > 0; }
+    // Keeps a request pending after its event, to be accepted or refused later.
+    void Hold(int requestId) { m_held.insert(requestId); }
+    // Closes a pending request without a byte sent.
+    void Refuse(int requestId);
+    // A slot took the request over.
+    void Release(int requestId);
 
-signals:
-    void ConnectionRequest(qintptr requestId);
+    std::function<void(int requestId)> ConnectionRequest;
 
 private:
-    class Server;
-    void OnIncoming(qintptr descriptor);
-    // Listens on a socket already listening; it is closed when that fails.
     bool Adopt(int descriptor);
+    void WaitForConnections();
+    void AcceptAll();
+    void ShedOne();
+    void Offer(int descriptor, QString sPeer);
 
-    std::unique_ptr<Server> m_server;
+    asio::posix::stream_descriptor m_stream;
+    asio::steady_timer m_retry;
+    int m_reserve = -1; // kept free so a crowd beyond the descriptor limit can be shed
     int m_lLocalPort = 0;
     QString m_sError;
+    std::map<int, QString> m_pending; // request id -> peer address
+    std::set<int> m_held;
+};
+
+// A piece of an answer: bytes of a shared, never-changed body.
+struct AnswerPiece
+{
+    std::shared_ptr<const cAnswerBody> body;
+    qsizetype offset = 0;
+    qsizetype length = 0;
+    bool endsAnswer = true;
 };
 
 // One connection slot of the pool. Free exactly when State() is 0.
-class cWinsockSlot : public QObject
+class cWinsockSlot
 {
-    Q_OBJECT
-
 public:
-    explicit cWinsockSlot(int lIndex, QObject *parent = nullptr);
-    ~cWinsockSlot() override;
+    cWinsockSlot(asio::io_context &context, int lIndex);
+    ~cWinsockSlot();
 
-    int Index() const { return m_lIndex; }
+    // The request mark ("" or "ok") and the start of a request not yet decided.
     QString Tag;
+    QByteArray Head;
 
-    int State() const;
-    QString RemoteHostIP() const;
-    // Takes over a pending request of the listener; false when it is not pending.
-    bool Accept(qintptr requestId);
-    // All data received and not yet fetched; consumed.
+    int State() const { return m_fd < 0 ? sckClosed : sckConnected; }
+    QString RemoteHostIP() const { return m_sRemoteHostIP; }
+    // Takes over a pending request of the listener.
+    bool Accept(cWinsockListener &listener, int requestId);
+    // The data of the latest arrival, consumed.
     QByteArray GetData();
     // Queued after earlier data; SendComplete follows once all of it went out
     // (at once, when nothing at all is queued).
     void SendData(const QByteArray &data);
+    void SendData(AnswerPiece piece);
     // Ends the connection; harmless when closed.
     void Close();
+    // The peer has ended its sending side (it may still read).
+    bool PeerDone() const { return m_bPeerDone; }
+    // Nothing queued and no SendComplete to come.
+    bool Idle() const { return m_queue.empty() && !m_bCompletePending; }
 
-    // Queued bytes not yet handed to the network.
-    qint64 BytesToWrite() const;
-    // Milliseconds since the connection last moved (accepted, received, sent).
+    qint64 BytesToWrite() const { return m_unsent; }
+    int AnswersQueued() const { return m_answersQueued; }
+    // Milliseconds since the connection last moved (accepted, a request, sent).
     qint64 MillisecondsSinceProgress() const;
-
-signals:
-    void DataArrival(int lIndex, qint64 bytesTotal);
-    void SendComplete(int lIndex);
-
-private:
+    // Milliseconds since the connection was accepted.
+    qint64 MillisecondsConnected() const;
     void Progress();
 
+    // Data has arrived, or the peer has ended its sending (PeerDone).
+    std::function<void(int lIndex)> DataArrival;
+    std::function<void(int lIndex)> SendComplete;
+    // The slot was taken (false) or became free (true).
+    std::function<void(int lIndex, bool bFree)> FreeChanged;
+
+private:
+    void WaitReadable();
+    void WaitWritable();
+    void ReadArrival();
+    void ScheduleFlush();
+    void Flush();
+    // Hands the front of the queue to the kernel: bytes sent, or -1 with errno.
+    ssize_t SendSome();
+    void Sent(qsizetype lBytes);
+    void Drain();
+    bool Fresh(unsigned long long generation) const { return generation == m_generation && m_fd >= 0; }
+
     int m_lIndex;
-    QTcpSocket *m_socket = nullptr;
+    asio::posix::stream_descriptor m_stream;
+    int m_fd = -1;
+    unsigned long long m_generation = 0;
+    QString m_sRemoteHostIP;
+    QByteArray m_arrival;
+    std::deque<AnswerPiece> m_queue;
+    qint64 m_unsent = 0;
+    int m_answersQueued = 0;
+    bool m_bCompletePending = false;
+    bool m_bPeerDone = false;
+    bool m_bWriting = false;
+    bool m_bFlushScheduled = false;
+    qint64 m_accepted = 0;
     qint64 m_lastProgress = 0;
 };
 
 // The slot array: element 0 exists from the start; others are created by
 // index and destroyed again (element 0 cannot be).
-class cWinsockArray : public QObject
+class cWinsockArray
 {
-    Q_OBJECT
-
 public:
-    explicit cWinsockArray(QObject *parent = nullptr);
+    explicit cWinsockArray(asio::io_context &context);
 
     // False when the index exists already (it stays unchanged) or is negative.
     bool Load(int lIndex);
     bool Unload(int lIndex);
     // The slot at an index, null when it does not exist.
     cWinsockSlot *Item(int lIndex) const;
-    int UBound() const;
+    int UBound() const { return int(m_slots.size()) - 1; }
+    // The lowest free slot from 0 to lLast, null when all are taken.
+    cWinsockSlot *LowestFree(int lLast) const;
 
-signals:
-    void DataArrival(int lIndex, qint64 bytesTotal);
-    void SendComplete(int lIndex);
+    std::function<void(int lIndex)> DataArrival;
+    std::function<void(int lIndex)> SendComplete;
 
 private:
-    std::map<int, std::unique_ptr<cWinsockSlot>> m_slots;
+    asio::io_context &m_context;
+    std::set<int> m_free; // so the lowest free slot is found without a scan; outlives the slots
+    std::vector<std::unique_ptr<cWinsockSlot>> m_slots;
 };
+
+// Milliseconds on a steady clock, for the slots' ages.
+qint64 ServerMilliseconds();

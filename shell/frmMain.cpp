@@ -213,6 +213,8 @@ void frmMain::CaptureTick()
         tmr1->setInterval(*interval);
     const auto outcome = m_capture.Run(*objCam, Tools().RetSysDir(LDV_TempFolder), m_sJpgFile, m_sBmpFile,
                                        ReadCaptureSettings());
+    if (outcome.published)
+        m_server->PublishPicture(outcome.published);
     if (outcome.bRan && ui.chkPreview->isChecked() && !outcome.preview.isNull())
         ui.pPreview->setPixmap(QPixmap::fromImage(outcome.preview));
     for (const CycleEvent &event : outcome.events)
@@ -226,7 +228,7 @@ void frmMain::LogCycleEvent(const CycleEvent &event)
     const int step = int(event.step);
     const QString text = event.bFailed ? LangString(kStepFailedText + step).arg(event.sReason)
                                        : LangString(kStepWorksText + step);
-    ui.txtLog->setPlainText(text + QStringLiteral("\r\n"));
+    ShowLog(text + QStringLiteral("\r\n"));
     std::fprintf(stderr, "vorsk: %s\n", qPrintable(text));
 }
 
@@ -238,6 +240,7 @@ void frmMain::tmr1_Timer()
     const int pictures = ui.lblConnections->text().toInt(&counted);
     if (counted)
         ui.lblConnections->setText(QString::number(pictures + 1));
+    m_server->Refresh();
     tmr1->stop();
 }
 

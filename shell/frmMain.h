@@ -93,12 +93,18 @@ private:
     void ShowStatusPanel();
     bool AddressKnown() const;
     void LogConnection(bool bAccepted, const QString &sAddress);
+    void ShowLog(const QString &sLine);
+    void ShowPendingLog();
     void LogCycleEvent(const CycleEvent &event);
 
     Ui::frmMain ui;
     QTimer *tmr1;
     QTimer *tmrUptime;
     QTimer *tmtTimeout;
+    // The Log box shows the latest line at most every few hundred
+    // milliseconds: a line that comes sooner waits here, replaced by any later one.
+    QTimer *m_logPause = nullptr;
+    QString m_sPendingLog;
     QMenu *mnuMain;
     QAction *mnuShow;
     cVidCap *objCam;

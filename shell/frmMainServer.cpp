@@ -26,6 +26,8 @@ constexpr int kAddressUnknownText = 161;
 // The link's tag holds "http://" and the address: longer once an address is known.
 constexpr qsizetype kSchemeLength = 7;
 const QString kBroadcastingTip = QStringLiteral("Vorsk Server is broadcasting");
+// Laying out the Log box on every connection would cost more than serving it.
+constexpr int kLogPauseMs = 250;
 
 } // namespace
 
@@ -49,6 +51,13 @@ void frmMain::CreateServer()
             tmr1->start();
     };
     m_server = std::make_unique<cWebServer>(std::move(window));
+    m_logPause = new QTimer(this);
+    m_logPause->setSingleShot(true);
+    m_logPause->setInterval(kLogPauseMs);
+    connect(m_logPause, &QTimer::timeout, this, &frmMain::ShowPendingLog);
+    // What the server reads of the window is handed to it when it changes.
+    connect(ui.txtMaxCon, &QLineEdit::textChanged, m_server.get(), &cWebServer::Refresh);
+    connect(ui.chkUptime, &QCheckBox::toggled, m_server.get(), &cWebServer::Refresh);
     connect(tmrUptime, &QTimer::timeout, this, &frmMain::tmrUptime_Timer);
     connect(tmtTimeout, &QTimer::timeout, m_server.get(), &cWebServer::tmtTimeout_Timer);
     connect(ui.cmdStart, &QPushButton::clicked, this, &frmMain::cmdStart_Click);
@@ -60,8 +69,28 @@ void frmMain::CreateServer()
 
 void frmMain::LogConnection(bool bAccepted, const QString &sAddress)
 {
-    ui.txtLog->setPlainText(LangString(bAccepted ? kAcceptedText : kRejectedText) + QLatin1Char(' ') + sAddress +
-                            QStringLiteral("\r\n"));
+    ShowLog(LangString(bAccepted ? kAcceptedText : kRejectedText) + QLatin1Char(' ') + sAddress +
+            QStringLiteral("\r\n"));
+}
+
+// A line is shown at once unless one was shown within the pause; then the
+// latest line of the pause is shown at its end.
+void frmMain::ShowLog(const QString &sLine)
+{
+    if (m_logPause->isActive()) {
+        m_sPendingLog = sLine;
+        return;
+    }
+    ui.txtLog->setPlainText(sLine);
+    m_logPause->start();
+}
+
+void frmMain::ShowPendingLog()
+{
+    if (m_sPendingLog.isNull())
+        return;
+    ui.txtLog->setPlainText(std::exchange(m_sPendingLog, QString()));
+    m_logPause->start();
 }
 
 void frmMain::ShowStatusPanel()
@@ -118,6 +147,7 @@ void frmMain::tmrUptime_Timer()
 {
     ui.lblUptime->setText(UptimeTick(QStringLiteral("Days"), QStringLiteral("Hours"), QStringLiteral("Minutes"),
                                      QStringLiteral("Secs")));
+    m_server->Refresh();
 }
 
 void frmMain::RenewWANAddress()

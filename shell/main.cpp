@@ -1,4 +1,5 @@
 #include "cSystemEnd.h"
+#include "cWebServer.h"
 #include "frmMain.h"
 #include "mLanguage.h"
 #include "mToolkitLanguage.h"
@@ -8,6 +9,7 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    RaiseDescriptorLimit();
     QApplication::setOrganizationName(QStringLiteral("Vorsk"));
     QApplication::setApplicationName(QStringLiteral("Vorsk"));
     // No display name: the desktop would append it to every window title, and

@@ -88,6 +88,8 @@ TEST_F(CaptureCycle, PublishesTheTransmittedSizeFromOurOwnScaling)
     settings.lQuality = 100;
     const auto outcome = Run(settings);
     ASSERT_TRUE(outcome.bRan);
+    ASSERT_TRUE(outcome.published);
+    EXPECT_EQ(*outcome.published, FileContents(Folder() + QStringLiteral("lastpic.jpg"))) << "what the server answers";
     EXPECT_EQ(outcome.preview.size(), QSize(160, 120));
     const QImage published = Published();
     ASSERT_EQ(published.size(), QSize(173, 127));
@@ -359,6 +361,7 @@ TEST_F(CaptureCycle, SizesOutsideTheLimitsPublishNothingAndSaySo)
         settings.sHeight = QLatin1String(height);
         const auto outcome = Run(settings);
         EXPECT_EQ(FileContents(jpg), picture) << width << " x " << height;
+        EXPECT_FALSE(outcome.published) << "the server keeps the last picture";
         EXPECT_TRUE(outcome.bRan);
         if (qstrcmp(width, "18000") == 0) {
             ASSERT_EQ(Failed(outcome), std::vector{CycleStep::Jpeg});

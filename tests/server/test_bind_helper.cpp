@@ -261,27 +261,33 @@ TEST(BindHelperInstall, ThePackageGrantsTheRightToTheHelperOnly)
 TEST(BindHelperListener, AdoptsTheHelpersSocketAndServesThroughIt)
 {
     const int port = FreePort();
-    cWinsockListener listener;
+    // The socket layer's loop runs here, a step at each look of the test.
+    asio::io_context context;
+    cWinsockListener listener(context);
     listener.setLocalPort(port);
-    ASSERT_TRUE(listener.ListenThroughHelper()) << listener.ErrorString().toStdString();
+    ASSERT_TRUE(listener.ListenThroughHelper(QCoreApplication::applicationDirPath().toStdString()))
+        << listener.ErrorString().toStdString();
     EXPECT_EQ(listener.State(), sckListening);
     EXPECT_TRUE(listener.ErrorString().isEmpty());
 
-    cWinsockSlot slot(0);
+    cWinsockSlot slot(context, 0);
     QString peer;
-    QObject::connect(&listener, &cWinsockListener::ConnectionRequest, [&](qintptr requestId) {
-        peer = cWinsockListener::PendingPeerAddress(requestId);
-        slot.Accept(requestId);
-    });
+    listener.ConnectionRequest = [&](int requestId) {
+        peer = listener.PendingPeerAddress(requestId);
+        slot.Accept(listener, requestId);
+    };
     QTcpSocket client;
     client.connectToHost(QHostAddress::LocalHost, quint16(port));
     ASSERT_TRUE(client.waitForConnected(2000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return slot.State() == sckConnected; }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return context.poll(), slot.State() == sckConnected; }, 2000));
     EXPECT_EQ(peer, QStringLiteral("127.0.0.1"));
 
+    client.write("GET");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return context.poll(), slot.GetData() == "GET"; }, 2000));
     slot.SendData("picture");
     QByteArray received;
-    EXPECT_TRUE(QTest::qWaitFor([&] { return (received += client.readAll()) == "picture"; }, 2000)) << received.toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return context.poll(), (received += client.readAll()) == "picture"; }, 2000))
+        << received.toStdString();
 
     listener.Close();
     EXPECT_EQ(listener.State(), sckClosed);
@@ -292,9 +298,10 @@ TEST(BindHelperListener, APortTheHelperCannotOpenSaysWhy)
 {
     QTcpServer squatter;
     ASSERT_TRUE(squatter.listen(QHostAddress::AnyIPv4, 0));
-    cWinsockListener listener;
+    asio::io_context context;
+    cWinsockListener listener(context);
     listener.setLocalPort(squatter.serverPort());
-    EXPECT_FALSE(listener.ListenThroughHelper());
+    EXPECT_FALSE(listener.ListenThroughHelper(QCoreApplication::applicationDirPath().toStdString()));
     EXPECT_EQ(listener.State(), sckClosed);
     EXPECT_TRUE(listener.ErrorString().startsWith(QStringLiteral("port helper: "))) << listener.ErrorString().toStdString();
 }

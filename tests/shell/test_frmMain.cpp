@@ -167,7 +167,8 @@ TEST_F(MainWindow, APictureThatCannotBeMadeIsToldInTheLogUntilItWorksAgain)
     ui().txtWidth->setText(QStringLiteral("173"));
     ui().txtHeight->setText(QStringLiteral("127"));
     window->CaptureTick();
-    EXPECT_EQ(ui().txtLog->toPlainText().trimmed(), QStringLiteral("The picture is published again."));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return ui().txtLog->toPlainText().trimmed() == QStringLiteral("The picture is published again."); }, 3000));
 }
 
 TEST_F(MainWindow, OnlyTheBoxWithTheFocusShowsASelectionAndBoxesShowTheirStart)
@@ -301,9 +302,14 @@ TEST_F(MainWindow, StartServesThePictureAndStopTellsTheTruth)
     client.connectToHost(QHostAddress::LocalHost, quint16(busyPort.toInt()));
     ASSERT_TRUE(client.waitForConnected(2000));
     client.write("GET / HTTP/1.0\r\n\r\n");
-    QTRY_COMPARE_WITH_TIMEOUT(client.state(), QAbstractSocket::UnconnectedState, 3000);
-    EXPECT_TRUE(client.readAll().startsWith("\xFF\xD8")) << "the JPEG, without a header";
-    EXPECT_TRUE(ui().txtLog->toPlainText().startsWith(QStringLiteral("Accepted connection from: 127.0.0.1")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return client.state() == QAbstractSocket::UnconnectedState; }, 3000));
+    const QByteArray answer = client.readAll();
+    EXPECT_TRUE(answer.startsWith("\xFF\xD8")) << "the JPEG, without a header";
+    QFile published(Tools().RetSysDir(LDV_TempFolder) + window->JpgFile());
+    ASSERT_TRUE(published.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(answer == published.readAll()) << "the picture just written, from memory";
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return ui().txtLog->toPlainText().startsWith(QStringLiteral("Accepted connection from: 127.0.0.1")); }, 3000));
     EXPECT_TRUE(window->Tmr1().isActive()) << "the request re-armed the capture timer";
 
     window->tmrUptime_Timer();
@@ -314,6 +320,34 @@ TEST_F(MainWindow, StartServesThePictureAndStopTellsTheTruth)
     window->cmdStart_Click();
     window->tmrUptime_Timer();
     EXPECT_EQ(ui().lblUptime->text(), QStringLiteral("0 Days 0 Hours 0 Minutes 1 Secs ")) << "each run counts from 0";
+    window->cmdStop_Click();
+}
+
+TEST_F(MainWindow, TheLogShowsTheLatestConnectionWithoutRedrawingForEach)
+{
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::AnyIPv4, 0));
+    const quint16 port = probe.serverPort();
+    probe.close();
+    ui().txtIPServer->clear();
+    ui().txtPort->setText(QString::number(port));
+    window->cmdStart_Click();
+    ASSERT_FALSE(ui().cmdStart->isEnabled());
+    int redraws = 0;
+    QObject::connect(ui().txtLog, &QPlainTextEdit::textChanged, [&] { ++redraws; });
+    const int peers = 20;
+    for (int i = 2; i < 2 + peers; ++i) {
+        QTcpSocket client;
+        client.bind(QHostAddress(QStringLiteral("127.0.0.%1").arg(i)));
+        client.connectToHost(QHostAddress::LocalHost, port);
+        ASSERT_TRUE(client.waitForConnected(2000));
+        client.write("GET / HTTP/1.0\r\n\r\n");
+        ASSERT_TRUE(client.waitForDisconnected(3000));
+    }
+    const QString latest = QStringLiteral("Accepted connection from: 127.0.0.%1").arg(peers + 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ui().txtLog->toPlainText().trimmed() == latest; }, 3000))
+        << qPrintable(ui().txtLog->toPlainText());
+    EXPECT_LT(redraws, peers / 2) << "the box is laid out anew for each connection";
     window->cmdStop_Click();
 }
 
@@ -361,7 +395,7 @@ TEST_F(MainWindow, TheSystemEndingSavesWithoutAsking)
     cSystemEnd systemEnd;
     QObject::connect(&systemEnd, &cSystemEnd::Ending, window.get(), &frmMain::EndBySystem);
     std::raise(SIGTERM);
-    QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible(), 5000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->isVisible(); }, 5000));
     QApplication::processEvents();
     EXPECT_FALSE(asked);
     QSettings stored(SettingsFile(), QSettings::IniFormat);

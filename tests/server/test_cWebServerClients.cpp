@@ -1,0 +1,450 @@
+// The server against clients the browser tests do not use: peers that
+// half-close, never read, flood, stay silent in crowds, or split their request.
+#include "QtPrinters.h"
+#include "cWebServer.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <optional>
+#include <random>
+#include <thread>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int FreePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+QByteArray RandomBytes(qsizetype size, unsigned seed = 1)
+{
+    std::mt19937 generator(seed);
+    QByteArray bytes(size, '\0');
+    for (char &b : bytes)
+        b = char(generator());
+    return bytes;
+}
+
+cPictureSource::Picture Shared(const QByteArray &bytes)
+{
+    return std::make_shared<const QByteArray>(bytes);
+}
+
+// Resident memory of this process in KiB.
+long ResidentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+// A plain blocking TCP client; a read that waits 10 s fails instead of hanging.
+class RawClient
+{
+public:
+    // A socket made now and connected later, so the descriptor exists before a test lowers the limit.
+    RawClient() : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    {
+        const timeval wait{10, 0};
+        setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        setsockopt(m_fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+        const int on = 1;
+        setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    }
+    ~RawClient() { Close(); }
+    RawClient(const RawClient &) = delete;
+    RawClient &operator=(const RawClient &) = delete;
+
+    void SmallReceiveBuffer()
+    {
+        const int size = 4096;
+        setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    }
+    bool Connect(int port)
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(quint16(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        return ::connect(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    }
+    bool Send(const QByteArray &bytes) { return ::send(m_fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL) == bytes.size(); }
+    void HalfClose() { ::shutdown(m_fd, SHUT_WR); }
+    // At most lMax bytes; nullopt on an error or a time-out.
+    std::optional<QByteArray> Read(qsizetype lMax)
+    {
+        QByteArray got;
+        char buffer[65536];
+        while (got.size() < lMax) {
+            const ssize_t n = ::recv(m_fd, buffer, size_t(std::min<qsizetype>(sizeof buffer, lMax - got.size())), 0);
+            if (n == 0)
+                break;
+            if (n < 0)
+                return std::nullopt;
+            got.append(buffer, n);
+        }
+        return got;
+    }
+    // Everything up to the server's close.
+    std::optional<QByteArray> ReadAll() { return Read(std::numeric_limits<qsizetype>::max()); }
+    // Whether the server closed without sending a byte.
+    bool ClosedWithoutData() { return ReadAll() == QByteArray(); }
+    void Close()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+
+private:
+    int m_fd;
+};
+
+class ServerClients : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        RaiseDescriptorLimit();
+        port = FreePort();
+        ServerWindow window;
+        window.txtMaxCon = [this] { return maxcon; };
+        window.txtPort = [this] { return QString::number(port); };
+        window.chkUptime = [] { return true; };
+        window.picturePath = [this] { return folder.filePath(QStringLiteral("lastpic.jpg")); };
+        window.retUptimePage = [] { return QStringLiteral("<HTML>page</HTML>"); };
+        window.logConnection = [this](bool, const QString &) { logThreads << QThread::currentThread(); };
+        window.pictureRequested = [this] { requestThreads << QThread::currentThread(); };
+        server = std::make_unique<cWebServer>(std::move(window));
+    }
+
+    std::optional<QByteArray> Get(const QByteArray &request = "GET / HTTP/1.0\r\n\r\n", bool bHalfClose = false)
+    {
+        RawClient client;
+        if (!client.Connect(port) || !client.Send(request))
+            return std::nullopt;
+        if (bHalfClose)
+            client.HalfClose();
+        return client.ReadAll();
+    }
+
+    QTemporaryDir folder;
+    QString maxcon = QStringLiteral("200");
+    int port = 0;
+    QList<QThread *> logThreads;
+    QList<QThread *> requestThreads;
+    std::unique_ptr<cWebServer> server;
+};
+
+} // namespace
+
+TEST_F(ServerClients, AHalfClosingPeerGetsTheWholePictureAndPage)
+{
+    ASSERT_TRUE(server->StartServer(QString()));
+    const QByteArray picture = RandomBytes(250000);
+    server->PublishPicture(Shared(picture));
+    EXPECT_EQ(Get("GET / HTTP/1.0\r\n\r\n", true), picture);
+    EXPECT_EQ(Get("GET /uptime HTTP/1.0\r\n\r\n", true), QByteArray("<HTML>page</HTML>"));
+    EXPECT_EQ(Get("GET / HTTP/1.0\r\n\r\n", false), picture);
+
+    const QString curl = QStandardPaths::findExecutable(QStringLiteral("curl"));
+    if (curl.isEmpty())
+        GTEST_SKIP() << "curl is not installed";
+    QProcess fetch;
+    fetch.start(curl, {QStringLiteral("-s"), QStringLiteral("--http0.9"), QStringLiteral("--max-time"),
+                       QStringLiteral("20"), QStringLiteral("http://127.0.0.1:%1/").arg(port)});
+    ASSERT_TRUE(fetch.waitForFinished(30000));
+    EXPECT_TRUE(fetch.readAllStandardOutput() == picture);
+}
+
+TEST_F(ServerClients, PicturesOfEverySizeAreServedWhole)
+{
+    ASSERT_TRUE(server->StartServer(QString()));
+    for (qsizetype size : {qsizetype(1), qsizetype(60000), qsizetype(60001), qsizetype(4718592), qsizetype(20000000)}) {
+        const QByteArray picture = RandomBytes(size, unsigned(size));
+        server->PublishPicture(Shared(picture));
+        const auto answer = Get();
+        ASSERT_TRUE(answer.has_value()) << size;
+        EXPECT_TRUE(*answer == picture) << size << " bytes sent as " << answer->size();
+    }
+    // The window-less harnesses answer from the file, just as whole.
+    server->PublishPicture(nullptr);
+    const QByteArray big = RandomBytes(20000000, 7);
+    QFile file(folder.filePath(QStringLiteral("lastpic.jpg")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(big);
+    file.close();
+    EXPECT_TRUE(Get() == big);
+}
+
+TEST_F(ServerClients, AFloodingNonReaderIsCutOffWithMemoryBounded)
+{
+    ASSERT_TRUE(server->StartServer(QString()));
+    server->PublishPicture(Shared(RandomBytes(4718592)));
+    const long before = ResidentKiB();
+    RawClient flood;
+    flood.SmallReceiveBuffer();
+    ASSERT_TRUE(flood.Connect(port));
+    for (int i = 0; i < 200 && flood.Send("GET / HTTP/1.0\r\n\r\n"); ++i)
+        QTest::qWait(2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server->SlotState(0) == sckClosed; }, 5000));
+    EXPECT_LT(ResidentKiB() - before, 64 * 1024) << "answers were copied per request";
+    EXPECT_EQ(server->SlotBytesToWrite(0), 0);
+    EXPECT_FALSE(Get() == std::nullopt) << "the server goes on serving";
+}
+
+TEST_F(ServerClients, TwoHundredNonReadersShareOnePicture)
+{
+    maxcon = QStringLiteral("200");
+    ASSERT_TRUE(server->StartServer(QString()));
+    server->PublishPicture(Shared(RandomBytes(3300000)));
+    const long before = ResidentKiB();
+    std::vector<std::unique_ptr<RawClient>> readers;
+    for (int i = 0; i < 201; ++i) {
+        readers.push_back(std::make_unique<RawClient>());
+        readers.back()->SmallReceiveBuffer();
+        ASSERT_TRUE(readers.back()->Connect(port));
+        ASSERT_TRUE(readers.back()->Send("GET / HTTP/1.0\r\n\r\n"));
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server->SlotBytesToWrite(200) > 0; }, 5000));
+    EXPECT_LT(ResidentKiB() - before, 100 * 1024) << "201 copies of 3.3 MB would be 660 MB";
+}
+
+TEST_F(ServerClients, EveryLimitTextLetsTheSweepFreeTheSlotItScans)
+{
+    ASSERT_TRUE(server->StartServer(QString()));
+    server->PublishPicture(Shared("JPEG"));
+    for (const char *limit : {"", "-1", "0", "abc", "+"}) {
+        maxcon = QString::fromLatin1(limit);
+        server->Refresh();
+        RawClient silent;
+        ASSERT_TRUE(silent.Connect(port));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return server->SlotState(0) == sckConnected; }, 3000));
+        QTest::qWait(int(cWebServer::SilentMilliseconds) + 50);
+        server->tmtTimeout_Timer();
+        EXPECT_TRUE(silent.ClosedWithoutData()) << "limit '" << limit << "'";
+        EXPECT_EQ(server->SlotState(0), sckClosed);
+        EXPECT_EQ(Get(), QByteArray("JPEG")) << "limit '" << limit << "'";
+    }
+}
+
+TEST_F(ServerClients, RunningOutOfDescriptorsShedsTheCrowdAndServesAfterIt)
+{
+    ASSERT_TRUE(server->StartServer(QString()));
+    server->PublishPicture(Shared("JPEG"));
+    std::vector<std::unique_ptr<RawClient>> crowd;
+    for (int i = 0; i < 80; ++i)
+        crowd.push_back(std::make_unique<RawClient>());
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const int highest = ::dup(0);
+    ::close(highest);
+    rlimit low = saved;
+    low.rlim_cur = rlim_t(highest + 10);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+
+    for (auto &client : crowd)
+        client->Connect(port);
+    QTest::qWait(300);
+    crowd.clear();
+    QTest::qWait(int(cWebServer::SilentMilliseconds) + 50);
+    server->tmtTimeout_Timer();
+    const auto answer = Get();
+    setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_EQ(answer, QByteArray("JPEG")) << "the listener went on after the limit";
+    EXPECT_EQ(Get(), QByteArray("JPEG"));
+}
+
+// Silent sockets that reconnect as soon as they are dropped, on a thread of their own.
+class SilentCrowd
+{
+public:
+    SilentCrowd(int port, int count) : m_port(port), m_thread([this, count] { Run(count); }) {}
+    ~SilentCrowd()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+
+private:
+    int Open() const
+    {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(quint16(m_port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        return fd;
+    }
+    void Run(int count)
+    {
+        std::vector<pollfd> sockets;
+        for (int i = 0; i < count; ++i)
+            sockets.push_back({Open(), POLLIN, 0});
+        while (!m_stop) {
+            if (::poll(sockets.data(), sockets.size(), 20) <= 0)
+                continue;
+            for (pollfd &socket : sockets) {
+                if (!(socket.revents & (POLLIN | POLLHUP | POLLERR)))
+                    continue;
+                char byte;
+                if (::recv(socket.fd, &byte, 1, MSG_DONTWAIT) > 0)
+                    continue;
+                ::close(socket.fd);
+                socket.fd = Open();
+            }
+        }
+        for (pollfd &socket : sockets)
+            ::close(socket.fd);
+    }
+
+    int m_port;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+TEST_F(ServerClients, SilentSocketsGiveTheirSlotsUpToRealClients)
+{
+    rlimit files{};
+    getrlimit(RLIMIT_NOFILE, &files);
+    if (files.rlim_cur < 2048)
+        GTEST_SKIP() << "500 silent sockets and their server sides need 2048 descriptors, the limit is "
+                     << files.rlim_cur;
+    ASSERT_TRUE(server->StartServer(QString()));
+    const QByteArray picture = RandomBytes(9000);
+    server->PublishPicture(Shared(picture));
+    int served = 0;
+    const int requests = 60;
+    {
+        SilentCrowd crowd(port, 500);
+        QTest::qWait(300);
+        for (int i = 0; i < requests; ++i) {
+            served += Get() == picture ? 1 : 0;
+            if (i % 10 == 9)
+                server->tmtTimeout_Timer();
+        }
+    }
+    EXPECT_GE(served * 100, requests * 95) << served << " of " << requests;
+}
+
+TEST_F(ServerClients, AFirstArrivalShorterThanGetIsDecidedOnTheFirstLine)
+{
+    ASSERT_TRUE(server->StartServer(QString()));
+    server->PublishPicture(Shared("JPEG"));
+    {
+        RawClient split;
+        ASSERT_TRUE(split.Connect(port));
+        ASSERT_TRUE(split.Send("G"));
+        QTest::qWait(50);
+        ASSERT_TRUE(split.Send("E"));
+        QTest::qWait(50);
+        ASSERT_TRUE(split.Send("T / HTTP/1.0\r\n\r\n"));
+        EXPECT_EQ(split.ReadAll(), QByteArray("JPEG"));
+    }
+    {
+        RawClient wrong;
+        ASSERT_TRUE(wrong.Connect(port));
+        ASSERT_TRUE(wrong.Send("G"));
+        QTest::qWait(50);
+        ASSERT_TRUE(wrong.Send("XT / HTTP/1.0\r\n"));
+        EXPECT_TRUE(wrong.ClosedWithoutData()) << "closed at once, no sweep needed";
+    }
+    {
+        RawClient stalled;
+        ASSERT_TRUE(stalled.Connect(port));
+        ASSERT_TRUE(stalled.Send("GE"));
+        QTest::qWait(int(cWebServer::SilentMilliseconds) + 50);
+        server->tmtTimeout_Timer();
+        EXPECT_TRUE(stalled.ClosedWithoutData()) << "still within the sweep's time";
+    }
+    {
+        RawClient ended;
+        ASSERT_TRUE(ended.Connect(port));
+        ASSERT_TRUE(ended.Send("GE"));
+        ended.HalfClose();
+        EXPECT_TRUE(ended.ClosedWithoutData()) << "no more can come";
+    }
+}
+
+TEST_F(ServerClients, AReplacedPictureReachesAPeerWholeNeverMixed)
+{
+    ASSERT_TRUE(server->StartServer(QString()));
+    const QByteArray before = RandomBytes(20000000, 1);
+    const QByteArray after = RandomBytes(20000000, 2);
+    server->PublishPicture(Shared(before));
+    RawClient slow;
+    slow.SmallReceiveBuffer();
+    ASSERT_TRUE(slow.Connect(port));
+    ASSERT_TRUE(slow.Send("GET / HTTP/1.0\r\n\r\n"));
+    auto head = slow.Read(1000000);
+    ASSERT_TRUE(head.has_value());
+    server->PublishPicture(Shared(after));
+    const auto rest = slow.ReadAll();
+    ASSERT_TRUE(rest.has_value());
+    EXPECT_TRUE(*head + *rest == before);
+    EXPECT_TRUE(Get() == after);
+}
+
+TEST_F(ServerClients, TheWindowHearsOnItsOwnThread)
+{
+    ASSERT_TRUE(server->StartServer(QStringLiteral("127.0.0.2")));
+    server->PublishPicture(Shared("JPEG"));
+    EXPECT_EQ(Get(), QByteArray("JPEG"));
+    EXPECT_EQ(Get("GET /uptime\r\n"), QByteArray("<HTML>page</HTML>"));
+    // Both requests may come in one look of the window: one re-arm, the latest line.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !requestThreads.isEmpty() && !logThreads.isEmpty(); }, 3000));
+    for (QThread *thread : logThreads + requestThreads)
+        EXPECT_EQ(thread, QThread::currentThread());
+}
+
+TEST_F(ServerClients, APeerLeavingMidAnswerEndsOnlyItsConnection)
+{
+    ASSERT_TRUE(server->StartServer(QString()));
+    const QByteArray picture = RandomBytes(20000000, 3);
+    server->PublishPicture(Shared(picture));
+    for (int i = 0; i < 3; ++i) {
+        RawClient leaving;
+        leaving.SmallReceiveBuffer();
+        ASSERT_TRUE(leaving.Connect(port));
+        ASSERT_TRUE(leaving.Send("GET / HTTP/1.0\r\n\r\n"));
+        ASSERT_TRUE(leaving.Read(100000).has_value());
+    }
+    EXPECT_TRUE(Get() == picture);
+}
+
+TEST(AnswerBody, APictureIsSealedAgainstEveryChange)
+{
+    const auto body = cAnswerBody::InFile(QByteArray("JPEG bytes"));
+    ASSERT_GE(body->File(), 0);
+    EXPECT_EQ(body->Size(), 10);
+    EXPECT_EQ(::pwrite(body->File(), "X", 1, 0), -1) << "the bytes could be changed under an answer";
+    EXPECT_NE(::ftruncate(body->File(), 2), 0);
+    char head[4] = {};
+    EXPECT_EQ(::pread(body->File(), head, 4, 0), 4);
+    EXPECT_EQ(QByteArray(head, 4), QByteArray("JPEG"));
+    EXPECT_EQ(cAnswerBody::InFile(QByteArray())->Size(), 0);
+}
