@@ -1,6 +1,7 @@
 #include "cWinsock.h"
 
 #include "mBindHelper.h"
+#include "mListenSocket.h"
 
 #include <arpa/inet.h>
 
@@ -83,23 +84,10 @@ bool cWinsockListener::Listen(const std::string &sProgramDir)
         m_sError = QStringLiteral("%1 is no port number").arg(m_lLocalPort);
         return false;
     }
-    const int descriptor = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (descriptor < 0) {
-        m_sError = ErrnoText(errno);
-        return false;
-    }
-    const int on = 1;
-    setsockopt(descriptor, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(quint16(m_lLocalPort));
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    // Room for a crowd arriving at once, so nobody waits for a SYN to be resent.
-    if (::bind(descriptor, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
-        ::listen(descriptor, SOMAXCONN) == 0)
+    int error = 0;
+    const int descriptor = ListenSocket::Open(m_lLocalPort, SOCK_NONBLOCK | SOCK_CLOEXEC, error);
+    if (descriptor >= 0)
         return Adopt(descriptor);
-    const int error = errno;
-    ::close(descriptor);
     m_sError = ErrnoText(error);
     if (error != EACCES)
         return false;

@@ -20,7 +20,8 @@ constexpr int sckClosed = 0;
 constexpr int sckListening = 2;
 constexpr int sckConnected = 7;
 
-// The listening socket: on every local IPv4 address; each incoming connection
+// The listening socket: on every local address, IPv6 and IPv4 where the machine
+// has IPv6, IPv4 alone where it has none; each incoming connection
 // is offered once as ConnectionRequest(requestId), the accepted descriptor. A
 // request that is neither accepted by a slot nor held while the event is
 // handled is closed without a byte sent.
@@ -43,7 +44,8 @@ public:
     int State() const { return m_stream.is_open() ? sckListening : sckClosed; }
     QString ErrorString() const { return m_sError; }
 
-    // The address of the peer behind a pending request (IPv4 dotted decimal).
+    // The address of the peer behind a pending request: IPv4 peers in dotted
+    // decimal (also when they came through the IPv6 socket), IPv6 peers in their usual text.
     QString PendingPeerAddress(int requestId) const;
     bool IsPending(int requestId) const { return m_pending.count(requestId) > 0; }
     // Keeps a request pending after its event, to be accepted or refused later.

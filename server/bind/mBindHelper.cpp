@@ -1,5 +1,7 @@
 #include "mBindHelper.h"
 
+#include "mListenSocket.h"
+
 #include "BindProtocol.h"
 
 #include <cerrno>
@@ -117,12 +119,8 @@ int SocketOption(int fd, int option)
 
 bool IsListeningOn(int fd, int lPort)
 {
-    sockaddr_in local{};
-    socklen_t length = sizeof local;
     return fd >= 0 && SocketOption(fd, SO_ACCEPTCONN) == 1 && SocketOption(fd, SO_TYPE) == SOCK_STREAM &&
-           SocketOption(fd, SO_PROTOCOL) == IPPROTO_TCP &&
-           getsockname(fd, reinterpret_cast<sockaddr *>(&local), &length) == 0 && length == sizeof local &&
-           local.sin_family == AF_INET && ntohs(local.sin_port) == lPort;
+           SocketOption(fd, SO_PROTOCOL) == IPPROTO_TCP && ListenSocket::PortOf(fd) == lPort;
 }
 
 bool WaitReadable(int fd, Clock::time_point deadline)

@@ -11,7 +11,7 @@
 std::string FindBindHelper(const std::string &sProgramDir);
 
 struct BoundSocket {
-    int descriptor = -1; // a listening IPv4 TCP socket on the port; the caller owns it
+    int descriptor = -1; // a listening TCP socket on the port; the caller owns it
     int error = 0;       // the errno the helper reported when it could not open the port
     std::string reason;  // why there is no descriptor
 };

@@ -1,6 +1,6 @@
 // vorsk-bind PORT FD
 //
-// Opens a listening TCP socket on PORT (every local IPv4 address) and hands it,
+// Opens a listening TCP socket on PORT (every local address, IPv6 and IPv4) and hands it,
 // with a status word, over the inherited AF_UNIX socket FD to the program that
 // ran it. This is the one part of Vorsk that may hold the right to bind ports
 // below 1024, so it stays this small: it reads no environment variable and no
@@ -10,6 +10,7 @@
 // (its errno was sent) or nothing could be sent; 2 wrong arguments.
 
 #include "BindProtocol.h"
+#include "mListenSocket.h"
 
 #include <cerrno>
 #include <climits>
@@ -59,28 +60,6 @@ void CloseAllBut(int keep)
     close_range(keep < 3 ? 3u : unsigned(keep) + 1u, UINT_MAX, 0);
 }
 
-// The listening socket, as the program's own listener makes it; -1 with lError set.
-int OpenListener(int lPort, int &lError)
-{
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-    if (fd < 0) {
-        lError = errno;
-        return -1;
-    }
-    const int on = 1;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(uint16_t(lPort));
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-        bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 || listen(fd, SOMAXCONN) != 0) {
-        lError = errno;
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 // The status word, and the listening socket when there is one.
 bool Send(int channel, BindStatus status, int listener)
 {
@@ -116,7 +95,7 @@ int main(int argc, char **argv)
     }
     CloseAllBut(channel);
     int lError = 0;
-    const int listener = OpenListener(int(lPort), lError);
+    const int listener = ListenSocket::Open(int(lPort), SOCK_CLOEXEC, lError);
     if (!Send(channel, BindStatus(lError), listener)) {
         std::fprintf(stderr, "vorsk-bind: cannot hand over port %ld: %s\n", lPort, std::strerror(errno));
         return 1;

@@ -240,6 +240,42 @@ TEST_F(WebServer, BannedPeersAreRefusedAndLimitZeroServesOneAtATime)
     EXPECT_EQ(Get(), QByteArray()) << "slot 0 is free again";
 }
 
+// IPv6 peers are served, logged and banned by their usual text; IPv4 peers,
+// which arrive through the same socket, keep their dotted form.
+TEST_F(WebServer, IPv6AndIPv4PeersBothAndEachByItsOwnAddress)
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHostIPv6))
+        GTEST_SKIP() << "this machine has no IPv6 loopback";
+    probe.close();
+    WritePicture("JPEG");
+    auto fromV6 = [&] {
+        auto client = std::make_unique<QTcpSocket>();
+        client->connectToHost(QHostAddress::LocalHostIPv6, quint16(port.toInt()));
+        EXPECT_TRUE(client->waitForConnected(2000));
+        return client;
+    };
+    auto latest = [&](const QString &line) {
+        return QTest::qWaitFor([&] { return !log.isEmpty() && log.last() == line; }, 3000);
+    };
+
+    ASSERT_TRUE(server->StartServer(QStringLiteral("::1\n")));
+    auto banned = fromV6();
+    EXPECT_TRUE(ClosedWithoutData(*banned));
+    EXPECT_TRUE(latest(QStringLiteral("rejected ::1"))) << qPrintable(log.join(QLatin1Char('|')));
+    EXPECT_EQ(Get(), QByteArray("JPEG"));
+    EXPECT_TRUE(latest(QStringLiteral("accepted 127.0.0.1"))) << qPrintable(log.join(QLatin1Char('|')));
+
+    server->StopServer();
+    ASSERT_TRUE(server->StartServer(QStringLiteral("127.0.0.1\n")));
+    auto served = fromV6();
+    EXPECT_EQ(Ask(*served, "GET / HTTP/1.0\r\n\r\n"), QByteArray("JPEG"));
+    EXPECT_TRUE(latest(QStringLiteral("accepted ::1"))) << qPrintable(log.join(QLatin1Char('|')));
+    auto refused = Connect();
+    EXPECT_TRUE(ClosedWithoutData(*refused)) << "an IPv4 peer is still banned by its dotted address";
+    EXPECT_TRUE(latest(QStringLiteral("rejected 127.0.0.1"))) << qPrintable(log.join(QLatin1Char('|')));
+}
+
 TEST_F(WebServer, StuckSlotsAreReclaimedAndFloodsDropped)
 {
     server->setStallMilliseconds(200);
