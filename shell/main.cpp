@@ -1,6 +1,7 @@
 #include "cSystemEnd.h"
 #include "cWebServer.h"
 #include "frmMain.h"
+#include "mCommandLine.h"
 #include "mLanguage.h"
 #include "mToolkitLanguage.h"
 
@@ -8,6 +9,16 @@
 
 int main(int argc, char *argv[])
 {
+    // Read before any application object: help, version and a wrong option
+    // need no display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const auto options = ReadCommandLine(arguments);
+    if (const int *status = std::get_if<int>(&options))
+        return *status;
+    UseCommandLine(std::get<CommandLine>(options));
+
     QApplication app(argc, argv);
     RaiseDescriptorLimit();
     QApplication::setOrganizationName(QStringLiteral("Vorsk"));
