@@ -44,6 +44,9 @@ std::variant<CommandLine, int> ReadCommandLine(const QStringList &arguments)
                                   QStringLiteral("Shows these options and ends."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Shows the version and ends."));
+    const QCommandLineOption headless(QStringLiteral("headless"),
+                                      QStringLiteral("Serves without a window or display, with the stored "
+                                                     "settings; log lines on stdout."));
     const QCommandLineOption config(QStringLiteral("config"),
                                     QStringLiteral("Reads the settings from FILE instead of the user's own."),
                                     QStringLiteral("FILE"));
@@ -51,7 +54,7 @@ std::variant<CommandLine, int> ReadCommandLine(const QStringList &arguments)
                                     QStringLiteral("Uses camera ID (a device such as /dev/video0, or test); "
                                                    "overrides VORSK_CAMERA."),
                                     QStringLiteral("ID"));
-    parser.addOptions({help, version, config, camera});
+    parser.addOptions({help, version, headless, config, camera});
     const QString usageHint = QStringLiteral("Try 'vorsk --help' for the options.\n");
     if (!parser.parse(arguments)) {
         Print(stderr, QStringLiteral("vorsk: ") + parser.errorText() + QLatin1Char('\n') + usageHint);
@@ -73,6 +76,7 @@ std::variant<CommandLine, int> ReadCommandLine(const QStringList &arguments)
         return 0;
     }
     CommandLine options;
+    options.bHeadless = parser.isSet(headless);
     options.sConfigFile = parser.value(config);
     options.sCamera = parser.value(camera);
     if (parser.isSet(config)) {

@@ -7,6 +7,8 @@
 // What the program was asked for on its command line.
 struct CommandLine
 {
+    // The server alone, without a window.
+    bool bHeadless = false;
     // Another settings file than the user's own; empty for the usual one.
     QString sConfigFile;
     // A camera as VORSK_CAMERA names it; empty to leave the choice alone.

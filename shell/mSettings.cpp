@@ -145,28 +145,6 @@ std::vector<KeyRule> LoadRules(Prefs &prefs)
     };
 }
 
-Prefs PrefsOf(const Ui::frmMain &ui)
-{
-    Prefs prefs;
-    prefs.sIPServer = ui.txtIPServer->text();
-    prefs.sPort = ui.txtPort->text();
-    prefs.sIntvl = ui.txtIntvl->text();
-    prefs.sWidth = ui.txtWidth->text();
-    prefs.sHeight = ui.txtHeight->text();
-    prefs.sMaxCon = ui.txtMaxCon->text();
-    prefs.lQuality = ui.Slider1->value();
-    prefs.sQualityLabel = ui.lblQuality->text();
-    prefs.font = ui.pfg->font();
-    prefs.sOnImage = ui.txtOnImage->text();
-    prefs.lBackColor = ui.pbg->BackColor();
-    prefs.lForeColor = ui.pfg->BackColor();
-    prefs.bPreview = ui.chkPreview->isChecked();
-    prefs.bTransparent = ui.chkTransparent->isChecked();
-    prefs.bUptime = ui.chkUptime->isChecked();
-    prefs.bSavelog = ui.chkSavelog->isChecked();
-    return prefs;
-}
-
 // In the order the keys are read: each numeric box's repair sees the texts in that order.
 void ShowPrefs(Ui::frmMain &ui, const Prefs &prefs)
 {
@@ -202,6 +180,28 @@ QString BanListText(const QString &boxText)
 }
 
 } // namespace
+
+Prefs PrefsOf(const Ui::frmMain &ui)
+{
+    Prefs prefs;
+    prefs.sIPServer = ui.txtIPServer->text();
+    prefs.sPort = ui.txtPort->text();
+    prefs.sIntvl = ui.txtIntvl->text();
+    prefs.sWidth = ui.txtWidth->text();
+    prefs.sHeight = ui.txtHeight->text();
+    prefs.sMaxCon = ui.txtMaxCon->text();
+    prefs.lQuality = ui.Slider1->value();
+    prefs.sQualityLabel = ui.lblQuality->text();
+    prefs.font = ui.pfg->font();
+    prefs.sOnImage = ui.txtOnImage->text();
+    prefs.lBackColor = ui.pbg->BackColor();
+    prefs.lForeColor = ui.pfg->BackColor();
+    prefs.bPreview = ui.chkPreview->isChecked();
+    prefs.bTransparent = ui.chkTransparent->isChecked();
+    prefs.bUptime = ui.chkUptime->isChecked();
+    prefs.bSavelog = ui.chkSavelog->isChecked();
+    return prefs;
+}
 
 void ReadPrefs(Prefs &prefs)
 {

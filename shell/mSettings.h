@@ -40,6 +40,9 @@ struct Prefs
 // only read.
 void ReadPrefs(Prefs &prefs);
 
+// The settings as the window's controls hold them now.
+Prefs PrefsOf(const Ui::frmMain &ui);
+
 // Copies the stored settings into the window's controls, key by key; a key
 // that is missing takes its default, and so does a numeric box whose value is
 // no number; any other value that does not convert leaves its control as it
