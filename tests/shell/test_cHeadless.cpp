@@ -109,3 +109,24 @@ TEST_F(Headless, ACameraThatCannotStartEndsItWithOne)
     EXPECT_TRUE(Err().contains(QStringLiteral("camera")));
     EXPECT_FALSE(QFile::exists(Picture()));
 }
+
+// SIGINT and SIGHUP end it as SIGTERM does; with --config it reads that file
+// and creates no settings file of the user's.
+TEST_F(Headless, InterruptAndHangUpEndItInOrder)
+{
+    const QString config = m_root.filePath(QStringLiteral("door.conf"));
+    QFile file(config);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QStringLiteral("[prefs]\nport=%1\n").arg(FreePort()).toUtf8());
+    file.close();
+    for (const int number : {SIGINT, SIGHUP}) {
+        m_sOut.clear();
+        Start({QStringLiteral("--headless"), QStringLiteral("--config"), config});
+        ASSERT_TRUE(WaitForLine(QStringLiteral("serving on port"))) << Err().toStdString();
+        ::kill(pid_t(m_vorsk.processId()), number);
+        ASSERT_TRUE(m_vorsk.waitForFinished(1000)) << number;
+        EXPECT_EQ(m_vorsk.exitStatus(), QProcess::NormalExit) << number;
+        EXPECT_EQ(m_vorsk.exitCode(), 0) << number;
+    }
+    EXPECT_FALSE(QFile::exists(UserSettings()));
+}
