@@ -1,14 +1,11 @@
 #include "cHeadless.h"
 
-#include "cTools.h"
 #include "cVidCap.h"
 #include "cWebServer.h"
-#include "mLanguage.h"
 #include "mMain.h"
 #include "mServing.h"
 #include "mStatusPage.h"
 #include "mUptime.h"
-#include "vorskres.h"
 
 #include <QDateTime>
 #include <QTimer>
@@ -17,7 +14,6 @@
 
 namespace {
 
-constexpr int kLastPictureName = 149;
 // The window's timers as they are made: the capture timer runs from the start.
 constexpr int kFirstCaptureMs = 4000;
 constexpr int kHousekeepingMs = 1000;
@@ -62,7 +58,7 @@ void cHeadless::CreateServer()
     window.txtMaxCon = [this] { return m_prefs.sMaxCon; };
     window.txtPort = [this] { return m_prefs.sPort; };
     window.chkUptime = [this] { return m_prefs.bUptime; };
-    window.picturePath = [this] { return PicturePath(m_sJpgFile); };
+    window.picturePath = [this] { return PicturePath(m_files.sJpgFile); };
     window.retUptimePage = [this] {
         return retUptimePage(kVersionMajor, kVersionMinor, kVersionRevision, m_sUptime,
                              QString::number(m_lPictures));
@@ -78,9 +74,7 @@ void cHeadless::CreateServer()
 
 bool cHeadless::Start()
 {
-    const QString baseName = PictureBaseName(LangString(kLastPictureName));
-    m_sJpgFile = baseName + QStringLiteral(".jpg");
-    m_sBmpFile = baseName + QStringLiteral(".bmp");
+    m_files = PictureFileNames();
     m_prefs.font = DesignFont();
     ReadPrefs(m_prefs);
     try {
@@ -113,12 +107,8 @@ void cHeadless::Stop()
 
 void cHeadless::CaptureTick()
 {
-    if (const auto interval = CaptureInterval(m_prefs.sIntvl))
-        tmr1->setInterval(*interval);
-    const auto outcome =
-        m_capture.Run(*objCam, Tools().RetSysDir(LDV_TempFolder), m_sJpgFile, m_sBmpFile, CaptureSettingsOf(m_prefs));
-    if (outcome.published)
-        m_server->PublishPicture(outcome.published);
+    SetCaptureInterval(*tmr1, m_prefs.sIntvl);
+    const auto outcome = CaptureAndPublish(m_capture, *objCam, m_files, CaptureSettingsOf(m_prefs), *m_server);
     for (const CycleEvent &event : outcome.events)
         Error(CycleEventText(event));
 }

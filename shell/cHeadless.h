@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cCaptureCycle.h"
+#include "mServing.h"
 #include "mSettings.h"
 
 #include <QObject>
@@ -42,8 +43,7 @@ private:
     cVidCap *objCam;
     cCaptureCycle m_capture;
     std::unique_ptr<cWebServer> m_server;
-    QString m_sJpgFile;
-    QString m_sBmpFile;
+    PictureFiles m_files;
     QString m_sUptime;
     int m_lPictures = 0;
 };

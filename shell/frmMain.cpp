@@ -28,7 +28,6 @@
 namespace {
 
 constexpr int kLogoPicture = 101;
-constexpr int kLastPictureName = 149;
 constexpr int kStartupFailureText = 144;
 constexpr int kQuitWhileServingText = 152;
 constexpr int kColorDialogTitle = 146;
@@ -145,9 +144,9 @@ bool frmMain::Form_Load()
 
 void frmMain::RunStartupSteps()
 {
-    const QString baseName = PictureBaseName(LangString(kLastPictureName));
-    m_sJpgFile = baseName + QStringLiteral(".jpg");
-    m_sBmpFile = baseName + QStringLiteral(".bmp");
+    const PictureFiles files = PictureFileNames();
+    m_sJpgFile = files.sJpgFile;
+    m_sBmpFile = files.sBmpFile;
     m_cHookDlg = std::make_unique<cCommonDialog>();
     LoadBanList(ui);
     if (IsClassicStyle()) {
@@ -193,12 +192,9 @@ CaptureSettings frmMain::ReadCaptureSettings() const
 
 void frmMain::CaptureTick()
 {
-    if (const auto interval = CaptureInterval(ui.txtIntvl->text()))
-        tmr1->setInterval(*interval);
-    const auto outcome = m_capture.Run(*objCam, Tools().RetSysDir(LDV_TempFolder), m_sJpgFile, m_sBmpFile,
-                                       ReadCaptureSettings());
-    if (outcome.published)
-        m_server->PublishPicture(outcome.published);
+    SetCaptureInterval(*tmr1, ui.txtIntvl->text());
+    const auto outcome =
+        CaptureAndPublish(m_capture, *objCam, {m_sJpgFile, m_sBmpFile}, ReadCaptureSettings(), *m_server);
     if (outcome.bRan && ui.chkPreview->isChecked() && !outcome.preview.isNull())
         ui.pPreview->setPixmap(QPixmap::fromImage(outcome.preview));
     for (const CycleEvent &event : outcome.events)

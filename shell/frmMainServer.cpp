@@ -100,8 +100,7 @@ void frmMain::cmdStart_Click()
 {
     bServerRunning = true;
     ShowStatusPanel();
-    if (const auto interval = CaptureInterval(ui.txtIntvl->text()))
-        tmr1->setInterval(*interval);
+    SetCaptureInterval(*tmr1, ui.txtIntvl->text());
     // A port that cannot be listened on is said, and the server stays stopped.
     if (!m_server->StartServer(ui.txtBan->toPlainText())) {
         bServerRunning = false;

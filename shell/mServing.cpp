@@ -2,12 +2,17 @@
 
 #include "cCommonDialog.h"
 #include "cTools.h"
+#include "cWebServer.h"
 #include "mLanguage.h"
+#include "mMain.h"
 #include "mSettings.h"
 #include "vorskres.h"
 
+#include <QTimer>
+
 namespace {
 
+constexpr int kLastPictureName = 149;
 constexpr int kAcceptedText = 147;
 constexpr int kRejectedText = 148;
 // The log lines of the capture cycle, by step: failed (with the reason), works again.
@@ -33,6 +38,27 @@ CaptureSettings CaptureSettingsOf(const Prefs &prefs)
     settings.font.FontUnderline = prefs.font.underline();
     settings.lQuality = prefs.lQuality;
     return settings;
+}
+
+PictureFiles PictureFileNames()
+{
+    const QString baseName = PictureBaseName(LangString(kLastPictureName));
+    return {baseName + QStringLiteral(".jpg"), baseName + QStringLiteral(".bmp")};
+}
+
+cCaptureCycle::Outcome CaptureAndPublish(cCaptureCycle &cycle, cVidCap &objCam, const PictureFiles &files,
+                                         const CaptureSettings &settings, cWebServer &server)
+{
+    auto outcome = cycle.Run(objCam, Tools().RetSysDir(LDV_TempFolder), files.sJpgFile, files.sBmpFile, settings);
+    if (outcome.published)
+        server.PublishPicture(outcome.published);
+    return outcome;
+}
+
+void SetCaptureInterval(QTimer &tmr1, const QString &sIntvl)
+{
+    if (const auto interval = CaptureInterval(sIntvl))
+        tmr1.setInterval(*interval);
 }
 
 QString PicturePath(const QString &sJpgFile)

@@ -12,7 +12,8 @@ TEST_F(CommandLine, VersionAndHelpNeedNoDisplay)
 
     EXPECT_EQ(Run({QStringLiteral("--help")}), 0);
     const QString help = Out();
-    for (const char *option : {"vorsk [options]", "--help", "--version", "--headless", "--config <FILE>", "--camera <ID>"})
+    for (const char *option :
+         {"vorsk [options]", "--help", "--version", "--headless", "--config <FILE>", "--camera <ID>"})
         EXPECT_TRUE(help.contains(QString::fromLatin1(option))) << option;
     EXPECT_FALSE(QFile::exists(UserSettings()));
 }
