@@ -130,3 +130,17 @@ TEST_F(Headless, InterruptAndHangUpEndItInOrder)
     }
     EXPECT_FALSE(QFile::exists(UserSettings()));
 }
+
+// The stored ban list holds: a banned peer gets nothing and is logged as refused.
+TEST_F(Headless, TheStoredBanListRefusesAPeer)
+{
+    const quint16 port = FreePort();
+    WriteSettings(QStringLiteral("[prefs]\nport=%1\nbanlist=\"10.1.2.3;127.0.0.1\"\n").arg(port).toUtf8());
+    Start({QStringLiteral("--headless")});
+    ASSERT_TRUE(WaitForLine(QStringLiteral("port %1").arg(port))) << Err().toStdString();
+    EXPECT_EQ(Fetch(port, "GET / HTTP/1.0\r\n\r\n"), QByteArray());
+    EXPECT_TRUE(WaitForLine(QStringLiteral("127.0.0.1")));
+    EXPECT_FALSE(m_sOut.contains(QStringLiteral("Accepted"))) << m_sOut.toStdString();
+    m_vorsk.terminate();
+    EXPECT_TRUE(m_vorsk.waitForFinished(1000));
+}
