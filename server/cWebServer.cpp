@@ -106,9 +106,7 @@ cWebServer::Settings cWebServer::Current() const
 void cWebServer::NotifyLog(bool bAccepted, const QString &sAddress)
 {
     std::lock_guard lock(m_newsMutex);
-    m_news.bLog = true;
-    m_news.bAccepted = bAccepted;
-    m_news.sAddress = sAddress;
+    m_news.log.push_back({bAccepted, sAddress});
     QueueNews();
 }
 
@@ -139,8 +137,8 @@ void cWebServer::DeliverNews()
         std::lock_guard lock(m_newsMutex);
         news = std::exchange(m_news, News());
     }
-    if (news.bLog)
-        m_window.logConnection(news.bAccepted, news.sAddress);
+    for (const auto &[bAccepted, sAddress] : news.log)
+        m_window.logConnection(bAccepted, sAddress);
     if (news.bRequest)
         m_window.pictureRequested();
 }

@@ -12,6 +12,8 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 // What the server reads from the window and tells it. The readers are called
 // on the window's thread (at the start, at each time-out tick and on
@@ -113,7 +115,7 @@ private:
     void Drop(cWinsockSlot &slot);
     Settings Current() const;
     // Tells the window, on its thread, a short pause after the first news:
-    // what comes meanwhile is told with it, the latest log line and one re-arm.
+    // what comes meanwhile is told with it, every log line and one re-arm.
     void NotifyLog(bool bAccepted, const QString &sAddress);
     void NotifyRequest();
     void QueueNews();
@@ -131,9 +133,8 @@ private:
     Settings m_settings;
     struct News
     {
-        bool bLog = false;
-        bool bAccepted = false;
-        QString sAddress;
+        // Every connection of the pause, accepted or refused, in order.
+        std::vector<std::pair<bool, QString>> log;
         bool bRequest = false;
         bool bQueued = false;
     };

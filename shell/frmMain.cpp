@@ -9,6 +9,7 @@
 #include "mMain.h"
 #include "mPublicTypes.h"
 #include "mSelectPage.h"
+#include "mServing.h"
 #include "mSettings.h"
 #include "vorskres.h"
 
@@ -27,14 +28,10 @@
 namespace {
 
 constexpr int kLogoPicture = 101;
-constexpr int kLastPictureName = 149;
 constexpr int kStartupFailureText = 144;
 constexpr int kQuitWhileServingText = 152;
 constexpr int kColorDialogTitle = 146;
 const int kTabCaptions[] = {133, 132, 134, 139, 141};
-// The log lines of the capture cycle, by step: failed (with the reason), works again.
-constexpr int kStepFailedText = 155;
-constexpr int kStepWorksText = 158;
 
 // Where the camera motif sits in the logo; it is the window's icon.
 const QRect kLogoCameraRect(8, 0, 75, 75);
@@ -147,9 +144,9 @@ bool frmMain::Form_Load()
 
 void frmMain::RunStartupSteps()
 {
-    const QString baseName = PictureBaseName(LangString(kLastPictureName));
-    m_sJpgFile = baseName + QStringLiteral(".jpg");
-    m_sBmpFile = baseName + QStringLiteral(".bmp");
+    const PictureFiles files = PictureFileNames();
+    m_sJpgFile = files.sJpgFile;
+    m_sBmpFile = files.sBmpFile;
     m_cHookDlg = std::make_unique<cCommonDialog>();
     LoadBanList(ui);
     if (IsClassicStyle()) {
@@ -187,34 +184,17 @@ void frmMain::ShowCamResolution()
 
 CaptureSettings frmMain::ReadCaptureSettings() const
 {
-    CaptureSettings settings;
-    settings.sWidth = ui.txtWidth->text();
-    settings.sHeight = ui.txtHeight->text();
+    CaptureSettings settings = CaptureSettingsOf(PrefsOf(ui));
     settings.bInvert = ui.chkInvertImage->isChecked();
-    settings.bTransparent = ui.chkTransparent->isChecked();
-    settings.sCaption = ui.txtOnImage->text();
-    settings.lForeColor = TranslateColor(ui.pfg->BackColor());
-    settings.lBackColor = TranslateColor(ui.pbg->BackColor());
-    const QFont font = ui.pfg->font();
-    settings.font.szFont = font.family();
-    settings.font.FontSize = QString::number(font.pointSizeF());
-    settings.font.blBold = font.bold();
-    settings.font.FontItalic = font.italic();
-    settings.font.FontStrikethru = font.strikeOut();
-    settings.font.FontUnderline = font.underline();
-    settings.lQuality = ui.Slider1->value();
     settings.previewSize = ui.pPreview->contentsRect().size();
     return settings;
 }
 
 void frmMain::CaptureTick()
 {
-    if (const auto interval = CaptureInterval(ui.txtIntvl->text()))
-        tmr1->setInterval(*interval);
-    const auto outcome = m_capture.Run(*objCam, Tools().RetSysDir(LDV_TempFolder), m_sJpgFile, m_sBmpFile,
-                                       ReadCaptureSettings());
-    if (outcome.published)
-        m_server->PublishPicture(outcome.published);
+    SetCaptureInterval(*tmr1, ui.txtIntvl->text());
+    const auto outcome =
+        CaptureAndPublish(m_capture, *objCam, {m_sJpgFile, m_sBmpFile}, ReadCaptureSettings(), *m_server);
     if (outcome.bRan && ui.chkPreview->isChecked() && !outcome.preview.isNull())
         ui.pPreview->setPixmap(QPixmap::fromImage(outcome.preview));
     for (const CycleEvent &event : outcome.events)
@@ -225,9 +205,7 @@ void frmMain::CaptureTick()
 // program's output, to stderr.
 void frmMain::LogCycleEvent(const CycleEvent &event)
 {
-    const int step = int(event.step);
-    const QString text = event.bFailed ? LangString(kStepFailedText + step).arg(event.sReason)
-                                       : LangString(kStepWorksText + step);
+    const QString text = CycleEventText(event);
     ShowLog(text + QStringLiteral("\r\n"));
     std::fprintf(stderr, "vorsk: %s\n", qPrintable(text));
 }

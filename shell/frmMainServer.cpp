@@ -7,6 +7,7 @@
 #include "clsTray.h"
 #include "mLanguage.h"
 #include "mMain.h"
+#include "mServing.h"
 #include "mStatusPage.h"
 #include "mUptime.h"
 #include "mWanAddress.h"
@@ -19,8 +20,6 @@
 
 namespace {
 
-constexpr int kAcceptedText = 147;
-constexpr int kRejectedText = 148;
 constexpr int kCannotListenText = 154;
 constexpr int kAddressUnknownText = 161;
 // The link's tag holds "http://" and the address: longer once an address is known.
@@ -37,10 +36,7 @@ void frmMain::CreateServer()
     window.txtMaxCon = [this] { return ui.txtMaxCon->text(); };
     window.txtPort = [this] { return ui.txtPort->text(); };
     window.chkUptime = [this] { return ui.chkUptime->isChecked(); };
-    window.picturePath = [this] {
-        const QString folder = Tools().RetSysDir(LDV_TempFolder);
-        return folder.isEmpty() ? QString() : folder + m_sJpgFile;
-    };
+    window.picturePath = [this] { return PicturePath(m_sJpgFile); };
     window.retUptimePage = [this] {
         return retUptimePage(kVersionMajor, kVersionMinor, kVersionRevision, ui.lblUptime->text(),
                              ui.lblConnections->text());
@@ -69,8 +65,7 @@ void frmMain::CreateServer()
 
 void frmMain::LogConnection(bool bAccepted, const QString &sAddress)
 {
-    ShowLog(LangString(bAccepted ? kAcceptedText : kRejectedText) + QLatin1Char(' ') + sAddress +
-            QStringLiteral("\r\n"));
+    ShowLog(ConnectionLogText(bAccepted, sAddress) + QStringLiteral("\r\n"));
 }
 
 // A line is shown at once unless one was shown within the pause; then the
@@ -105,8 +100,7 @@ void frmMain::cmdStart_Click()
 {
     bServerRunning = true;
     ShowStatusPanel();
-    if (const auto interval = CaptureInterval(ui.txtIntvl->text()))
-        tmr1->setInterval(*interval);
+    SetCaptureInterval(*tmr1, ui.txtIntvl->text());
     // A port that cannot be listened on is said, and the server stays stopped.
     if (!m_server->StartServer(ui.txtBan->toPlainText())) {
         bServerRunning = false;

@@ -78,86 +78,92 @@ struct KeyRule
 // the box is only ever handed a number: its repair of typed text, which would put back the
 // last number of any box, finds nothing to repair, and still remembers this number as the
 // last one seen, as typing it would.
-KeyRule NumberKey(const char *key, const char *fallback, QLineEdit *box)
+KeyRule NumberKey(const char *key, const char *fallback, QString &target)
 {
     const QString defaultText = QString::fromLatin1(fallback);
     return {QString::fromLatin1(key), [defaultText] { return defaultText; },
-            [box, defaultText](const QString &value) {
-                box->setText(IsNumericText(value) ? value : defaultText);
+            [&target, defaultText](const QString &value) { target = IsNumericText(value) ? value : defaultText; }};
+}
+
+KeyRule FontFlag(const char *key, QFont &font, bool (QFont::*getter)() const, void (QFont::*setter)(bool))
+{
+    return {QString::fromLatin1(key), [&font, getter] { return TruthText((font.*getter)()); },
+            [&font, setter](const QString &text) {
+                if (const auto value = TruthValue(text))
+                    (font.*setter)(*value);
             }};
 }
 
-void SetFont(Ui::frmMain &ui, const std::function<void(QFont &)> &change)
+std::vector<KeyRule> LoadRules(Prefs &prefs)
 {
-    QFont font = ui.pfg->font();
-    change(font);
-    ui.pfg->setFont(font);
-}
-
-Apply FontFlag(Ui::frmMain &ui, void (QFont::*setter)(bool))
-{
-    return [&ui, setter](const QString &text) {
-        if (const auto value = TruthValue(text))
-            SetFont(ui, [&](QFont &font) { (font.*setter)(*value); });
-    };
-}
-
-QString FontFlagText(Ui::frmMain &ui, bool (QFont::*getter)() const)
-{
-    return TruthText((ui.pfg->font().*getter)());
-}
-
-std::vector<KeyRule> LoadRules(Ui::frmMain &ui)
-{
-    auto text = [](QLineEdit *box) { return [box](const QString &value) { box->setText(value); }; };
+    auto text = [](QString &target) { return [&target](const QString &value) { target = value; }; };
     auto constant = [](const char *value) { return [value] { return QString::fromLatin1(value); }; };
-    auto check = [](QCheckBox *box) { return [box](const QString &value) { box->setChecked(ChecksBox(value)); }; };
-    auto colour = [](cColorSwatch *swatch) {
-        return [swatch](const QString &value) {
+    auto check = [](bool &target) { return [&target](const QString &value) { target = ChecksBox(value); }; };
+    auto colour = [](std::uint32_t &target) {
+        return [&target](const QString &value) {
             if (const auto c = ColourValue(value))
-                swatch->setBackColor(*c);
+                target = *c;
         };
     };
+    QFont &font = prefs.font;
     return {
-        {QStringLiteral("ipserver"), [] { return kDefaultIPServer; }, text(ui.txtIPServer)},
-        NumberKey("port", "80", ui.txtPort),
-        NumberKey("interval", "3", ui.txtIntvl),
-        NumberKey("width", "320", ui.txtWidth),
-        NumberKey("height", "240", ui.txtHeight),
-        NumberKey("maxcon", "200", ui.txtMaxCon),
+        {QStringLiteral("ipserver"), [] { return kDefaultIPServer; }, text(prefs.sIPServer)},
+        NumberKey("port", "80", prefs.sPort),
+        NumberKey("interval", "3", prefs.sIntvl),
+        NumberKey("width", "320", prefs.sWidth),
+        NumberKey("height", "240", prefs.sHeight),
+        NumberKey("maxcon", "200", prefs.sMaxCon),
         {QStringLiteral("quality"), constant("70"),
-         [&ui](const QString &value) {
+         [&prefs](const QString &value) {
              bool ok = false;
              const int quality = WholeNumberValue(value, &ok);
-             if (!ok || quality < ui.Slider1->minimum() || quality > ui.Slider1->maximum())
+             if (!ok || quality < 0 || quality > 100)
                  return;
-             ui.Slider1->setValue(quality);
-             ui.lblQuality->setText(value + QLatin1Char('%'));
+             prefs.lQuality = quality;
+             prefs.sQualityLabel = value + QLatin1Char('%');
          }},
-        {QStringLiteral("fontbold"), [&ui] { return FontFlagText(ui, &QFont::bold); }, FontFlag(ui, &QFont::setBold)},
-        {QStringLiteral("fontitalic"), [&ui] { return FontFlagText(ui, &QFont::italic); },
-         FontFlag(ui, &QFont::setItalic)},
-        {QStringLiteral("fontname"), [&ui] { return ui.pfg->font().family(); },
-         [&ui](const QString &value) { SetFont(ui, [&](QFont &font) { font.setFamily(value); }); }},
-        {QStringLiteral("fontsize"), [&ui] { return QString::number(ui.pfg->font().pointSizeF()); },
-         [&ui](const QString &value) {
+        FontFlag("fontbold", font, &QFont::bold, &QFont::setBold),
+        FontFlag("fontitalic", font, &QFont::italic, &QFont::setItalic),
+        {QStringLiteral("fontname"), [&font] { return font.family(); },
+         [&font](const QString &value) { font.setFamily(value); }},
+        {QStringLiteral("fontsize"), [&font] { return QString::number(font.pointSizeF()); },
+         [&font](const QString &value) {
              bool ok = false;
              const float size = float(NumericValue(value, &ok));
              if (ok && size > 0 && size <= 1638)
-                 SetFont(ui, [&](QFont &font) { font.setPointSizeF(size); });
+                 font.setPointSizeF(size);
          }},
-        {QStringLiteral("fontStrikethru"), [&ui] { return FontFlagText(ui, &QFont::strikeOut); },
-         FontFlag(ui, &QFont::setStrikeOut)},
-        {QStringLiteral("fontUnderline"), [&ui] { return FontFlagText(ui, &QFont::underline); },
-         FontFlag(ui, &QFont::setUnderline)},
-        {QStringLiteral("imagetext"), constant("{YY}/{MM}/{DD} - {HH}:{MI}:{SS}"), text(ui.txtOnImage)},
-        {QStringLiteral("bgcolor"), constant("0"), colour(ui.pbg)},
-        {QStringLiteral("fgcolor"), constant("16777215"), colour(ui.pfg)},
-        {QStringLiteral("previewwindow"), constant("0"), check(ui.chkPreview)},
-        {QStringLiteral("transparent"), constant("0"), check(ui.chkTransparent)},
-        {QStringLiteral("senduptime"), constant("1"), check(ui.chkUptime)},
-        {QStringLiteral("savelog"), constant("0"), check(ui.chkSavelog)},
+        FontFlag("fontStrikethru", font, &QFont::strikeOut, &QFont::setStrikeOut),
+        FontFlag("fontUnderline", font, &QFont::underline, &QFont::setUnderline),
+        {QStringLiteral("imagetext"), constant("{YY}/{MM}/{DD} - {HH}:{MI}:{SS}"), text(prefs.sOnImage)},
+        {QStringLiteral("bgcolor"), constant("0"), colour(prefs.lBackColor)},
+        {QStringLiteral("fgcolor"), constant("16777215"), colour(prefs.lForeColor)},
+        {QStringLiteral("previewwindow"), constant("0"), check(prefs.bPreview)},
+        {QStringLiteral("transparent"), constant("0"), check(prefs.bTransparent)},
+        {QStringLiteral("senduptime"), constant("1"), check(prefs.bUptime)},
+        {QStringLiteral("savelog"), constant("0"), check(prefs.bSavelog)},
     };
+}
+
+// In the order the keys are read: each numeric box's repair sees the texts in that order.
+void ShowPrefs(Ui::frmMain &ui, const Prefs &prefs)
+{
+    ui.txtIPServer->setText(prefs.sIPServer);
+    ui.txtPort->setText(prefs.sPort);
+    ui.txtIntvl->setText(prefs.sIntvl);
+    ui.txtWidth->setText(prefs.sWidth);
+    ui.txtHeight->setText(prefs.sHeight);
+    ui.txtMaxCon->setText(prefs.sMaxCon);
+    ui.Slider1->setValue(prefs.lQuality);
+    ui.lblQuality->setText(prefs.sQualityLabel);
+    ui.pfg->setFont(prefs.font);
+    ui.txtOnImage->setText(prefs.sOnImage);
+    ui.pbg->setBackColor(prefs.lBackColor);
+    ui.pfg->setBackColor(prefs.lForeColor);
+    ui.chkPreview->setChecked(prefs.bPreview);
+    ui.chkTransparent->setChecked(prefs.bTransparent);
+    ui.chkUptime->setChecked(prefs.bUptime);
+    ui.chkSavelog->setChecked(prefs.bSavelog);
 }
 
 QString CheckText(const QCheckBox *box)
@@ -175,11 +181,40 @@ QString BanListText(const QString &boxText)
 
 } // namespace
 
-void LoadSettings(Ui::frmMain &ui)
+Prefs PrefsOf(const Ui::frmMain &ui)
+{
+    Prefs prefs;
+    prefs.sIPServer = ui.txtIPServer->text();
+    prefs.sPort = ui.txtPort->text();
+    prefs.sIntvl = ui.txtIntvl->text();
+    prefs.sWidth = ui.txtWidth->text();
+    prefs.sHeight = ui.txtHeight->text();
+    prefs.sMaxCon = ui.txtMaxCon->text();
+    prefs.lQuality = ui.Slider1->value();
+    prefs.sQualityLabel = ui.lblQuality->text();
+    prefs.font = ui.pfg->font();
+    prefs.sOnImage = ui.txtOnImage->text();
+    prefs.lBackColor = ui.pbg->BackColor();
+    prefs.lForeColor = ui.pfg->BackColor();
+    prefs.bPreview = ui.chkPreview->isChecked();
+    prefs.bTransparent = ui.chkTransparent->isChecked();
+    prefs.bUptime = ui.chkUptime->isChecked();
+    prefs.bSavelog = ui.chkSavelog->isChecked();
+    return prefs;
+}
+
+void ReadPrefs(Prefs &prefs)
 {
     const auto store = OpenSettingsGroup(kSection);
-    for (const KeyRule &rule : LoadRules(ui))
+    for (const KeyRule &rule : LoadRules(prefs))
         rule.apply(ReadText(*store, rule.key, rule.fallback()));
+}
+
+void LoadSettings(Ui::frmMain &ui)
+{
+    Prefs prefs = PrefsOf(ui);
+    ReadPrefs(prefs);
+    ShowPrefs(ui, prefs);
     SetStartPageState(ui);
 }
 
@@ -215,10 +250,14 @@ void SaveSettings(const Ui::frmMain &ui)
     store->sync();
 }
 
-void LoadBanList(Ui::frmMain &ui)
+QString StoredBanList()
 {
     const auto store = OpenSettingsGroup(kSection);
     QString text = ReadText(*store, QStringLiteral("banlist"), QString());
-    text.replace(QLatin1Char(';'), QLatin1Char('\n'));
-    ui.txtBan->setPlainText(text);
+    return text.replace(QLatin1Char(';'), QLatin1Char('\n'));
+}
+
+void LoadBanList(Ui::frmMain &ui)
+{
+    ui.txtBan->setPlainText(StoredBanList());
 }

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QFont>
 #include <QString>
+#include <cstdint>
 
 namespace Ui {
 class frmMain;
@@ -10,6 +12,37 @@ class frmMain;
 // caller's address as plain text.
 inline const QString kDefaultIPServer = QStringLiteral("http://api.ipify.org/");
 
+// The persisted settings as values, named after the controls that hold them
+// in the window.
+struct Prefs
+{
+    QString sIPServer;
+    QString sPort;
+    QString sIntvl;
+    QString sWidth;
+    QString sHeight;
+    QString sMaxCon;
+    int lQuality = 70;
+    QString sQualityLabel;
+    QFont font;
+    QString sOnImage;
+    std::uint32_t lBackColor = 0x000000;
+    std::uint32_t lForeColor = 0xFFFFFF;
+    bool bPreview = false;
+    bool bTransparent = false;
+    bool bUptime = true;
+    bool bSavelog = false;
+};
+
+// Reads the stored settings over prefs, key by key: a key that is missing
+// takes its default, and so does a numeric value that is no number; any other
+// value that does not convert leaves prefs as it is. The settings file is
+// only read.
+void ReadPrefs(Prefs &prefs);
+
+// The settings as the window's controls hold them now.
+Prefs PrefsOf(const Ui::frmMain &ui);
+
 // Copies the stored settings into the window's controls, key by key; a key
 // that is missing takes its default, and so does a numeric box whose value is
 // no number; any other value that does not convert leaves its control as it
@@ -18,6 +51,9 @@ void LoadSettings(Ui::frmMain &ui);
 
 // Copies the controls back into the store, one key at a time.
 void SaveSettings(const Ui::frmMain &ui);
+
+// The stored ban list, one address a line.
+QString StoredBanList();
 
 // The stored ban list into txtBan, one address a line.
 void LoadBanList(Ui::frmMain &ui);

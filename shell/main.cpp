@@ -1,17 +1,26 @@
+#include "cHeadless.h"
 #include "cSystemEnd.h"
 #include "cWebServer.h"
 #include "frmMain.h"
+#include "mCommandLine.h"
 #include "mLanguage.h"
 #include "mToolkitLanguage.h"
 
 #include <QApplication>
 
-int main(int argc, char *argv[])
+namespace {
+
+void SetNames()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("Vorsk"));
+    QCoreApplication::setApplicationName(QStringLiteral("Vorsk"));
+}
+
+int RunWindow(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     RaiseDescriptorLimit();
-    QApplication::setOrganizationName(QStringLiteral("Vorsk"));
-    QApplication::setApplicationName(QStringLiteral("Vorsk"));
+    SetNames();
     // No display name: the desktop would append it to every window title, and
     // the program's boxes carry their own ("Vorsk", the window's " Vorsk Server").
     QApplication::setDesktopFileName(QStringLiteral("org.vorsk.Vorsk"));
@@ -29,4 +38,42 @@ int main(int argc, char *argv[])
         return 1;
     window.show();
     return app.exec();
+}
+
+int RunHeadless(int argc, char *argv[])
+{
+    // The caption is drawn with the system's fonts, which need a platform;
+    // the off-screen one needs no display.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    RaiseDescriptorLimit();
+    SetNames();
+    if (const int status = CheckWording())
+        return status;
+    cHeadless server;
+    cSystemEnd systemEnd;
+    QObject::connect(&systemEnd, &cSystemEnd::Ending, &app, [&server] {
+        server.Stop();
+        QCoreApplication::quit();
+    });
+    if (!server.Start())
+        return 1;
+    return app.exec();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // Read before any application object: help, version and a wrong option
+    // need no display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const auto options = ReadCommandLine(arguments);
+    if (const int *status = std::get_if<int>(&options))
+        return *status;
+    const CommandLine &commandLine = std::get<CommandLine>(options);
+    UseCommandLine(commandLine);
+    return commandLine.bHeadless ? RunHeadless(argc, argv) : RunWindow(argc, argv);
 }

@@ -5,6 +5,10 @@
 
 class QSettings;
 
-// One group of the program's settings file, ~/.config/Vorsk/Vorsk.conf: "prefs"
-// for the window's settings, "capture" for the camera's own choice.
+// One group of the program's settings file, ~/.config/Vorsk/Vorsk.conf unless
+// another file was named: "prefs" for the window's settings, "capture" for the
+// camera's own choice.
 std::unique_ptr<QSettings> OpenSettingsGroup(const QString &sGroup);
+
+// From now on the settings live in this INI file instead.
+void UseSettingsFile(const QString &sPath);

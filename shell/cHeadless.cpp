@@ -1,0 +1,136 @@
+#include "cHeadless.h"
+
+#include "cVidCap.h"
+#include "cWebServer.h"
+#include "mMain.h"
+#include "mServing.h"
+#include "mStatusPage.h"
+#include "mUptime.h"
+
+#include <QDateTime>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+// The window's timers as they are made: the capture timer runs from the start.
+constexpr int kFirstCaptureMs = 4000;
+constexpr int kHousekeepingMs = 1000;
+
+QTimer *MakeTimer(QObject *parent, int interval)
+{
+    auto *timer = new QTimer(parent);
+    timer->setInterval(interval);
+    return timer;
+}
+
+void Error(const QString &sText)
+{
+    std::fprintf(stderr, "vorsk: %s\n", qPrintable(sText));
+    std::fflush(stderr);
+}
+
+// The window's caption font before the settings are read.
+QFont DesignFont()
+{
+    QFont font(IsClassicStyle() ? QStringLiteral("MS Sans Serif") : QStringLiteral("Verdana"));
+    font.setPointSizeF(8.25);
+    return font;
+}
+
+} // namespace
+
+cHeadless::cHeadless(QObject *parent)
+    : QObject(parent), tmr1(MakeTimer(this, kFirstCaptureMs)), tmrUptime(MakeTimer(this, kHousekeepingMs)),
+      tmtTimeout(MakeTimer(this, kHousekeepingMs)), objCam(new cVidCap(this))
+{
+    connect(tmr1, &QTimer::timeout, this, &cHeadless::tmr1_Timer);
+    connect(tmrUptime, &QTimer::timeout, this, &cHeadless::tmrUptime_Timer);
+    CreateServer();
+}
+
+cHeadless::~cHeadless() = default;
+
+void cHeadless::CreateServer()
+{
+    ServerWindow window;
+    window.txtMaxCon = [this] { return m_prefs.sMaxCon; };
+    window.txtPort = [this] { return m_prefs.sPort; };
+    window.chkUptime = [this] { return m_prefs.bUptime; };
+    window.picturePath = [this] { return PicturePath(m_files.sJpgFile); };
+    window.retUptimePage = [this] {
+        return retUptimePage(kVersionMajor, kVersionMinor, kVersionRevision, m_sUptime,
+                             QString::number(m_lPictures));
+    };
+    window.logConnection = [](bool accepted, const QString &address) { Log(ConnectionLogText(accepted, address)); };
+    window.pictureRequested = [this] {
+        if (!tmr1->isActive())
+            tmr1->start();
+    };
+    m_server = std::make_unique<cWebServer>(std::move(window));
+    connect(tmtTimeout, &QTimer::timeout, m_server.get(), &cWebServer::tmtTimeout_Timer);
+}
+
+bool cHeadless::Start()
+{
+    m_files = PictureFileNames();
+    m_prefs.font = DesignFont();
+    ReadPrefs(m_prefs);
+    try {
+        objCam->Connect();
+    } catch (const std::exception &error) {
+        Error(QStringLiteral("the camera cannot start: ") + QString::fromUtf8(error.what()));
+        return false;
+    }
+    tmr1->start();
+    CaptureTick();
+    if (!m_server->StartServer(StoredBanList())) {
+        Error(QStringLiteral("cannot listen on port %1: %2").arg(m_prefs.sPort, m_server->ListenError()));
+        return false;
+    }
+    tmrUptime->start();
+    tmtTimeout->start();
+    Log(QStringLiteral("serving on port %1").arg(m_prefs.sPort));
+    return true;
+}
+
+void cHeadless::Stop()
+{
+    tmr1->stop();
+    tmrUptime->stop();
+    tmtTimeout->stop();
+    m_server->StopServer();
+    m_server->UnloadSlots();
+    Log(QStringLiteral("stopped"));
+}
+
+void cHeadless::CaptureTick()
+{
+    SetCaptureInterval(*tmr1, m_prefs.sIntvl);
+    const auto outcome = CaptureAndPublish(m_capture, *objCam, m_files, CaptureSettingsOf(m_prefs), *m_server);
+    for (const CycleEvent &event : outcome.events)
+        Error(CycleEventText(event));
+}
+
+void cHeadless::tmr1_Timer()
+{
+    CaptureTick();
+    ++m_lPictures;
+    m_server->Refresh();
+    tmr1->stop();
+}
+
+void cHeadless::tmrUptime_Timer()
+{
+    m_sUptime = UptimeTick(QStringLiteral("Days"), QStringLiteral("Hours"), QStringLiteral("Minutes"),
+                           QStringLiteral("Secs"));
+    m_server->Refresh();
+}
+
+void cHeadless::Log(const QString &sLine)
+{
+    const QString stamp = QDateTime::currentDateTime().toString(Qt::ISODate);
+    std::fprintf(stdout, "%s %s\n", qPrintable(stamp), qPrintable(sLine));
+    std::fflush(stdout);
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "cCaptureCycle.h"
+#include "mServing.h"
+#include "mSettings.h"
+
+#include <QObject>
+#include <QString>
+#include <memory>
+
+class QTimer;
+class cVidCap;
+class cWebServer;
+
+// The program without a window: the same capture cycle and server as the
+// window, driven by the stored settings, which it only reads. Log lines go
+// to stdout with a time stamp, errors to stderr.
+class cHeadless : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit cHeadless(QObject *parent = nullptr);
+    ~cHeadless() override;
+
+    // Reads the settings, opens the camera, publishes the first picture and
+    // starts the server. False, with the reason on stderr, when the camera or
+    // the listener cannot start.
+    bool Start();
+    void Stop();
+
+private:
+    void CaptureTick();
+    void tmr1_Timer();
+    void tmrUptime_Timer();
+    void CreateServer();
+    static void Log(const QString &sLine);
+
+    Prefs m_prefs;
+    QTimer *tmr1;
+    QTimer *tmrUptime;
+    QTimer *tmtTimeout;
+    cVidCap *objCam;
+    cCaptureCycle m_capture;
+    std::unique_ptr<cWebServer> m_server;
+    PictureFiles m_files;
+    QString m_sUptime;
+    int m_lPictures = 0;
+};

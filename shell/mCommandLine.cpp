@@ -1,0 +1,98 @@
+#include "mCommandLine.h"
+
+#include "mMain.h"
+#include "mSettingsStore.h"
+
+#include <QCommandLineParser>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+void Print(std::FILE *stream, const QString &text)
+{
+    std::fputs(qPrintable(text), stream);
+    std::fflush(stream);
+}
+
+// A file that exists and can be read; it is never created here.
+QString SettingsFileProblem(const QString &sPath)
+{
+    const QFileInfo info(sPath);
+    if (!info.exists())
+        return QStringLiteral("no such file");
+    if (!info.isFile())
+        return QStringLiteral("not a file");
+    QFile file(sPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return file.errorString();
+    return {};
+}
+
+} // namespace
+
+std::variant<CommandLine, int> ReadCommandLine(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Vorsk, a webcam image server."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Shows these options and ends."));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Shows the version and ends."));
+    const QCommandLineOption headless(QStringLiteral("headless"),
+                                      QStringLiteral("Serves without a window or display, with the stored "
+                                                     "settings; log lines on stdout."));
+    const QCommandLineOption config(QStringLiteral("config"),
+                                    QStringLiteral("Reads the settings from FILE instead of the user's own."),
+                                    QStringLiteral("FILE"));
+    const QCommandLineOption camera(QStringLiteral("camera"),
+                                    QStringLiteral("Uses camera ID (a device such as /dev/video0, or test); "
+                                                   "overrides VORSK_CAMERA."),
+                                    QStringLiteral("ID"));
+    parser.addOptions({help, version, headless, config, camera});
+    const QString usageHint = QStringLiteral("Try 'vorsk --help' for the options.\n");
+    if (!parser.parse(arguments)) {
+        Print(stderr, QStringLiteral("vorsk: ") + parser.errorText() + QLatin1Char('\n') + usageHint);
+        return kExitUsage;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        Print(stderr, QStringLiteral("vorsk: unexpected argument '") + parser.positionalArguments().constFirst() +
+                          QStringLiteral("'\n") + usageHint);
+        return kExitUsage;
+    }
+    if (parser.isSet(help)) {
+        // Read before any application object, the parser knows no program name.
+        Print(stdout, parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("vorsk")));
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        Print(stdout, QStringLiteral("Vorsk ") + VersionText(kVersionMajor, kVersionMinor, kVersionRevision) +
+                          QLatin1Char('\n'));
+        return 0;
+    }
+    CommandLine options;
+    options.bHeadless = parser.isSet(headless);
+    options.sConfigFile = parser.value(config);
+    options.sCamera = parser.value(camera);
+    if (parser.isSet(config)) {
+        if (const QString problem = SettingsFileProblem(options.sConfigFile); !problem.isEmpty()) {
+            Print(stderr, QStringLiteral("vorsk: cannot read the settings file %1: %2\n")
+                              .arg(options.sConfigFile, problem));
+            return kExitFailure;
+        }
+    }
+    return options;
+}
+
+void UseCommandLine(const CommandLine &options)
+{
+    if (!options.sConfigFile.isEmpty())
+        UseSettingsFile(options.sConfigFile);
+    if (!options.sCamera.isEmpty())
+        qputenv("VORSK_CAMERA", options.sCamera.toLocal8Bit());
+}

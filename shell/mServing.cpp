@@ -1,0 +1,79 @@
+#include "mServing.h"
+
+#include "cCommonDialog.h"
+#include "cTools.h"
+#include "cWebServer.h"
+#include "mLanguage.h"
+#include "mMain.h"
+#include "mSettings.h"
+#include "vorskres.h"
+
+#include <QTimer>
+
+namespace {
+
+constexpr int kLastPictureName = 149;
+constexpr int kAcceptedText = 147;
+constexpr int kRejectedText = 148;
+// The log lines of the capture cycle, by step: failed (with the reason), works again.
+constexpr int kStepFailedText = 155;
+constexpr int kStepWorksText = 158;
+
+} // namespace
+
+CaptureSettings CaptureSettingsOf(const Prefs &prefs)
+{
+    CaptureSettings settings;
+    settings.sWidth = prefs.sWidth;
+    settings.sHeight = prefs.sHeight;
+    settings.bTransparent = prefs.bTransparent;
+    settings.sCaption = prefs.sOnImage;
+    settings.lForeColor = TranslateColor(prefs.lForeColor);
+    settings.lBackColor = TranslateColor(prefs.lBackColor);
+    settings.font.szFont = prefs.font.family();
+    settings.font.FontSize = QString::number(prefs.font.pointSizeF());
+    settings.font.blBold = prefs.font.bold();
+    settings.font.FontItalic = prefs.font.italic();
+    settings.font.FontStrikethru = prefs.font.strikeOut();
+    settings.font.FontUnderline = prefs.font.underline();
+    settings.lQuality = prefs.lQuality;
+    return settings;
+}
+
+PictureFiles PictureFileNames()
+{
+    const QString baseName = PictureBaseName(LangString(kLastPictureName));
+    return {baseName + QStringLiteral(".jpg"), baseName + QStringLiteral(".bmp")};
+}
+
+cCaptureCycle::Outcome CaptureAndPublish(cCaptureCycle &cycle, cVidCap &objCam, const PictureFiles &files,
+                                         const CaptureSettings &settings, cWebServer &server)
+{
+    auto outcome = cycle.Run(objCam, Tools().RetSysDir(LDV_TempFolder), files.sJpgFile, files.sBmpFile, settings);
+    if (outcome.published)
+        server.PublishPicture(outcome.published);
+    return outcome;
+}
+
+void SetCaptureInterval(QTimer &tmr1, const QString &sIntvl)
+{
+    if (const auto interval = CaptureInterval(sIntvl))
+        tmr1.setInterval(*interval);
+}
+
+QString PicturePath(const QString &sJpgFile)
+{
+    const QString folder = Tools().RetSysDir(LDV_TempFolder);
+    return folder.isEmpty() ? QString() : folder + sJpgFile;
+}
+
+QString ConnectionLogText(bool bAccepted, const QString &sAddress)
+{
+    return LangString(bAccepted ? kAcceptedText : kRejectedText) + QLatin1Char(' ') + sAddress;
+}
+
+QString CycleEventText(const CycleEvent &event)
+{
+    const int step = int(event.step);
+    return event.bFailed ? LangString(kStepFailedText + step).arg(event.sReason) : LangString(kStepWorksText + step);
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "cCaptureCycle.h"
+
+#include <QString>
+
+class QTimer;
+class cVidCap;
+class cWebServer;
+struct Prefs;
+
+// What the window and the headless face both do with their settings and the
+// server's news, so neither has a copy of its own.
+
+// The settings of one capture cycle; the image is not inverted and there is
+// no preview.
+CaptureSettings CaptureSettingsOf(const Prefs &prefs);
+
+// The file names of the published picture and of the grabbed frame, from the
+// wording's picture name.
+struct PictureFiles
+{
+    QString sJpgFile;
+    QString sBmpFile;
+};
+PictureFiles PictureFileNames();
+
+// One capture cycle: the capture timer takes the interval typed first (a text
+// that is no valid interval leaves it alone), and a picture written is handed
+// to the server.
+cCaptureCycle::Outcome CaptureAndPublish(cCaptureCycle &cycle, cVidCap &objCam, const PictureFiles &files,
+                                         const CaptureSettings &settings, cWebServer &server);
+void SetCaptureInterval(QTimer &tmr1, const QString &sIntvl);
+
+// Full path of the published picture in the private folder; empty when there
+// is no such folder.
+QString PicturePath(const QString &sJpgFile);
+
+// The event log's line for a connection accepted or refused from an address.
+QString ConnectionLogText(bool bAccepted, const QString &sAddress);
+
+// The event log's line for a capture step that failed or works again.
+QString CycleEventText(const CycleEvent &event);

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "QtPrinters.h"
+#include "TestFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+// The real program as a child process, in a home of its own, with no display:
+// DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM are taken away.
+class ProgramRun : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_root.isValid());
+        ASSERT_TRUE(QDir().mkpath(Home()) && QDir().mkpath(Tmp()));
+        m_environment = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            m_environment.remove(QString::fromLatin1(name));
+        m_environment.insert(QStringLiteral("HOME"), Home());
+        m_environment.insert(QStringLiteral("XDG_CONFIG_HOME"), Home() + QStringLiteral("/.config"));
+        m_environment.insert(QStringLiteral("TMPDIR"), Tmp());
+        m_environment.insert(QStringLiteral("VORSK_CAMERA"), QStringLiteral("test"));
+    }
+
+    QString Home() const { return m_root.filePath(QStringLiteral("home")); }
+    QString Tmp() const { return m_root.filePath(QStringLiteral("tmp")); }
+    QString UserSettings() const { return Home() + QStringLiteral("/.config/Vorsk/Vorsk.conf"); }
+    QString Picture() const { return QStringLiteral("%1/vorsk-%2/lastpic.jpg").arg(Tmp()).arg(getuid()); }
+
+    void Start(const QStringList &arguments)
+    {
+        m_vorsk.setProcessEnvironment(m_environment);
+        m_vorsk.start(QStringLiteral(VORSK_EXECUTABLE), arguments);
+        ASSERT_TRUE(m_vorsk.waitForStarted());
+    }
+
+    // Runs the program to its end; its exit status.
+    int Run(const QStringList &arguments)
+    {
+        Start(arguments);
+        EXPECT_TRUE(m_vorsk.waitForFinished(10000));
+        return m_vorsk.exitStatus() == QProcess::NormalExit ? m_vorsk.exitCode() : -1;
+    }
+
+    bool WaitForPicture()
+    {
+        for (int i = 0; i < 100 && !QFile::exists(Picture()) && m_vorsk.state() == QProcess::Running; ++i)
+            QThread::msleep(100);
+        return QFile::exists(Picture());
+    }
+
+    QString Out() { return QString::fromLocal8Bit(m_vorsk.readAllStandardOutput()); }
+    QString Err() { return QString::fromLocal8Bit(m_vorsk.readAllStandardError()); }
+
+    QTemporaryDir m_root;
+    QProcessEnvironment m_environment;
+    QProcess m_vorsk;
+};

@@ -1,0 +1,146 @@
+#include "ProgramRun.h"
+
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <csignal>
+
+namespace {
+
+// A port nobody listens on right now.
+quint16 FreePort()
+{
+    QTcpServer probe;
+    EXPECT_TRUE(probe.listen(QHostAddress::Any, 0));
+    return probe.serverPort();
+}
+
+// One header-less answer: everything the server sends before it closes.
+QByteArray Fetch(quint16 port, const QByteArray &request)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(5000))
+        return {};
+    socket.write(request);
+    QByteArray answer;
+    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(5000))
+        answer += socket.readAll();
+    return answer + socket.readAll();
+}
+
+} // namespace
+
+class Headless : public ProgramRun
+{
+protected:
+    void WriteSettings(const QByteArray &contents)
+    {
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(UserSettings()).path()));
+        QFile file(UserSettings());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(contents);
+    }
+
+    bool WaitForLine(const QString &text)
+    {
+        for (int i = 0; i < 50 && !m_sOut.contains(text); ++i) {
+            m_vorsk.waitForReadyRead(100);
+            m_sOut += Out();
+        }
+        return m_sOut.contains(text);
+    }
+
+    QString m_sOut;
+};
+
+// No display at all: the picture and the status page are served, each
+// connection is logged with a time stamp, a request takes a new picture one
+// interval later and counts it, SIGTERM ends it at once with 0, and the
+// settings file is as it was.
+TEST_F(Headless, ServesWithoutADisplayAndEndsInOrder)
+{
+    const quint16 port = FreePort();
+    const QByteArray settings = QStringLiteral("[prefs]\nport=%1\nwidth=64\nheight=48\ninterval=1\n")
+                                    .arg(port).toUtf8();
+    WriteSettings(settings);
+    Start({QStringLiteral("--headless")});
+    ASSERT_TRUE(WaitForLine(QStringLiteral("port %1").arg(port))) << Err().toStdString();
+
+    QImage picture;
+    ASSERT_TRUE(picture.loadFromData(Fetch(port, "GET / HTTP/1.0\r\n\r\n"), "JPEG"));
+    EXPECT_EQ(picture.size(), QSize(64, 48));
+    EXPECT_TRUE(Fetch(port, "GET /uptime HTTP/1.0\r\n\r\n").contains("Total hits</FONT></B><BR>0<"));
+    const QRegularExpression logLine(QStringLiteral("\\d{4}-\\d\\d-\\d\\dT[\\d:]{8} [^\\n]*127\\.0\\.0\\.1\\n"));
+    for (int i = 0; i < 50 && m_sOut.count(logLine) < 2; ++i) {
+        m_vorsk.waitForReadyRead(100);
+        m_sOut += Out();
+    }
+    EXPECT_EQ(m_sOut.count(logLine), 2) << m_sOut.toStdString();
+    QThread::msleep(1500);
+    EXPECT_TRUE(Fetch(port, "GET /uptime HTTP/1.0\r\n\r\n").contains("Total hits</FONT></B><BR>1<"));
+
+    QElapsedTimer clock;
+    clock.start();
+    ::kill(pid_t(m_vorsk.processId()), SIGTERM);
+    ASSERT_TRUE(m_vorsk.waitForFinished(1000));
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_EQ(m_vorsk.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(m_vorsk.exitCode(), 0);
+    EXPECT_EQ(FileContents(UserSettings()), settings);
+}
+
+TEST_F(Headless, APortInUseEndsItWithOne)
+{
+    QTcpServer holder;
+    ASSERT_TRUE(holder.listen(QHostAddress::Any, 0));
+    WriteSettings(QStringLiteral("[prefs]\nport=%1\n").arg(holder.serverPort()).toUtf8());
+    EXPECT_EQ(Run({QStringLiteral("--headless")}), 1);
+    EXPECT_TRUE(Err().contains(QString::number(holder.serverPort())));
+}
+
+TEST_F(Headless, ACameraThatCannotStartEndsItWithOne)
+{
+    WriteSettings(QStringLiteral("[prefs]\nport=%1\n").arg(FreePort()).toUtf8());
+    EXPECT_EQ(Run({QStringLiteral("--headless"), QStringLiteral("--camera"), m_root.filePath(QStringLiteral("none"))}),
+              1);
+    EXPECT_TRUE(Err().contains(QStringLiteral("camera")));
+    EXPECT_FALSE(QFile::exists(Picture()));
+}
+
+// SIGINT and SIGHUP end it as SIGTERM does; with --config it reads that file
+// and creates no settings file of the user's.
+TEST_F(Headless, InterruptAndHangUpEndItInOrder)
+{
+    const QString config = m_root.filePath(QStringLiteral("door.conf"));
+    QFile file(config);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QStringLiteral("[prefs]\nport=%1\n").arg(FreePort()).toUtf8());
+    file.close();
+    for (const int number : {SIGINT, SIGHUP}) {
+        m_sOut.clear();
+        Start({QStringLiteral("--headless"), QStringLiteral("--config"), config});
+        ASSERT_TRUE(WaitForLine(QStringLiteral("serving on port"))) << Err().toStdString();
+        ::kill(pid_t(m_vorsk.processId()), number);
+        ASSERT_TRUE(m_vorsk.waitForFinished(1000)) << number;
+        EXPECT_EQ(m_vorsk.exitStatus(), QProcess::NormalExit) << number;
+        EXPECT_EQ(m_vorsk.exitCode(), 0) << number;
+    }
+    EXPECT_FALSE(QFile::exists(UserSettings()));
+}
+
+// The stored ban list holds: a banned peer gets nothing and is logged as refused.
+TEST_F(Headless, TheStoredBanListRefusesAPeer)
+{
+    const quint16 port = FreePort();
+    WriteSettings(QStringLiteral("[prefs]\nport=%1\nbanlist=\"10.1.2.3;127.0.0.1\"\n").arg(port).toUtf8());
+    Start({QStringLiteral("--headless")});
+    ASSERT_TRUE(WaitForLine(QStringLiteral("port %1").arg(port))) << Err().toStdString();
+    EXPECT_EQ(Fetch(port, "GET / HTTP/1.0\r\n\r\n"), QByteArray());
+    EXPECT_TRUE(WaitForLine(QStringLiteral("127.0.0.1")));
+    EXPECT_FALSE(m_sOut.contains(QStringLiteral("Accepted"))) << m_sOut.toStdString();
+    m_vorsk.terminate();
+    EXPECT_TRUE(m_vorsk.waitForFinished(1000));
+}
