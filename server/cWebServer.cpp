@@ -105,7 +105,12 @@ cWebServer::Settings cWebServer::Current() const
 
 void cWebServer::NotifyLog(bool bAccepted, const QString &sAddress)
 {
+    // A crowd arriving while the window's thread is busy (a slow camera) never
+    // piles up more than this many lines for it.
+    constexpr std::size_t kMaxNewsLines = 10000;
     std::lock_guard lock(m_newsMutex);
+    if (m_news.log.size() >= kMaxNewsLines)
+        m_news.log.pop_front();
     m_news.log.push_back({bAccepted, sAddress});
     QueueNews();
 }

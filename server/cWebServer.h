@@ -133,8 +133,9 @@ private:
     Settings m_settings;
     struct News
     {
-        // Every connection of the pause, accepted or refused, in order.
-        std::vector<std::pair<bool, QString>> log;
+        // Every connection of the pause, accepted or refused, in order; the
+        // oldest give way beyond a bound, should the window's thread be held up.
+        std::deque<std::pair<bool, QString>> log;
         bool bRequest = false;
         bool bQueued = false;
     };
