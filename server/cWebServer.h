@@ -24,6 +24,12 @@ struct ServerWindow
     std::function<QString()> txtMaxCon;
     std::function<QString()> txtPort;
     std::function<bool()> chkUptime;
+    // Answers as HTTP/1.1 with a status line and headers (true), or header-less
+    // as HTTP/0.9 did (false, and when not set).
+    std::function<bool()> chkHeaders;
+    // The capture interval as typed: how long a proxy or browser may keep a
+    // picture. Not set, or no valid interval: the default of 3 seconds.
+    std::function<QString()> txtIntvl;
     // Full path of the picture file, answered where no picture is published;
     // empty when there is no place for it.
     std::function<QString()> picturePath;
