@@ -35,22 +35,22 @@ bool ReadWhole(int descriptor, qint64 size, QByteArray &bytes)
 
 void cPictureSource::Publish(const Picture &picture)
 {
-    Body body = picture ? cAnswerBody::InFile(*picture) : nullptr;
+    Shot shot{picture ? cAnswerBody::InFile(*picture) : nullptr, std::time(nullptr)};
     std::lock_guard lock(m_mutex);
-    m_published = std::move(body);
+    m_published = std::move(shot);
 }
 
-cPictureSource::Body cPictureSource::Current(const QString &sPath)
+cPictureSource::Shot cPictureSource::Latest(const QString &sPath)
 {
     {
         std::lock_guard lock(m_mutex);
-        if (m_published)
+        if (m_published.body)
             return m_published;
     }
     return FromFile(sPath);
 }
 
-cPictureSource::Body cPictureSource::FromFile(const QString &sPath)
+cPictureSource::Shot cPictureSource::FromFile(const QString &sPath)
 {
     // Only a picture of our own is sent: never a link another user planted,
     // never a pipe that would hold the server.
@@ -59,15 +59,15 @@ cPictureSource::Body cPictureSource::FromFile(const QString &sPath)
         // A picture that does not exist yet is created empty: an empty answer.
         if (!sPath.isEmpty() && errno == ENOENT)
             CreateEmptyFile(sPath);
-        return kNoPicture;
+        return {kNoPicture, 0};
     }
     struct stat status{};
-    Body picture = kNoPicture;
-    if (fstat(descriptor, &status) == 0 && m_file && sPath == m_sFilePath && status.st_dev == m_device &&
+    Shot picture{kNoPicture, 0};
+    if (fstat(descriptor, &status) == 0 && m_file.body && sPath == m_sFilePath && status.st_dev == m_device &&
         status.st_ino == m_inode && status.st_size == m_size && SameTime(status.st_ctim, m_changed)) {
         picture = m_file;
     } else if (QByteArray bytes; fstat(descriptor, &status) == 0 && ReadWhole(descriptor, status.st_size, bytes)) {
-        picture = m_file = cAnswerBody::InFile(bytes);
+        picture = m_file = {cAnswerBody::InFile(bytes), status.st_mtim.tv_sec};
         m_sFilePath = sPath;
         m_device = status.st_dev;
         m_inode = status.st_ino;

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <ctime>
 #include <memory>
 #include <mutex>
 
@@ -20,19 +21,28 @@ public:
     using Picture = std::shared_ptr<const QByteArray>;
     using Body = std::shared_ptr<const cAnswerBody>;
 
+    // The picture with the time it was made: when it was published, or the
+    // file's modification time.
+    struct Shot
+    {
+        Body body;
+        std::time_t modified = 0;
+    };
+
     // Any thread: the picture answered from now on (none: the file again).
     void Publish(const Picture &picture);
     // The published picture, else the file at sPath; an empty picture when
     // there is none (a missing file is created empty).
-    Body Current(const QString &sPath);
+    Shot Latest(const QString &sPath);
+    Body Current(const QString &sPath) { return Latest(sPath).body; }
 
 private:
-    Body FromFile(const QString &sPath);
+    Shot FromFile(const QString &sPath);
 
     std::mutex m_mutex;
-    Body m_published;
+    Shot m_published;
     // The file as read last, and what identifies that version of it.
-    Body m_file;
+    Shot m_file;
     QString m_sFilePath;
     dev_t m_device = 0;
     ino_t m_inode = 0;

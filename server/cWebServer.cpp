@@ -1,11 +1,14 @@
 #include "cWebServer.h"
 
+#include "mHttpAnswer.h"
 #include "mNumbers.h"
 
 #include <QCoreApplication>
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <ctime>
 #include <limits>
 
 #include <sys/resource.h>
@@ -32,6 +35,22 @@ int MaxConnections(const QString &sText)
     bool ok = false;
     const int limit = WholeNumberValue(sText, &ok);
     return ok ? std::clamp(limit, 0, int(std::numeric_limits<qint16>::max())) : 0;
+}
+
+// How long a proxy or browser may keep a picture: the capture interval in
+// whole seconds, at least one (a text that is no interval, or 0, captures
+// every second), at most a year.
+int MaxAge(const QString &sInterval)
+{
+    bool ok = false;
+    const double seconds = NumericValue(sInterval, &ok);
+    return ok && seconds >= 1 ? int(std::min(std::floor(seconds), 31536000.0)) : 1;
+}
+
+// A part of an answer that more parts follow.
+AnswerPiece Leading(const QByteArray &bytes)
+{
+    return AnswerPiece{cAnswerBody::InMemory(bytes), 0, bytes.size(), false};
 }
 
 // Whether the start of a request can still turn out to be "GET".
@@ -91,6 +110,8 @@ void cWebServer::Refresh()
     Settings settings;
     settings.maxcon = MaxConnections(m_window.txtMaxCon());
     settings.uptime = m_window.chkUptime();
+    settings.headers = m_window.chkHeaders && m_window.chkHeaders();
+    settings.maxAge = MaxAge(m_window.txtIntvl ? m_window.txtIntvl() : QStringLiteral("3"));
     settings.sPicturePath = m_window.picturePath();
     settings.statusPage = m_window.retUptimePage().toLatin1();
     std::lock_guard lock(m_settingsMutex);
@@ -172,7 +193,19 @@ bool cWebServer::StartServer(const QString &sBanText)
 
 void cWebServer::StopServer()
 {
-    m_io.Run([this] { objWS2.Close(); });
+    // Answers under way are finished; live streams have no end of their own.
+    m_io.Run([this] {
+        objWS2.Close();
+        for (int i = 0; i <= objWS1.UBound(); ++i)
+            if (cWinsockSlot *slot = objWS1.Item(i); slot && slot->Streaming)
+                Drop(*slot);
+    });
+}
+
+void cWebServer::PublishPicture(cPictureSource::Picture picture)
+{
+    m_picture.Publish(std::move(picture));
+    asio::post(m_io.Context(), [this] { FeedStreams(); });
 }
 
 void cWebServer::UnloadSlots()
@@ -296,6 +329,13 @@ void cWebServer::objWS1_DataArrival(int Index)
     if (!slot)
         return;
     const QByteArray data = slot->GetData();
+    // How a connection is answered is decided on its first arrival.
+    if (slot->Tag.isEmpty() && slot->Head.isEmpty() && !slot->Http)
+        slot->Http = Current().headers;
+    if (slot->Http) {
+        ReadHttp(*slot, data);
+        return;
+    }
     // The first request may come in pieces: it is decided on its first line.
     if (slot->Tag.isEmpty()) {
         slot->Head += data.left(kDecidingBytes - slot->Head.size());
@@ -313,6 +353,125 @@ void cWebServer::objWS1_DataArrival(int Index)
         Drop(*slot);
 }
 
+void cWebServer::ReadHttp(cWinsockSlot &slot, const QByteArray &data)
+{
+    // One request per connection: what follows it is read and let go.
+    if (!slot.Tag.isEmpty()) {
+        if (data.isEmpty() && slot.Idle() && !slot.Streaming)
+            Drop(slot);
+        return;
+    }
+    slot.Head += data.left(kMaxRequestHead + 1 - slot.Head.size());
+    if (slot.Head.isEmpty() && slot.PeerDone()) {
+        Drop(slot);
+        return;
+    }
+    // Only the end of a line, or of the peer's sending, can end a head; but
+    // a first line is looked at as it comes, so what is no request is told at once.
+    if (!data.contains('\n') && !slot.PeerDone() && slot.Head.size() <= kMaxRequestHead &&
+        slot.Head.contains('\n'))
+        return;
+    const HttpRequest request = ReadRequestHead(slot.Head, slot.PeerDone());
+    if (request.status == HttpRequest::Status::Incomplete)
+        return;
+    slot.Head.clear();
+    AnswerHttp(slot, request);
+}
+
+void cWebServer::AnswerHttp(cWinsockSlot &slot, const HttpRequest &request)
+{
+    using Status = HttpRequest::Status;
+    slot.Tag = QStringLiteral("ok");
+    slot.Progress();
+    const std::time_t now = std::time(nullptr);
+    const bool headOnly = request.method == "HEAD";
+    if (request.status == Status::Simple) {
+        Answer(slot, "GET " + request.path);
+    } else if (request.status != Status::Complete) {
+        const int status = request.status == Status::TooLarge ? 431 : request.status == Status::WrongVersion ? 505 : 400;
+        slot.SendData(ErrorAnswer(status, now));
+    } else if (request.method != "GET" && !headOnly) {
+        slot.SendData(ErrorAnswer(405, now));
+    } else if (const Settings settings = Current(); request.path.toLower().startsWith("/uptime")) {
+        NotifyRequest();
+        if (!settings.uptime)
+            slot.SendData(ErrorAnswer(404, now, 0, headOnly));
+        else
+            slot.SendData(PageHead(settings.statusPage.size(), now) + (headOnly ? QByteArray() : settings.statusPage));
+    } else if (request.path == "/stream") {
+        StartStream(slot, headOnly);
+    } else {
+        AnswerHttpPicture(slot, request, settings);
+    }
+}
+
+// The picture with its length and time, or only that it has not changed.
+void cWebServer::AnswerHttpPicture(cWinsockSlot &slot, const HttpRequest &request, const Settings &settings)
+{
+    NotifyRequest();
+    const std::time_t now = std::time(nullptr);
+    const bool headOnly = request.method == "HEAD";
+    const cPictureSource::Shot shot = m_picture.Latest(settings.sPicturePath);
+    // Nothing taken yet: nothing a proxy should keep.
+    if (shot.body->Size() == 0) {
+        slot.SendData(ErrorAnswer(503, now, settings.maxAge, headOnly));
+        return;
+    }
+    const std::time_t modified = std::min(shot.modified, now);
+    if (request.ifModifiedSince && modified <= *request.ifModifiedSince) {
+        slot.SendData(NotModifiedHead(modified, settings.maxAge, now));
+        return;
+    }
+    const QByteArray head = PictureHead(shot.body->Size(), modified, settings.maxAge, now);
+    if (headOnly) {
+        slot.SendData(head);
+        return;
+    }
+    slot.SendData(Leading(head));
+    SendPicture(slot, shot.body);
+}
+
+void cWebServer::StartStream(cWinsockSlot &slot, bool headOnly)
+{
+    NotifyRequest();
+    const QByteArray head = StreamHead(std::time(nullptr));
+    if (headOnly) {
+        slot.SendData(head);
+        return;
+    }
+    slot.Streaming = true;
+    slot.SendData(Leading(head));
+    if (const cPictureSource::Body picture = m_picture.Current(Current().sPicturePath); picture->Size() > 0)
+        SendStreamPart(slot, picture);
+}
+
+void cWebServer::SendStreamPart(cWinsockSlot &slot, const cPictureSource::Body &picture)
+{
+    slot.Progress();
+    slot.SendData(Leading(StreamPartHead(picture->Size())));
+    SendPicture(slot, picture, false);
+    slot.SendData(Leading(StreamPartEnd()));
+}
+
+// On the I/O thread after each capture: every live stream gets the new
+// picture, but a viewer still taking the last one skips it, so a slow viewer
+// holds one picture at most. While anyone watches, the capture goes on.
+void cWebServer::FeedStreams()
+{
+    const cPictureSource::Body picture = m_picture.Current(Current().sPicturePath);
+    bool watched = false;
+    for (int i = 0; i <= objWS1.UBound(); ++i) {
+        cWinsockSlot *slot = objWS1.Item(i);
+        if (!slot || !slot->Streaming || slot->State() == sckClosed)
+            continue;
+        watched = true;
+        if (slot->BytesToWrite() == 0 && picture->Size() > 0)
+            SendStreamPart(*slot, picture);
+    }
+    if (watched)
+        NotifyRequest();
+}
+
 void cWebServer::Answer(cWinsockSlot &slot, const QByteArray &request)
 {
     slot.Tag = QStringLiteral("ok");
@@ -327,7 +486,7 @@ void cWebServer::Answer(cWinsockSlot &slot, const QByteArray &request)
         if (settings.uptime)
             slot.SendData(settings.statusPage);
     } else {
-        SendPicture(slot, settings.sPicturePath);
+        SendPicture(slot, m_picture.Current(settings.sPicturePath));
     }
     // A peer that keeps asking but never reads is let go.
     if (slot.AnswersQueued() > MaxQueuedAnswers)
@@ -336,9 +495,8 @@ void cWebServer::Answer(cWinsockSlot &slot, const QByteArray &request)
 
 // The picture in pieces of at most CHUNK_SIZE bytes, each a view of the one
 // shared picture.
-void cWebServer::SendPicture(cWinsockSlot &slot, const QString &sPath)
+void cWebServer::SendPicture(cWinsockSlot &slot, const cPictureSource::Body &picture, bool endsAnswer)
 {
-    const cPictureSource::Body picture = m_picture.Current(sPath);
     qsizetype remaining = picture->Size();
     qsizetype offset = 0;
     while (CHUNK_SIZE < remaining) {
@@ -346,7 +504,7 @@ void cWebServer::SendPicture(cWinsockSlot &slot, const QString &sPath)
         offset += CHUNK_SIZE;
         remaining -= CHUNK_SIZE;
     }
-    slot.SendData(AnswerPiece{picture, offset, remaining, true});
+    slot.SendData(AnswerPiece{picture, offset, remaining, endsAnswer});
 }
 
 void cWebServer::Drop(cWinsockSlot &slot)
@@ -357,7 +515,8 @@ void cWebServer::Drop(cWinsockSlot &slot)
 
 void cWebServer::objWS1_SendComplete(int Index)
 {
-    if (cWinsockSlot *slot = objWS1.Item(Index))
+    // A live stream has sent its picture and waits for the next.
+    if (cWinsockSlot *slot = objWS1.Item(Index); slot && !slot->Streaming)
         Drop(*slot);
     if (!m_waiting.empty())
         PlaceWaiting();
@@ -370,10 +529,14 @@ void cWebServer::Sweep()
         cWinsockSlot *slot = objWS1.Item(i);
         if (!slot || slot->State() == sckClosed)
             continue;
-        // Silent connections go; so does an answer that stopped moving.
+        // Silent connections go, and HTTP requests that take too long to
+        // arrive; so does an answer that stopped moving, and a live stream
+        // whose viewer stopped reading its picture.
         const bool answering = slot->Tag == QStringLiteral("ok");
-        if ((!answering && slot->MillisecondsConnected() >= SilentMilliseconds) ||
-            (answering && slot->MillisecondsSinceProgress() > m_stallMilliseconds))
+        const qint64 silentLimit = slot->Http && !slot->Head.isEmpty() ? HeadMilliseconds : SilentMilliseconds;
+        const bool stalled = slot->MillisecondsSinceProgress() > m_stallMilliseconds &&
+                             (!slot->Streaming || slot->BytesToWrite() > 0);
+        if ((!answering && slot->MillisecondsConnected() >= silentLimit) || (answering && stalled))
             Drop(*slot);
     }
 }

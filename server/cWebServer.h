@@ -4,6 +4,7 @@
 #include "cPictureSource.h"
 #include "cServerThread.h"
 #include "cWinsock.h"
+#include "mHttpRequest.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -52,7 +53,9 @@ void RaiseDescriptorLimit();
 // with the handlers of their events, all on the server's own I/O thread. The
 // object itself belongs to the window's thread. Answers are header-less (the
 // simple response of HTTP/0.9): the picture's bytes or the status page, and
-// the end of the answer is the close.
+// the end of the answer is the close; or, with HTTP headers chosen, HTTP/1.1
+// answers with a status line and header fields, still one per connection, and
+// live streams of the pictures as they are taken.
 class cWebServer : public QObject
 {
     Q_OBJECT
@@ -70,6 +73,8 @@ public:
     // With every slot taken, a connection silent this long gives its slot up
     // to a newcomer.
     static constexpr qint64 YieldMilliseconds = 100;
+    // An HTTP request whose head has begun to arrive has this long to finish it.
+    static constexpr qint64 HeadMilliseconds = 10000;
 
     explicit cWebServer(ServerWindow window, QObject *parent = nullptr);
     ~cWebServer() override;
@@ -83,8 +88,8 @@ public:
     void UnloadSlots();
     // Reads the window's settings again; they hold from now on.
     void Refresh();
-    // Any thread: the picture answered from now on.
-    void PublishPicture(cPictureSource::Picture picture) { m_picture.Publish(std::move(picture)); }
+    // Any thread: the picture answered from now on, and sent to every live stream.
+    void PublishPicture(cPictureSource::Picture picture);
     void tmtTimeout_Timer();
 
     // A slot's state and unsent bytes, asked of the I/O thread.
@@ -98,6 +103,8 @@ private:
     {
         int maxcon = 0;
         bool uptime = true;
+        bool headers = false;
+        int maxAge = 3;
         QString sPicturePath;
         QByteArray statusPage;
     };
@@ -117,7 +124,14 @@ private:
     void Place(cWinsockSlot &slot, int requestId);
     void PlaceWaiting();
     void Answer(cWinsockSlot &slot, const QByteArray &request);
-    void SendPicture(cWinsockSlot &slot, const QString &sPath);
+    void SendPicture(cWinsockSlot &slot, const cPictureSource::Body &picture, bool endsAnswer = true);
+    // HTTP/1.1: the head is gathered up to its blank line, then answered once.
+    void ReadHttp(cWinsockSlot &slot, const QByteArray &data);
+    void AnswerHttp(cWinsockSlot &slot, const HttpRequest &request);
+    void AnswerHttpPicture(cWinsockSlot &slot, const HttpRequest &request, const Settings &settings);
+    void StartStream(cWinsockSlot &slot, bool headOnly);
+    void SendStreamPart(cWinsockSlot &slot, const cPictureSource::Body &picture);
+    void FeedStreams();
     void Drop(cWinsockSlot &slot);
     Settings Current() const;
     // Tells the window, on its thread, a short pause after the first news:

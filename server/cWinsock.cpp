@@ -24,8 +24,9 @@ constexpr int kBindHelperWaitMs = 5000;
 // the loop from serving the slots.
 constexpr int kAcceptsPerWake = 256;
 // What one readiness of a slot reads at most; only the first bytes of an
-// arrival count, the rest is read to be discarded.
-constexpr qsizetype kArrivalKept = 4096;
+// arrival count (room for a whole request head), the rest is read to be
+// discarded.
+constexpr qsizetype kArrivalKept = 16384;
 constexpr qsizetype kReadPerWake = 256 * 1024;
 // Pieces handed to the kernel in one call.
 constexpr int kPiecesPerSend = 64;
@@ -311,6 +312,7 @@ void cWinsockSlot::Close()
     m_bCompletePending = m_bPeerDone = m_bWriting = m_bFlushScheduled = false;
     m_arrival.clear();
     Head.clear();
+    Http = Streaming = false;
     m_sRemoteHostIP.clear();
     if (FreeChanged)
         FreeChanged(m_lIndex, true);

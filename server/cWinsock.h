@@ -92,6 +92,10 @@ public:
     // The request mark ("" or "ok") and the start of a request not yet decided.
     QString Tag;
     QByteArray Head;
+    // The connection is answered as HTTP/1.1, decided on its first arrival;
+    // and its answer is a live stream, a picture for every capture.
+    bool Http = false;
+    bool Streaming = false;
 
     int State() const { return m_fd < 0 ? sckClosed : sckConnected; }
     QString RemoteHostIP() const { return m_sRemoteHostIP; }

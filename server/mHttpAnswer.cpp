@@ -1,0 +1,83 @@
+#include "mHttpAnswer.h"
+
+#include "mHttpDate.h"
+
+namespace {
+
+const char *Reason(int status)
+{
+    switch (status) {
+    case 200: return "OK";
+    case 304: return "Not Modified";
+    case 400: return "Bad Request";
+    case 404: return "Not Found";
+    case 405: return "Method Not Allowed";
+    case 431: return "Request Header Fields Too Large";
+    case 503: return "Service Unavailable";
+    case 505: return "HTTP Version Not Supported";
+    default: return "Error";
+    }
+}
+
+QByteArray StatusLine(int status, std::time_t now)
+{
+    return "HTTP/1.1 " + QByteArray::number(status) + ' ' + Reason(status) + "\r\nDate: " + HttpDate(now) +
+           "\r\nServer: Vorsk\r\n";
+}
+
+QByteArray PictureFields(std::time_t modified, int maxAge)
+{
+    return "Last-Modified: " + HttpDate(modified) + "\r\nCache-Control: public, max-age=" +
+           QByteArray::number(maxAge) + "\r\n";
+}
+
+const QByteArray kClose = QByteArrayLiteral("Connection: close\r\n\r\n");
+
+} // namespace
+
+QByteArray PictureHead(qsizetype length, std::time_t modified, int maxAge, std::time_t now)
+{
+    return StatusLine(200, now) + "Content-Type: image/jpeg\r\nContent-Length: " + QByteArray::number(length) +
+           "\r\n" + PictureFields(modified, maxAge) + kClose;
+}
+
+QByteArray NotModifiedHead(std::time_t modified, int maxAge, std::time_t now)
+{
+    return StatusLine(304, now) + PictureFields(modified, maxAge) + kClose;
+}
+
+QByteArray PageHead(qsizetype length, std::time_t now)
+{
+    return StatusLine(200, now) + "Content-Type: text/html; charset=ISO-8859-1\r\nContent-Length: " +
+           QByteArray::number(length) + "\r\nCache-Control: no-cache\r\n" + kClose;
+}
+
+QByteArray StreamHead(std::time_t now)
+{
+    return StatusLine(200, now) + "Content-Type: multipart/x-mixed-replace; boundary=" + kStreamBoundary +
+           "\r\nCache-Control: no-store\r\n" + kClose;
+}
+
+QByteArray StreamPartHead(qsizetype length)
+{
+    return QByteArray("--") + kStreamBoundary + "\r\nContent-Type: image/jpeg\r\nContent-Length: " +
+           QByteArray::number(length) + "\r\n\r\n";
+}
+
+QByteArray StreamPartEnd()
+{
+    return QByteArrayLiteral("\r\n");
+}
+
+QByteArray ErrorAnswer(int status, std::time_t now, int retryAfter, bool headOnly)
+{
+    const QByteArray body = QByteArray(Reason(status)) + '\n';
+    QByteArray head = StatusLine(status, now) + "Content-Type: text/plain; charset=US-ASCII\r\nContent-Length: " +
+                      QByteArray::number(body.size()) + "\r\nCache-Control: no-store\r\n";
+    if (status == 405)
+        head += "Allow: GET, HEAD\r\n";
+    if (retryAfter > 0)
+        head += "Retry-After: " + QByteArray::number(retryAfter) + "\r\n";
+    head += kClose;
+    return headOnly ? head : head + body;
+}

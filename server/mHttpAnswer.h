@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QByteArray>
+#include <ctime>
+
+// The status lines and header fields of the server's HTTP/1.1 answers. Every
+// answer ends with the close, and says so.
+
+// The boundary between the pictures of a live stream.
+inline constexpr char kStreamBoundary[] = "vorskpart";
+
+// 200 for the picture: its length, its time, and how many seconds a proxy or
+// browser may keep it (the capture interval).
+QByteArray PictureHead(qsizetype length, std::time_t modified, int maxAge, std::time_t now);
+// 304 for a picture the client holds already.
+QByteArray NotModifiedHead(std::time_t modified, int maxAge, std::time_t now);
+// 200 for the status page, whose bytes are ISO-8859-1 text.
+QByteArray PageHead(qsizetype length, std::time_t now);
+// 200 for a live stream, followed by its parts.
+QByteArray StreamHead(std::time_t now);
+// The head of one part of a live stream, a picture of this length; the
+// picture is followed by StreamPartEnd().
+QByteArray StreamPartHead(qsizetype length);
+QByteArray StreamPartEnd();
+
+// A refusal with a short text body: 400, 404, 405 (naming the methods
+// answered), 431, 503 (no picture yet, ask again after retryAfter seconds),
+// 505. headOnly: the head without the body, for a HEAD request.
+QByteArray ErrorAnswer(int status, std::time_t now, int retryAfter = 0, bool headOnly = false);

@@ -1,0 +1,327 @@
+// The server's HTTP/1.1 answers, with the headers choice on, against raw
+// sockets, curl and Python's http.client; and that nothing changes with it off.
+#include "QtPrinters.h"
+#include "ServerTestSupport.h"
+#include "cWebServer.h"
+#include "mHttpDate.h"
+
+#include <QCryptographicHash>
+#include <QMap>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace {
+
+// An answer taken apart: status, header fields (names lower-cased) and body.
+struct Answer
+{
+    int status = 0;
+    QMap<QByteArray, QByteArray> fields;
+    QByteArray body;
+};
+
+std::optional<Answer> Parse(const std::optional<QByteArray> &raw)
+{
+    if (!raw)
+        return std::nullopt;
+    const qsizetype end = raw->indexOf("\r\n\r\n");
+    if (!raw->startsWith("HTTP/1.1 ") || end < 0)
+        return std::nullopt;
+    Answer answer;
+    const QList<QByteArray> lines = raw->left(end).split('\n');
+    answer.status = lines[0].mid(9, 3).toInt();
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QByteArray line = lines[i].trimmed();
+        const qsizetype colon = line.indexOf(':');
+        if (colon > 0)
+            answer.fields.insert(line.left(colon).toLower(), line.mid(colon + 1).trimmed());
+    }
+    answer.body = raw->mid(end + 4);
+    return answer;
+}
+
+class HttpAnswers : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        port = FreePort();
+        ServerWindow window;
+        window.txtMaxCon = [] { return QStringLiteral("20"); };
+        window.txtPort = [this] { return QString::number(port); };
+        window.chkUptime = [this] { return uptime; };
+        window.chkHeaders = [this] { return headers; };
+        window.txtIntvl = [this] { return interval; };
+        window.picturePath = [this] { return folder.filePath(QStringLiteral("lastpic.jpg")); };
+        window.retUptimePage = [] { return QStringLiteral("<HTML>Vorsk Server \u00e5</HTML>"); };
+        window.logConnection = [](bool, const QString &) {};
+        window.pictureRequested = [this] { ++requests; };
+        server = std::make_unique<cWebServer>(std::move(window));
+        ASSERT_TRUE(server->StartServer(QString()));
+    }
+
+    std::optional<QByteArray> Exchange(const QByteArray &request)
+    {
+        RawClient client;
+        if (!client.Connect(port) || !client.Send(request))
+            return std::nullopt;
+        return client.ReadAll();
+    }
+
+    std::optional<Answer> Ask(const QByteArray &request) { return Parse(Exchange(request)); }
+
+    QTemporaryDir folder;
+    bool uptime = true;
+    bool headers = true;
+    QString interval = QStringLiteral("2.7");
+    int requests = 0;
+    int port = 0;
+    std::unique_ptr<cWebServer> server;
+};
+
+} // namespace
+
+TEST_F(HttpAnswers, ThePictureCarriesWhatBrowsersAndProxiesRead)
+{
+    const QByteArray picture = "\xFF\xD8" + RandomBytes(150001) + "\xFF\xD9";
+    const std::time_t before = std::time(nullptr);
+    server->PublishPicture(Shared(picture));
+
+    const auto got = Ask("GET /cam.jpg?1234 HTTP/1.1\r\nHost: x\r\nUser-Agent: test\r\n\r\n");
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->status, 200);
+    EXPECT_EQ(got->fields["content-type"], "image/jpeg");
+    EXPECT_EQ(got->fields["content-length"], QByteArray::number(picture.size()));
+    EXPECT_EQ(got->fields["cache-control"], "public, max-age=2");
+    EXPECT_EQ(got->fields["connection"], "close");
+    const auto modified = ParseHttpDate(got->fields["last-modified"]);
+    ASSERT_TRUE(modified) << got->fields["last-modified"].toStdString();
+    EXPECT_GE(*modified, before);
+    EXPECT_LE(*modified, std::time(nullptr));
+    EXPECT_TRUE(ParseHttpDate(got->fields["date"]));
+    EXPECT_TRUE(got->body == picture);
+
+    // HEAD: the same head, no body.
+    const auto head = Ask("HEAD / HTTP/1.1\r\nHost: x\r\n\r\n");
+    ASSERT_TRUE(head);
+    EXPECT_EQ(head->status, 200);
+    EXPECT_EQ(head->fields["content-length"], QByteArray::number(picture.size()));
+    EXPECT_EQ(head->fields["last-modified"], got->fields["last-modified"]);
+    EXPECT_TRUE(head->body.isEmpty());
+
+    // Conditional requests: unchanged since the client's copy gives 304, an older
+    // copy or a date that cannot be read gives the picture.
+    const QByteArray since = "GET / HTTP/1.1\r\nHost: x\r\nIf-Modified-Since: ";
+    const auto same = Ask(since + got->fields["last-modified"] + "\r\n\r\n");
+    ASSERT_TRUE(same);
+    EXPECT_EQ(same->status, 304);
+    EXPECT_TRUE(same->body.isEmpty());
+    EXPECT_EQ(same->fields["cache-control"], "public, max-age=2");
+    const auto older = Ask(since + HttpDate(*modified - 1) + "\r\n\r\n");
+    ASSERT_TRUE(older);
+    EXPECT_EQ(older->status, 200);
+    EXPECT_TRUE(older->body == picture);
+    const auto unreadable = Ask(since + "yesterday\r\n\r\n");
+    ASSERT_TRUE(unreadable);
+    EXPECT_EQ(unreadable->status, 200);
+
+    // A new picture is newer than the client's copy.
+    QTest::qWait(1100);
+    server->PublishPicture(Shared("\xFF\xD8new\xFF\xD9"));
+    const auto renewed = Ask(since + got->fields["last-modified"] + "\r\n\r\n");
+    ASSERT_TRUE(renewed);
+    EXPECT_EQ(renewed->status, 200);
+    EXPECT_EQ(renewed->body, QByteArray("\xFF\xD8new\xFF\xD9"));
+
+    // Every picture request re-arms the capture, as a header-less one does.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return requests > 0; }, 2000));
+}
+
+TEST_F(HttpAnswers, HowLongAPictureMayBeKeptFollowsTheInterval)
+{
+    server->PublishPicture(Shared("\xFF\xD8\xFF\xD9"));
+    const QList<std::pair<QString, QByteArray>> cases = {
+        {QStringLiteral("3"), "3"},  {QStringLiteral("1"), "1"},      {QStringLiteral("0.5"), "1"},
+        {QStringLiteral("0"), "1"},  {QStringLiteral("-4"), "1"},     {QStringLiteral("soon"), "1"},
+        {QString(), "1"},            {QStringLiteral("60"), "60"},    {QStringLiteral("99999999999"), "31536000"}};
+    for (const auto &[text, age] : cases) {
+        interval = text;
+        server->Refresh();
+        const auto got = Ask("GET / HTTP/1.0\r\n\r\n");
+        ASSERT_TRUE(got) << text.toStdString();
+        EXPECT_EQ(got->fields["cache-control"], "public, max-age=" + age) << text.toStdString();
+    }
+}
+
+TEST_F(HttpAnswers, RefusalsAreToldBeforeTheClose)
+{
+    server->PublishPicture(Shared("\xFF\xD8\xFF\xD9"));
+    const QList<std::pair<QByteArray, int>> cases = {
+        {"POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\nhello", 405},
+        {"get / HTTP/1.1\r\n\r\n", 405},
+        {"PUT /uptime HTTP/1.0\r\n\r\n", 405},
+        {"GET / HTTP/2.0\r\n\r\n", 505},
+        {"GET / HTTP/1.1 extra\r\n\r\n", 400},
+        {"GET nowhere HTTP/1.1\r\n\r\n", 400},
+        // A TLS greeting: no line end in sight, told at once all the same.
+        {QByteArray("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", 11), 400},
+        {"GET / HTTP/1.1\r\nHost: x\r\n" + QByteArray(9000, 'a') + "\r\n\r\n", 431},
+        {"GET /" + QByteArray(20000, 'b') + " HTTP/1.1\r\n\r\n", 431},
+    };
+    for (const auto &[request, status] : cases) {
+        const auto got = Ask(request);
+        ASSERT_TRUE(got) << request.left(40).toStdString();
+        EXPECT_EQ(got->status, status) << request.left(40).toStdString();
+        EXPECT_EQ(got->fields["content-length"], QByteArray::number(got->body.size()));
+        EXPECT_FALSE(got->body.isEmpty());
+        if (status == 405) {
+            EXPECT_EQ(got->fields["allow"], "GET, HEAD");
+        }
+    }
+    // A peer that closes before its head is whole is told too.
+    RawClient client;
+    ASSERT_TRUE(client.Connect(port) && client.Send("GET / HT"));
+    client.HalfClose();
+    const auto cut = Parse(client.ReadAll());
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(cut->status, 400);
+}
+
+TEST_F(HttpAnswers, SlowSplitAndPipelinedRequestsAreAnsweredOnce)
+{
+    const QByteArray picture = RandomBytes(70000, 3);
+    server->PublishPicture(Shared(picture));
+    // A byte at a time, slower than the sweep's patience with silent peers.
+    RawClient slow;
+    ASSERT_TRUE(slow.Connect(port));
+    const QByteArray request = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nIf-Modified-Since: never\r\n\r\n";
+    for (const char c : request) {
+        ASSERT_TRUE(slow.Send(QByteArray(1, c)));
+        server->tmtTimeout_Timer();
+        std::this_thread::sleep_for(std::chrono::milliseconds(15));
+    }
+    const auto got = Parse(slow.ReadAll());
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->status, 200);
+    EXPECT_TRUE(got->body == picture);
+
+    // Three requests in one send: one answer, then the close.
+    const auto piped = Exchange("GET / HTTP/1.1\r\nHost: x\r\n\r\nGET / HTTP/1.1\r\nHost: x\r\n\r\nHEAD / HTTP/1.1\r\n\r\n");
+    ASSERT_TRUE(piped);
+    EXPECT_EQ(piped->count("HTTP/1.1 "), 1);
+    const auto pipedAnswer = Parse(piped);
+    ASSERT_TRUE(pipedAnswer);
+    EXPECT_TRUE(pipedAnswer->body == picture);
+
+    // Bare line feeds, and blank lines before the request line, are read too.
+    const auto bare = Ask("\r\n\nGET / HTTP/1.0\nHost: x\n\n");
+    ASSERT_TRUE(bare);
+    EXPECT_TRUE(bare->body == picture);
+
+    // A head that never ends is let go by the sweep in time, not kept for good.
+    server->setStallMilliseconds(100);
+    RawClient stuck;
+    ASSERT_TRUE(stuck.Connect(port) && stuck.Send("GET / HTTP/1.1\r\nHost: x\r\n"));
+    QTest::qWait(300);
+    server->tmtTimeout_Timer();
+    EXPECT_EQ(server->SlotState(0), sckConnected) << "an unfinished head waits for its end";
+}
+
+TEST_F(HttpAnswers, StatusPageNoPictureYetAndHeaderLessRequests)
+{
+    const auto page = Ask("GET /Uptime HTTP/1.1\r\nHost: x\r\n\r\n");
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 200);
+    EXPECT_EQ(page->fields["content-type"], "text/html; charset=ISO-8859-1");
+    EXPECT_EQ(page->body, QByteArray("<HTML>Vorsk Server \xe5</HTML>"));
+    EXPECT_EQ(page->fields["content-length"], QByteArray::number(page->body.size()));
+    const auto pageHead = Ask("HEAD /uptime HTTP/1.1\r\n\r\n");
+    ASSERT_TRUE(pageHead);
+    EXPECT_EQ(pageHead->status, 200);
+    EXPECT_TRUE(pageHead->body.isEmpty());
+    uptime = false;
+    server->Refresh();
+    const auto off = Ask("GET /uptime HTTP/1.1\r\n\r\n");
+    ASSERT_TRUE(off);
+    EXPECT_EQ(off->status, 404);
+
+    // No picture taken yet: nothing a proxy would keep, and when to ask again.
+    const auto none = Ask("GET / HTTP/1.1\r\n\r\n");
+    ASSERT_TRUE(none);
+    EXPECT_EQ(none->status, 503);
+    EXPECT_EQ(none->fields["retry-after"], "2");
+    EXPECT_EQ(none->fields["cache-control"], "no-store");
+
+    // A request line without a version asks for the header-less answer.
+    const QByteArray picture = RandomBytes(1000, 4);
+    server->PublishPicture(Shared(picture));
+    EXPECT_EQ(Exchange("GET /\r\n"), picture);
+
+    // With the choice off, answers are header-less again, whatever is asked.
+    headers = false;
+    server->Refresh();
+    EXPECT_EQ(Exchange("GET / HTTP/1.1\r\nHost: x\r\n\r\n"), picture);
+    EXPECT_EQ(Exchange("HEAD / HTTP/1.1\r\n\r\n"), QByteArray());
+}
+
+TEST_F(HttpAnswers, BannedPeersGetNoByte)
+{
+    server->PublishPicture(Shared("\xFF\xD8\xFF\xD9"));
+    ASSERT_TRUE(server->StartServer(QStringLiteral("127.0.0.1")));
+    // Closed unread, the request may even turn the close into a reset.
+    const auto got = Exchange("GET / HTTP/1.1\r\n\r\n");
+    EXPECT_TRUE(!got || got->isEmpty()) << got->size();
+}
+
+// Clients the server did not make: curl without --http0.9, and Python's http.client.
+TEST_F(HttpAnswers, CurlAndPythonReadTheAnswers)
+{
+    const QString curl = QStandardPaths::findExecutable(QStringLiteral("curl"));
+    const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
+    if (curl.isEmpty() || python.isEmpty())
+        GTEST_SKIP() << "curl or python3 is not installed";
+    const QByteArray picture = "\xFF\xD8" + RandomBytes(200000, 5) + "\xFF\xD9";
+    server->PublishPicture(Shared(picture));
+    const QString url = QStringLiteral("http://127.0.0.1:%1/").arg(port);
+    auto run = [](const QString &program, const QStringList &arguments) {
+        QProcess process;
+        process.start(program, arguments);
+        // The server answers on its own thread; this one only waits.
+        EXPECT_TRUE(process.waitForFinished(30000));
+        return std::make_pair(process.readAllStandardOutput(), process.readAllStandardError());
+    };
+    const auto [body, curlErrors] = run(curl, {QStringLiteral("-sS"), QStringLiteral("--fail"), url});
+    EXPECT_TRUE(body == picture) << curlErrors.toStdString();
+    // curl keeps the picture's time on its copy, and asks with it.
+    QTemporaryDir downloads;
+    const QString copy = downloads.filePath(QStringLiteral("cam.jpg"));
+    run(curl, {QStringLiteral("-sS"), QStringLiteral("-R"), QStringLiteral("-o"), copy, url});
+    const auto [status, ignored] =
+        run(curl, {QStringLiteral("-s"), QStringLiteral("-o"), QStringLiteral("/dev/null"), QStringLiteral("-w"),
+                   QStringLiteral("%{http_code}"), QStringLiteral("-z"), copy, url});
+    EXPECT_EQ(status, "304");
+
+    const QString script = QStringLiteral(
+        "import http.client, sys, hashlib\n"
+        "c = http.client.HTTPConnection('127.0.0.1', %1, timeout=20)\n"
+        "c.request('GET', '/cam.jpg')\n"
+        "r = c.getresponse()\n"
+        "body = r.read()\n"
+        "print(r.status, r.getheader('Content-Type'), r.getheader('Content-Length'), len(body), hashlib.sha1(body).hexdigest())\n"
+        "c = http.client.HTTPConnection('127.0.0.1', %1, timeout=20)\n"
+        "c.request('DELETE', '/')\n"
+        "r = c.getresponse()\n"
+        "print(r.status, r.getheader('Allow'), r.read())\n").arg(port);
+    const auto [pythonOut, pythonErrors] = run(python, {QStringLiteral("-c"), script});
+    const QByteArray sha1 = QCryptographicHash::hash(picture, QCryptographicHash::Sha1).toHex();
+    EXPECT_EQ(pythonOut, "200 image/jpeg " + QByteArray::number(picture.size()) + ' ' +
+                             QByteArray::number(picture.size()) + ' ' + sha1 +
+                             "\n405 GET, HEAD b'Method Not Allowed\\n'\n")
+        << pythonErrors.toStdString();
+}
