@@ -97,6 +97,14 @@ public:
         }
         return got;
     }
+    // What has arrived, at most 64 KiB, waiting for something; empty at the
+    // server's close, nullopt on an error or a time-out.
+    std::optional<QByteArray> ReadSome()
+    {
+        char buffer[65536];
+        const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
+        return n < 0 ? std::nullopt : std::optional<QByteArray>(QByteArray(buffer, n));
+    }
     // Everything up to the server's close.
     std::optional<QByteArray> ReadAll() { return Read(std::numeric_limits<qsizetype>::max()); }
     // Whether the server closed without sending a byte.

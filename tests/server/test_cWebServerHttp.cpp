@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 namespace {
@@ -324,4 +325,172 @@ TEST_F(HttpAnswers, CurlAndPythonReadTheAnswers)
                              QByteArray::number(picture.size()) + ' ' + sha1 +
                              "\n405 GET, HEAD b'Method Not Allowed\\n'\n")
         << pythonErrors.toStdString();
+}
+
+namespace {
+
+// Reads a live stream as a browser does: its head, then part after part.
+class StreamReader
+{
+public:
+    explicit StreamReader(RawClient &client) : m_client(client) {}
+
+    // The answer's head, or nothing.
+    std::optional<QByteArray> Head()
+    {
+        if (!Fill([this] { return m_buffer.contains("\r\n\r\n"); }))
+            return std::nullopt;
+        const qsizetype end = m_buffer.indexOf("\r\n\r\n") + 4;
+        const QByteArray head = m_buffer.left(end);
+        m_buffer.remove(0, end);
+        return head;
+    }
+    // The next picture whole, or nothing when the stream ends or breaks.
+    std::optional<QByteArray> Part()
+    {
+        if (!Fill([this] { return m_buffer.contains("\r\n\r\n"); }))
+            return std::nullopt;
+        const qsizetype headEnd = m_buffer.indexOf("\r\n\r\n") + 4;
+        const QByteArray head = m_buffer.left(headEnd);
+        const qsizetype at = head.indexOf("Content-Length: ");
+        if (!head.startsWith("--vorskpart\r\nContent-Type: image/jpeg\r\n") || at < 0)
+            return std::nullopt;
+        const qsizetype length = head.mid(at + 16, head.indexOf('\r', at) - at - 16).toLongLong();
+        if (!Fill([&] { return m_buffer.size() >= headEnd + length + 2; }) ||
+            m_buffer.mid(headEnd + length, 2) != "\r\n")
+            return std::nullopt;
+        const QByteArray picture = m_buffer.mid(headEnd, length);
+        m_buffer.remove(0, headEnd + length + 2);
+        return picture;
+    }
+    // Whether the server ends the stream, after what it still had to send.
+    bool Ended()
+    {
+        for (;;) {
+            const auto got = m_client.ReadSome();
+            if (!got)
+                return false;
+            if (got->isEmpty())
+                return true;
+        }
+    }
+
+private:
+    template <typename Enough> bool Fill(Enough enough)
+    {
+        while (!enough()) {
+            const auto got = m_client.ReadSome();
+            if (!got || got->isEmpty())
+                return false;
+            m_buffer += *got;
+        }
+        return true;
+    }
+
+    RawClient &m_client;
+    QByteArray m_buffer;
+};
+
+QByteArray Jpeg(int i, qsizetype size = 30000)
+{
+    return "\xFF\xD8" + RandomBytes(size, unsigned(i)) + "\xFF\xD9";
+}
+
+} // namespace
+
+TEST_F(HttpAnswers, AStreamGetsEveryPictureWholeUntilStop)
+{
+    server->PublishPicture(Shared(Jpeg(0)));
+    RawClient client;
+    ASSERT_TRUE(client.Connect(port) && client.Send("GET /stream HTTP/1.1\r\nHost: x\r\n\r\n"));
+    StreamReader stream(client);
+    const auto head = stream.Head();
+    ASSERT_TRUE(head);
+    EXPECT_TRUE(head->startsWith("HTTP/1.1 200 OK\r\n"));
+    EXPECT_TRUE(head->contains("Content-Type: multipart/x-mixed-replace; boundary=vorskpart\r\n"));
+    // The picture there is now, then each new one.
+    EXPECT_EQ(stream.Part(), Jpeg(0));
+    for (int i = 1; i <= 3; ++i) {
+        const int before = requests;
+        server->PublishPicture(Shared(Jpeg(i, 20000 * i)));
+        EXPECT_EQ(stream.Part(), Jpeg(i, 20000 * i)) << i;
+        // While someone watches, every capture asks for the next.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return requests > before; }, 2000)) << i;
+    }
+    EXPECT_EQ(server->SlotState(0), sckConnected);
+    server->StopServer();
+    EXPECT_TRUE(stream.Ended());
+
+    // Nobody watches: a capture asks for nothing more.
+    QTest::qWait(100);
+    const int before = requests;
+    server->PublishPicture(Shared(Jpeg(9)));
+    QTest::qWait(200);
+    EXPECT_EQ(requests, before);
+}
+
+TEST_F(HttpAnswers, TheSweepFreesAStreamWhoseViewerStoppedReading)
+{
+    server->setStallMilliseconds(300);
+    server->PublishPicture(Shared(Jpeg(0)));
+    RawClient stopped;
+    stopped.SmallReceiveBuffer();
+    ASSERT_TRUE(stopped.Connect(port) && stopped.Send("GET /stream HTTP/1.0\r\n\r\n"));
+    RawClient watching;
+    ASSERT_TRUE(watching.Connect(port) && watching.Send("GET /stream HTTP/1.0\r\n\r\n"));
+    std::atomic<int> parts = 0;
+    std::thread viewer([&] {
+        StreamReader stream(watching);
+        if (stream.Head())
+            while (stream.Part())
+                ++parts;
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server->SlotState(0) == sckConnected && server->SlotState(1) == sckConnected; }, 2000));
+    for (int i = 1; i <= 12 && server->SlotState(0) != sckClosed; ++i) {
+        server->PublishPicture(Shared(Jpeg(i, 1000000)));
+        QTest::qWait(150);
+        server->tmtTimeout_Timer();
+    }
+    EXPECT_EQ(server->SlotState(0), sckClosed) << "the viewer that stopped reading keeps its slot";
+    // Between pictures a stream owes nothing: the sweep leaves it.
+    QTest::qWait(500);
+    server->tmtTimeout_Timer();
+    EXPECT_EQ(server->SlotState(1), sckConnected);
+    server->StopServer();
+    viewer.join();
+    EXPECT_GE(parts.load(), 3);
+}
+
+TEST_F(HttpAnswers, FiftyStreamsThatDoNotReadHoldOnePictureEach)
+{
+    const long before = ResidentKiB();
+    std::vector<std::unique_ptr<RawClient>> viewers;
+    for (int i = 0; i < 50; ++i) {
+        viewers.push_back(std::make_unique<RawClient>());
+        viewers.back()->SmallReceiveBuffer();
+        ASSERT_TRUE(viewers.back()->Connect(port) && viewers.back()->Send("GET /stream HTTP/1.1\r\n\r\n"));
+    }
+    QTest::qWait(100);
+    const qsizetype size = 1000000;
+    for (int i = 0; i < 20; ++i) {
+        server->PublishPicture(Shared(Jpeg(i, size)));
+        QTest::qWait(20);
+    }
+    QTest::qWait(200);
+    for (int i = 0; i < 20; ++i)
+        EXPECT_LE(server->SlotBytesToWrite(i), size + 200) << "slot " << i;
+    EXPECT_LT(ResidentKiB() - before, 60 * 1024);
+}
+
+TEST_F(HttpAnswers, AStreamAskedForItsHeadOrWithoutHeadersIsOnePicture)
+{
+    server->PublishPicture(Shared(Jpeg(1)));
+    const auto head = Exchange("HEAD /stream HTTP/1.1\r\n\r\n");
+    ASSERT_TRUE(head);
+    EXPECT_TRUE(head->startsWith("HTTP/1.1 200 OK\r\n"));
+    EXPECT_TRUE(head->endsWith("\r\n\r\n"));
+    EXPECT_FALSE(head->contains("--vorskpart"));
+    headers = false;
+    server->Refresh();
+    EXPECT_EQ(Exchange("GET /stream HTTP/1.1\r\n\r\n"), Jpeg(1));
 }
