@@ -58,6 +58,8 @@ void cHeadless::CreateServer()
     window.txtMaxCon = [this] { return m_prefs.sMaxCon; };
     window.txtPort = [this] { return m_prefs.sPort; };
     window.chkUptime = [this] { return m_prefs.bUptime; };
+    window.chkHeaders = [this] { return m_prefs.bHeaders; };
+    window.txtIntvl = [this] { return m_prefs.sIntvl; };
     window.picturePath = [this] { return PicturePath(m_files.sJpgFile); };
     window.retUptimePage = [this] {
         return retUptimePage(kVersionMajor, kVersionMinor, kVersionRevision, m_sUptime,

@@ -36,6 +36,8 @@ void frmMain::CreateServer()
     window.txtMaxCon = [this] { return ui.txtMaxCon->text(); };
     window.txtPort = [this] { return ui.txtPort->text(); };
     window.chkUptime = [this] { return ui.chkUptime->isChecked(); };
+    window.chkHeaders = [this] { return ui.chkHeaders->isChecked(); };
+    window.txtIntvl = [this] { return ui.txtIntvl->text(); };
     window.picturePath = [this] { return PicturePath(m_sJpgFile); };
     window.retUptimePage = [this] {
         return retUptimePage(kVersionMajor, kVersionMinor, kVersionRevision, ui.lblUptime->text(),
@@ -54,6 +56,8 @@ void frmMain::CreateServer()
     // What the server reads of the window is handed to it when it changes.
     connect(ui.txtMaxCon, &QLineEdit::textChanged, m_server.get(), &cWebServer::Refresh);
     connect(ui.chkUptime, &QCheckBox::toggled, m_server.get(), &cWebServer::Refresh);
+    connect(ui.chkHeaders, &QCheckBox::toggled, m_server.get(), &cWebServer::Refresh);
+    connect(ui.txtIntvl, &QLineEdit::textChanged, m_server.get(), &cWebServer::Refresh);
     connect(tmrUptime, &QTimer::timeout, this, &frmMain::tmrUptime_Timer);
     connect(tmtTimeout, &QTimer::timeout, m_server.get(), &cWebServer::tmtTimeout_Timer);
     connect(ui.cmdStart, &QPushButton::clicked, this, &frmMain::cmdStart_Click);

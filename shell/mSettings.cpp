@@ -14,6 +14,8 @@
 namespace {
 
 const QString kSection = QStringLiteral("prefs");
+// The server's own choices; the "prefs" keys stay as they always were.
+const QString kServerSection = QStringLiteral("server");
 
 // A stored value as text. An INI value holding unquoted commas reads back as
 // a list; it is the same text to us.
@@ -94,6 +96,15 @@ KeyRule FontFlag(const char *key, QFont &font, bool (QFont::*getter)() const, vo
             }};
 }
 
+// A truth value ("True"/"False" or a number) that does not convert leaves target as it is.
+Apply Truth(bool &target)
+{
+    return [&target](const QString &text) {
+        if (const auto value = TruthValue(text))
+            target = *value;
+    };
+}
+
 std::vector<KeyRule> LoadRules(Prefs &prefs)
 {
     auto text = [](QString &target) { return [&target](const QString &value) { target = value; }; };
@@ -145,6 +156,20 @@ std::vector<KeyRule> LoadRules(Prefs &prefs)
     };
 }
 
+std::vector<KeyRule> ServerRules(Prefs &prefs)
+{
+    return {
+        {QStringLiteral("headers"), [] { return TruthText(false); }, Truth(prefs.bHeaders)},
+    };
+}
+
+void ReadGroup(const QString &group, const std::vector<KeyRule> &rules)
+{
+    const auto store = OpenSettingsGroup(group);
+    for (const KeyRule &rule : rules)
+        rule.apply(ReadText(*store, rule.key, rule.fallback()));
+}
+
 // In the order the keys are read: each numeric box's repair sees the texts in that order.
 void ShowPrefs(Ui::frmMain &ui, const Prefs &prefs)
 {
@@ -164,6 +189,7 @@ void ShowPrefs(Ui::frmMain &ui, const Prefs &prefs)
     ui.chkTransparent->setChecked(prefs.bTransparent);
     ui.chkUptime->setChecked(prefs.bUptime);
     ui.chkSavelog->setChecked(prefs.bSavelog);
+    ui.chkHeaders->setChecked(prefs.bHeaders);
 }
 
 QString CheckText(const QCheckBox *box)
@@ -200,14 +226,14 @@ Prefs PrefsOf(const Ui::frmMain &ui)
     prefs.bTransparent = ui.chkTransparent->isChecked();
     prefs.bUptime = ui.chkUptime->isChecked();
     prefs.bSavelog = ui.chkSavelog->isChecked();
+    prefs.bHeaders = ui.chkHeaders->isChecked();
     return prefs;
 }
 
 void ReadPrefs(Prefs &prefs)
 {
-    const auto store = OpenSettingsGroup(kSection);
-    for (const KeyRule &rule : LoadRules(prefs))
-        rule.apply(ReadText(*store, rule.key, rule.fallback()));
+    ReadGroup(kSection, LoadRules(prefs));
+    ReadGroup(kServerSection, ServerRules(prefs));
 }
 
 void LoadSettings(Ui::frmMain &ui)
@@ -248,6 +274,9 @@ void SaveSettings(const Ui::frmMain &ui)
     for (const auto &[key, value] : values)
         store->setValue(QString::fromLatin1(key), value);
     store->sync();
+    const auto server = OpenSettingsGroup(kServerSection);
+    server->setValue(QStringLiteral("headers"), TruthText(ui.chkHeaders->isChecked()));
+    server->sync();
 }
 
 QString StoredBanList()

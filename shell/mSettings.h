@@ -32,6 +32,8 @@ struct Prefs
     bool bTransparent = false;
     bool bUptime = true;
     bool bSavelog = false;
+    // Kept in a group of its own, "server", beside the window's "prefs".
+    bool bHeaders = false;
 };
 
 // Reads the stored settings over prefs, key by key: a key that is missing

@@ -59,12 +59,13 @@ protected:
 // No display at all: the picture and the status page are served, each
 // connection is logged with a time stamp, a request takes a new picture one
 // interval later and counts it, SIGTERM ends it at once with 0, and the
-// settings file is as it was.
+// settings file, with the server's own group, is as it was.
 TEST_F(Headless, ServesWithoutADisplayAndEndsInOrder)
 {
     const quint16 port = FreePort();
-    const QByteArray settings = QStringLiteral("[prefs]\nport=%1\nwidth=64\nheight=48\ninterval=1\n")
-                                    .arg(port).toUtf8();
+    const QByteArray settings =
+        QStringLiteral("[prefs]\nport=%1\nwidth=64\nheight=48\ninterval=1\n\n[server]\nheaders=False\n")
+            .arg(port).toUtf8();
     WriteSettings(settings);
     Start({QStringLiteral("--headless")});
     ASSERT_TRUE(WaitForLine(QStringLiteral("port %1").arg(port))) << Err().toStdString();

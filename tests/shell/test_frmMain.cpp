@@ -3,6 +3,7 @@
 #include "cSystemEnd.h"
 #include "clsTray.h"
 #include "frmMain.h"
+#include "mComponentRegistry.h"
 #include "cTools.h"
 #include "vorskres.h"
 
@@ -58,9 +59,10 @@ const QStringList kManaged = {
     QStringLiteral("txtPort"),        QStringLiteral("txtIntvl"),      QStringLiteral("txtMaxCon"),
     QStringLiteral("txtWidth"),       QStringLiteral("txtHeight"),     QStringLiteral("txtOnImage"),
     QStringLiteral("txtIPServer"),    QStringLiteral("chkInvertImage"), QStringLiteral("chkTransparent"),
-    QStringLiteral("chkSavelog"),     QStringLiteral("chkUptime"),     QStringLiteral("chkPreview"),
-    QStringLiteral("cmdSelectFont"),  QStringLiteral("cmdChangeRes"),  QStringLiteral("cmdDevice"),
-    QStringLiteral("cmdPreview"),     QStringLiteral("cmdRenewWAN"),   QStringLiteral("cmdCopy")};
+    QStringLiteral("chkHeaders"),     QStringLiteral("chkSavelog"),    QStringLiteral("chkUptime"),
+    QStringLiteral("chkPreview"),     QStringLiteral("cmdSelectFont"), QStringLiteral("cmdChangeRes"),
+    QStringLiteral("cmdDevice"),      QStringLiteral("cmdPreview"),    QStringLiteral("cmdRenewWAN"),
+    QStringLiteral("cmdCopy")};
 
 QStringList ManagedOnly(const QStringList &names)
 {
@@ -83,6 +85,7 @@ TEST_F(MainWindow, StartUpPutsWordingLookAndSettingsInPlace)
         EXPECT_EQ(ui().tabSettings->tabText(i), tabs[i]);
     EXPECT_EQ(ui().cmdStart->text(), QStringLiteral("&Start server"));
     EXPECT_EQ(ui().lblRefuse->text(), QStringLiteral("Baned IP numbers (New row between entries)"));
+    EXPECT_EQ(ui().chkHeaders->text(), QStringLiteral("Send HTTP headers (any port, any browser)"));
     EXPECT_EQ(window->MainMenu().actions().value(0)->text(), QStringLiteral("Show Vorsk Server Window"));
     EXPECT_EQ(ui().lblVersion->text(), QStringLiteral("Version: 3.0.30"));
     EXPECT_EQ(ui().lblTagline->text(), QStringLiteral("Version: 3.0.30 - Keep the data flowing!"));
@@ -98,6 +101,7 @@ TEST_F(MainWindow, StartUpPutsWordingLookAndSettingsInPlace)
     EXPECT_EQ(ui().pfg->font().family(), QStringLiteral("MS Sans Serif"));
 
     EXPECT_EQ(ui().txtWidth->text(), QStringLiteral("320"));
+    EXPECT_FALSE(ui().chkHeaders->isChecked());
     EXPECT_EQ(ui().lblConnections->text(), QStringLiteral("0"));
     EXPECT_FALSE(ui().cmdStop->isEnabled());
     EXPECT_FALSE(ui().cmdPreview->isEnabled());
@@ -112,10 +116,16 @@ TEST_F(MainWindow, EachPageKeepsTheKeyboardToItself)
     ui().tabSettings->setCurrentIndex(1);
     EXPECT_EQ(QApplication::focusWidget(), ui().txtIntvl);
     EXPECT_EQ(ui().txtIntvl->selectedText(), QStringLiteral("3"));
-    EXPECT_EQ(ManagedOnly(WalkTab(16)).mid(0, 6),
+    const QStringList settingsWalk = WalkTab(16);
+    EXPECT_EQ(ManagedOnly(settingsWalk).mid(0, 7),
               (QStringList{QStringLiteral("txtPort"), QStringLiteral("txtMaxCon"), QStringLiteral("txtIPServer"),
                            QStringLiteral("txtOnImage"), QStringLiteral("cmdSelectFont"),
-                           QStringLiteral("chkTransparent")}));
+                           QStringLiteral("chkTransparent"), QStringLiteral("chkHeaders")}));
+    // The headers box comes last of the page, just before the bottom buttons.
+    const qsizetype headers = settingsWalk.indexOf(QStringLiteral("chkHeaders"));
+    ASSERT_GE(headers, 1);
+    EXPECT_EQ(settingsWalk.at(headers - 1), QStringLiteral("chkTransparent"));
+    EXPECT_EQ(settingsWalk.value(headers + 1), QStringLiteral("cmdStart"));
 
     ui().tabSettings->setCurrentIndex(2);
     EXPECT_EQ(QApplication::focusWidget(), ui().cmdChangeRes);
@@ -130,6 +140,8 @@ TEST_F(MainWindow, EachPageKeepsTheKeyboardToItself)
     EXPECT_EQ(QApplication::focusWidget(), ui().cmdHelp) << "the Log page leaves the focus";
     for (const QString &name : ManagedOnly(WalkTab(12)))
         EXPECT_TRUE(name == QStringLiteral("chkSavelog") || name == QStringLiteral("chkUptime")) << name.toStdString();
+    ui().tabSettings->setCurrentIndex(0);
+    EXPECT_FALSE(ManagedOnly(WalkTab(16)).contains(QStringLiteral("chkHeaders"))) << "only the Settings page reaches it";
 
     ui().tabSettings->setCurrentIndex(4);
     EXPECT_TRUE(ManagedOnly(WalkTab(8)).isEmpty());
@@ -479,4 +491,29 @@ TEST_F(MainWindow, TrayIconRestoresTheWindowOnlyWhileItIsThere)
     EXPECT_TRUE(window->isVisible()) << "removing the icon brings the window back";
     tray.ChangeToolTip(*window, QStringLiteral("late"));
     EXPECT_NE(tray.ToolTip(), QStringLiteral("late"));
+}
+
+// A Swedish library, registered as an installer registers it, gives the
+// headers box its Swedish caption. The program keeps the first wording library
+// it loads, so the window is made in a process of its own.
+TEST_F(SettingsHome, TheHeadersBoxSpeaksTheLibrarysLanguage)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.filePath(QStringLiteral("config"))));
+    ASSERT_TRUE(RegisterComponent(ComponentRegistryFile(), CLSID_cResource, VORSKRES_SV_LIBRARY));
+    EXPECT_EXIT(
+        {
+            frmMain window;
+            const bool loaded = window.Form_Load();
+            const QString captions = window.Controls().chkHeaders->text() + QLatin1Char('|') +
+                                     window.Controls().cmdHelp->text() + QLatin1Char('|');
+            std::fputs(captions.toUtf8().constData(), stderr);
+            std::_Exit(loaded ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "Skicka HTTP-huvuden \\(alla portar, alla webbläsare\\)\\|&Hjälp\\|");
+    if (oldConfig.isNull())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", oldConfig);
 }

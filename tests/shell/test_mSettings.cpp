@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QLineEdit>
 
+#include <map>
 #include <vector>
 
 class Settings : public SettingsHome
@@ -32,6 +33,7 @@ TEST_F(Settings, FirstStartShowsTheDefaults)
     EXPECT_FALSE(c.ui.chkPreview->isChecked());
     EXPECT_FALSE(c.ui.chkTransparent->isChecked());
     EXPECT_FALSE(c.ui.chkSavelog->isChecked());
+    EXPECT_FALSE(c.ui.chkHeaders->isChecked());
     EXPECT_EQ(c.ui.tabSettings->currentIndex(), 0);
     EXPECT_FALSE(QFile::exists(SettingsFile())) << "loading writes nothing";
 }
@@ -61,6 +63,7 @@ TEST_F(Settings, EveryKeySurvivesARoundTrip)
         c.ui.chkTransparent->setChecked(true);
         c.ui.chkUptime->setChecked(false);
         c.ui.chkSavelog->setChecked(true);
+        c.ui.chkHeaders->setChecked(true);
         c.ui.txtBan->setPlainText(QStringLiteral("1.2.3.4\n5.6.7.8"));
         SaveSettings(c.ui);
     }
@@ -71,7 +74,8 @@ TEST_F(Settings, EveryKeySurvivesARoundTrip)
     EXPECT_EQ(raw.value(QStringLiteral("prefs/bgcolor")).toString(), QStringLiteral("-2147483643"));
     EXPECT_EQ(raw.value(QStringLiteral("prefs/quality")).toString(), QStringLiteral("0"));
     EXPECT_EQ(raw.value(QStringLiteral("prefs/senduptime")).toString(), QStringLiteral("0"));
-    EXPECT_EQ(raw.allKeys().size(), 21);
+    EXPECT_EQ(raw.value(QStringLiteral("server/headers")).toString(), QStringLiteral("True"));
+    EXPECT_EQ(raw.allKeys().size(), 22);
 
     BareControls c;
     LoadBanList(c.ui);
@@ -95,7 +99,120 @@ TEST_F(Settings, EveryKeySurvivesARoundTrip)
     EXPECT_TRUE(c.ui.chkTransparent->isChecked());
     EXPECT_FALSE(c.ui.chkUptime->isChecked());
     EXPECT_TRUE(c.ui.chkSavelog->isChecked());
+    EXPECT_TRUE(c.ui.chkHeaders->isChecked());
     EXPECT_EQ(c.ui.txtBan->toPlainText(), QStringLiteral("1.2.3.4\n5.6.7.8"));
+}
+
+namespace {
+
+const QStringList kPrefsKeys = {
+    QStringLiteral("port"),          QStringLiteral("interval"),       QStringLiteral("width"),
+    QStringLiteral("height"),        QStringLiteral("maxcon"),         QStringLiteral("quality"),
+    QStringLiteral("senduptime"),    QStringLiteral("ipserver"),       QStringLiteral("banlist"),
+    QStringLiteral("bgcolor"),       QStringLiteral("fgcolor"),        QStringLiteral("fontbold"),
+    QStringLiteral("fontitalic"),    QStringLiteral("fontname"),       QStringLiteral("fontsize"),
+    QStringLiteral("fontStrikethru"), QStringLiteral("fontUnderline"), QStringLiteral("previewwindow"),
+    QStringLiteral("transparent"),   QStringLiteral("savelog"),        QStringLiteral("imagetext")};
+
+// The stored "prefs" group, key by key.
+std::map<QString, QString> PrefsGroup(const QString &file)
+{
+    QSettings raw(file, QSettings::IniFormat);
+    raw.beginGroup(QStringLiteral("prefs"));
+    std::map<QString, QString> values;
+    for (const QString &key : raw.childKeys())
+        values[key] = raw.value(key).toString();
+    return values;
+}
+
+} // namespace
+
+// The HTTP headers choice lives in a group of its own, [server]; the window's
+// 21 keys in [prefs] stay as they were, whichever way the box is saved.
+TEST_F(Settings, TheHeadersChoiceHasAGroupOfItsOwn)
+{
+    WriteSettings(QStringLiteral("[prefs]\nport=8080\ntransparent=1\n\n[server]\nheaders=True\n"));
+    BareControls c;
+    LoadSettings(c.ui);
+    EXPECT_TRUE(c.ui.chkHeaders->isChecked());
+    EXPECT_TRUE(c.ui.chkTransparent->isChecked());
+    EXPECT_EQ(c.ui.txtPort->text(), QStringLiteral("8080"));
+
+    SaveSettings(c.ui);
+    const auto checked = PrefsGroup(SettingsFile());
+    QStringList keys;
+    for (const auto &[key, value] : checked)
+        keys << key;
+    QStringList expected = kPrefsKeys;
+    keys.sort();
+    expected.sort();
+    EXPECT_EQ(keys, expected);
+    EXPECT_EQ(checked.at(QStringLiteral("port")), QStringLiteral("8080"));
+    QSettings raw(SettingsFile(), QSettings::IniFormat);
+    EXPECT_EQ(raw.childGroups(), (QStringList{QStringLiteral("prefs"), QStringLiteral("server")}));
+    EXPECT_EQ(raw.value(QStringLiteral("server/headers")).toString(), QStringLiteral("True"));
+    EXPECT_FALSE(raw.contains(QStringLiteral("prefs/headers")));
+
+    c.ui.chkHeaders->setChecked(false);
+    SaveSettings(c.ui);
+    EXPECT_EQ(PrefsGroup(SettingsFile()), checked) << "the box touches nothing in [prefs]";
+    EXPECT_TRUE(FileContents(SettingsFile()).contains("[server]\nheaders=False\n"));
+    BareControls d;
+    d.ui.chkHeaders->setChecked(true);
+    LoadSettings(d.ui);
+    EXPECT_FALSE(d.ui.chkHeaders->isChecked());
+}
+
+// Read as the font flags are: "True"/"False" in any case, or a number, any
+// non-zero one true. Anything else leaves the box as it was; a missing key
+// unchecks it. The headless face reads the same way.
+TEST_F(Settings, TheHeadersValueReadsAsATruthValue)
+{
+    const std::pair<const char *, bool> values[] = {
+        {"True", true}, {"true", true}, {"1", true},  {"2", true},   {"-1", true},
+        {"False", false}, {"FALSE", false}, {"0", false}, {"0.0", false}};
+    // Every file differs in size from the one before, so the settings cache sees it changed.
+    int written = 0;
+    const auto write = [&](const char *value) {
+        WriteSettings(QStringLiteral("[server]\nheaders=%1\nfiller=%2\n")
+                          .arg(QLatin1String(value), QString(++written, QLatin1Char('x'))));
+    };
+    for (const auto &[value, checks] : values) {
+        for (const bool before : {false, true}) {
+            write(value);
+            BareControls c;
+            c.ui.chkHeaders->setChecked(before);
+            LoadSettings(c.ui);
+            EXPECT_EQ(c.ui.chkHeaders->isChecked(), checks) << value;
+            Prefs prefs;
+            prefs.bHeaders = before;
+            ReadPrefs(prefs);
+            EXPECT_EQ(prefs.bHeaders, checks) << value;
+        }
+    }
+    for (const char *junk : {"maybe", "", "yes", "True, False", "1e3", "0x1"}) {
+        for (const bool before : {false, true}) {
+            write(junk);
+            BareControls c;
+            c.ui.chkHeaders->setChecked(before);
+            LoadSettings(c.ui);
+            EXPECT_EQ(c.ui.chkHeaders->isChecked(), before) << junk;
+            Prefs prefs;
+            prefs.bHeaders = before;
+            ReadPrefs(prefs);
+            EXPECT_EQ(prefs.bHeaders, before) << junk;
+        }
+    }
+    // Missing: the default, unchecked; a headers key under [prefs] is not the one.
+    WriteSettings(QStringLiteral("[prefs]\nheaders=True\n"));
+    BareControls c;
+    c.ui.chkHeaders->setChecked(true);
+    LoadSettings(c.ui);
+    EXPECT_FALSE(c.ui.chkHeaders->isChecked());
+    Prefs prefs;
+    ReadPrefs(prefs);
+    EXPECT_FALSE(prefs.bHeaders);
+    EXPECT_EQ(FileContents(SettingsFile()), QByteArray("[prefs]\nheaders=True\n")) << "reading writes nothing";
 }
 
 TEST_F(Settings, JunkValuesLeaveTheirControlsAlone)
@@ -233,12 +350,13 @@ TEST_F(Settings, TypedJunkAfterALoadIsRepairedAsBefore)
 TEST_F(Settings, TheWindowKeepsTheUsersNumbersThroughStartAndClose)
 {
     WriteSettings(QStringLiteral("[prefs]\nport=8081\ninterval=2\nwidth=6.4e2\nheight=480\n"
-                                 "maxcon=1e3\n"));
+                                 "maxcon=1e3\n[server]\nheaders=True\n"));
     {
         frmMain window;
         ASSERT_TRUE(window.Form_Load());
         EXPECT_EQ(window.Controls().txtWidth->text(), QStringLiteral("320"));
         EXPECT_EQ(window.Controls().txtMaxCon->text(), QStringLiteral("200"));
+        EXPECT_TRUE(window.Controls().chkHeaders->isChecked());
         EXPECT_TRUE(window.close());
     }
     QSettings raw(SettingsFile(), QSettings::IniFormat);
@@ -248,4 +366,16 @@ TEST_F(Settings, TheWindowKeepsTheUsersNumbersThroughStartAndClose)
         EXPECT_EQ(raw.value(QStringLiteral("prefs/") + QLatin1String(key)).toString(),
                   QLatin1String(value))
             << key;
+    EXPECT_EQ(raw.value(QStringLiteral("server/headers")).toString(), QStringLiteral("True"));
+
+    // Unticked in the window, it is stored unticked at the close.
+    {
+        frmMain window;
+        ASSERT_TRUE(window.Form_Load());
+        window.Controls().chkHeaders->click();
+        EXPECT_TRUE(window.close());
+    }
+    raw.sync();
+    EXPECT_EQ(raw.value(QStringLiteral("server/headers")).toString(), QStringLiteral("False"));
+    EXPECT_EQ(raw.value(QStringLiteral("prefs/port")).toString(), QStringLiteral("8081"));
 }
