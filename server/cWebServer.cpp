@@ -440,7 +440,7 @@ void cWebServer::StartStream(cWinsockSlot &slot, bool headOnly)
         return;
     }
     slot.Streaming = true;
-    slot.SendData(Leading(head));
+    slot.SendData(Leading(head + StreamFirstBoundary()));
     if (const cPictureSource::Body picture = m_picture.Current(Current().sPicturePath); picture->Size() > 0)
         SendStreamPart(slot, picture);
 }

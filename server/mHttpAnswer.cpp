@@ -58,15 +58,21 @@ QByteArray StreamHead(std::time_t now)
            "\r\nCache-Control: no-store\r\n" + kClose;
 }
 
-QByteArray StreamPartHead(qsizetype length)
+QByteArray StreamFirstBoundary()
 {
-    return QByteArray("--") + kStreamBoundary + "\r\nContent-Type: image/jpeg\r\nContent-Length: " +
-           QByteArray::number(length) + "\r\n\r\n";
+    return QByteArray("--") + kStreamBoundary + "\r\n";
 }
 
+QByteArray StreamPartHead(qsizetype length)
+{
+    return "Content-Type: image/jpeg\r\nContent-Length: " + QByteArray::number(length) + "\r\n\r\n";
+}
+
+// The boundary follows each picture at once, so a reader that finds the end
+// of a part by its boundary has the picture without waiting for the next.
 QByteArray StreamPartEnd()
 {
-    return QByteArrayLiteral("\r\n");
+    return "\r\n" + StreamFirstBoundary();
 }
 
 QByteArray ErrorAnswer(int status, std::time_t now, int retryAfter, bool headOnly)

@@ -16,10 +16,11 @@ QByteArray PictureHead(qsizetype length, std::time_t modified, int maxAge, std::
 QByteArray NotModifiedHead(std::time_t modified, int maxAge, std::time_t now);
 // 200 for the status page, whose bytes are ISO-8859-1 text.
 QByteArray PageHead(qsizetype length, std::time_t now);
-// 200 for a live stream, followed by its parts.
+// 200 for a live stream, then the boundary before its first part.
 QByteArray StreamHead(std::time_t now);
+QByteArray StreamFirstBoundary();
 // The head of one part of a live stream, a picture of this length; the
-// picture is followed by StreamPartEnd().
+// picture is followed by StreamPartEnd(), the boundary before the next part.
 QByteArray StreamPartHead(qsizetype length);
 QByteArray StreamPartEnd();
 

@@ -6,15 +6,61 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
+
+namespace {
+
+const QString kChromium = QStringLiteral("/usr/bin/chromium");
+
+// A picture of 173 x 127 as the camera's file.
+QString WritePicture(const QTemporaryDir &folder)
+{
+    const QString picture = folder.filePath(QStringLiteral("lastpic.jpg"));
+    QImage image(173, 127, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    return image.save(picture, "JPEG") ? picture : QString();
+}
+
+// Headless Chromium loads a page with the picture at sSource; the page's title
+// says the width it showed, or "failed". Loading is stopped after a while,
+// as a live stream has no end of its own.
+QByteArray ChromiumShows(const QTemporaryDir &folder, const QString &sSource)
+{
+    const QString page = folder.filePath(QStringLiteral("page.html"));
+    QFile html(page);
+    if (!html.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return {};
+    html.write("<html><body><img id=cam src='" + sSource.toUtf8() +
+               "' onload=\"document.title='width '+this.naturalWidth\" "
+               "onerror=\"document.title='failed'\">"
+               // A live stream's picture is shown long before its load ends.
+               "<script>setInterval(function () { var cam = document.getElementById('cam');"
+               " if (cam.naturalWidth) document.title = 'width ' + cam.naturalWidth; }, 50);</script>"
+               "</body></html>");
+    html.close();
+
+    QProcess browser;
+    browser.start(kChromium, {QStringLiteral("--headless"), QStringLiteral("--no-sandbox"), QStringLiteral("--disable-gpu"),
+                              QStringLiteral("--user-data-dir=") + folder.filePath(QStringLiteral("profile")),
+                              QStringLiteral("--virtual-time-budget=5000"), QStringLiteral("--timeout=8000"), QStringLiteral("--dump-dom"),
+                              QStringLiteral("file://") + page});
+    // The server answers from its own thread while the browser runs.
+    if (!QTest::qWaitFor([&] { return browser.state() == QProcess::NotRunning; }, 60000))
+        return {};
+    const QByteArray dom = browser.readAllStandardOutput();
+    const qsizetype start = dom.indexOf("<title>"), end = dom.indexOf("</title>");
+    return start < 0 || end < start ? dom.left(400) : dom.mid(start + 7, end - start - 7);
+}
+
+} // namespace
 
 // A real browser shows the header-less picture. Chromium takes an answer
 // without a header only on port 80, which needs root or the right to bind it.
 TEST(Browser, ChromiumShowsThePictureFromPortEighty)
 {
-    const QString chromium = QStringLiteral("/usr/bin/chromium");
-    if (!QFile::exists(chromium))
+    if (!QFile::exists(kChromium))
         GTEST_SKIP() << "Debian's chromium is not installed";
     {
         QTcpServer probe;
@@ -22,29 +68,47 @@ TEST(Browser, ChromiumShowsThePictureFromPortEighty)
             GTEST_SKIP() << "port 80 cannot be bound here: " << probe.errorString().toStdString();
     }
     QTemporaryDir folder;
-    const QString picture = folder.filePath(QStringLiteral("lastpic.jpg"));
-    QImage image(173, 127, QImage::Format_RGB32);
-    image.fill(Qt::darkCyan);
-    ASSERT_TRUE(image.save(picture, "JPEG"));
-
+    const QString picture = WritePicture(folder);
+    ASSERT_FALSE(picture.isEmpty());
     cWebServer server(PictureOnlyWindow(QStringLiteral("80"), picture, QStringLiteral("200")));
     ASSERT_TRUE(server.StartServer(QString())) << server.ListenError().toStdString();
+    EXPECT_EQ(ChromiumShows(folder, QStringLiteral("http://127.0.0.1/?1")), "width 173");
+}
 
-    const QString page = folder.filePath(QStringLiteral("page.html"));
-    QFile html(page);
-    ASSERT_TRUE(html.open(QIODevice::WriteOnly));
-    html.write("<html><body><img id=cam src='http://127.0.0.1/?1' "
-               "onload=\"document.title='width '+this.naturalWidth\" "
-               "onerror=\"document.title='failed'\"></body></html>");
-    html.close();
-
-    QProcess browser;
-    browser.start(chromium, {QStringLiteral("--headless"), QStringLiteral("--no-sandbox"), QStringLiteral("--disable-gpu"),
-                             QStringLiteral("--user-data-dir=") + folder.filePath(QStringLiteral("profile")),
-                             QStringLiteral("--virtual-time-budget=5000"), QStringLiteral("--dump-dom"),
-                             QStringLiteral("file://") + page});
-    // The server answers from this thread's event loop while the browser runs.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return browser.state() == QProcess::NotRunning; }, 60000));
-    const QByteArray dom = browser.readAllStandardOutput();
-    EXPECT_TRUE(dom.contains("<title>width 173</title>")) << dom.left(400).toStdString();
+// On any other port Chromium wants a status line: with HTTP headers chosen it
+// shows the picture and the live stream; without, it refuses the picture as it
+// always did.
+TEST(Browser, ChromiumShowsPictureAndStreamOnAHighPortWithHeaders)
+{
+    if (!QFile::exists(kChromium))
+        GTEST_SKIP() << "Debian's chromium is not installed";
+    QTemporaryDir folder;
+    const QString picture = WritePicture(folder);
+    ASSERT_FALSE(picture.isEmpty());
+    int port = 0;
+    {
+        QTcpServer probe;
+        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+        port = probe.serverPort();
+    }
+    bool headers = true;
+    ServerWindow window = PictureOnlyWindow(QString::number(port), picture, QStringLiteral("200"));
+    window.chkHeaders = [&headers] { return headers; };
+    cWebServer server(std::move(window));
+    ASSERT_TRUE(server.StartServer(QString())) << server.ListenError().toStdString();
+    const QString base = QStringLiteral("http://127.0.0.1:%1/").arg(port);
+    EXPECT_EQ(ChromiumShows(folder, base + QStringLiteral("?1")), "width 173");
+    // A camera taking a picture every 200 ms: Chromium shows a part of a
+    // stream once the next one begins.
+    QFile file(picture);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    QTimer camera;
+    QObject::connect(&camera, &QTimer::timeout, [&] { server.PublishPicture(std::make_shared<const QByteArray>(bytes)); });
+    camera.start(200);
+    EXPECT_EQ(ChromiumShows(folder, base + QStringLiteral("stream")), "width 173");
+    camera.stop();
+    headers = false;
+    server.Refresh();
+    EXPECT_EQ(ChromiumShows(folder, base + QStringLiteral("?2")), "failed");
 }
