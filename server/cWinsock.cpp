@@ -440,7 +440,9 @@ ssize_t cWinsockSlot::SendSome()
     msghdr message{};
     message.msg_iov = pieces;
     message.msg_iovlen = size_t(count);
-    return ::sendmsg(m_fd, &message, MSG_NOSIGNAL);
+    // A head followed by its picture leaves in the same packets as the picture.
+    const int more = count < qsizetype(m_queue.size()) ? MSG_MORE : 0;
+    return ::sendmsg(m_fd, &message, MSG_NOSIGNAL | more);
 }
 
 void cWinsockSlot::Sent(qsizetype lBytes)

@@ -74,13 +74,20 @@ std::optional<std::time_t> Seconds(const Fields &f)
 
 QByteArray HttpDate(std::time_t when)
 {
+    // Answers of the same second share one text.
+    thread_local std::time_t lastWhen = -1;
+    thread_local QByteArray lastText;
+    if (when == lastWhen)
+        return lastText;
     std::tm parts{};
     gmtime_r(&when, &parts);
     char text[40];
     std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[size_t(parts.tm_wday % 7)],
                   parts.tm_mday, kMonths[size_t(parts.tm_mon % 12)], parts.tm_year + 1900, parts.tm_hour,
                   parts.tm_min, parts.tm_sec);
-    return QByteArray(text);
+    lastWhen = when;
+    lastText = QByteArray(text);
+    return lastText;
 }
 
 std::optional<std::time_t> ParseHttpDate(QByteArrayView text)
