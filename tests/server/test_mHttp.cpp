@@ -1,0 +1,80 @@
+// HTTP dates and request heads as clients send them.
+#include "mHttpDate.h"
+#include "mHttpRequest.h"
+
+#include <gtest/gtest.h>
+
+#include <QList>
+
+#include <clocale>
+
+TEST(HttpDate, WrittenInEveryLocaleAndReadInAllThreeForms)
+{
+    // Month and day names never follow the user's language.
+    std::setlocale(LC_ALL, "sv_SE.UTF-8");
+    EXPECT_EQ(HttpDate(784111777), "Sun, 06 Nov 1994 08:49:37 GMT");
+    EXPECT_EQ(HttpDate(0), "Thu, 01 Jan 1970 00:00:00 GMT");
+    EXPECT_EQ(HttpDate(951782400), "Tue, 29 Feb 2000 00:00:00 GMT");
+    std::setlocale(LC_ALL, "C");
+
+    EXPECT_EQ(ParseHttpDate("Sun, 06 Nov 1994 08:49:37 GMT"), 784111777);
+    EXPECT_EQ(ParseHttpDate("Sunday, 06-Nov-94 08:49:37 GMT"), 784111777);
+    EXPECT_EQ(ParseHttpDate("Sun Nov  6 08:49:37 1994"), 784111777);
+    EXPECT_EQ(ParseHttpDate("  Sun, 06 Nov 1994 08:49:37 GMT "), 784111777);
+    EXPECT_EQ(ParseHttpDate("Thu, 01-Jan-30 00:00:00 GMT"), std::time_t(1893456000));
+
+    // Every date written reads back, across leap years and past 2038.
+    for (std::time_t when = 0; when < std::time_t(4102444800); when += 86400 * 37 + 3607)
+        ASSERT_EQ(ParseHttpDate(HttpDate(when)), when) << HttpDate(when).toStdString();
+
+    for (const char *wrong : {"", "yesterday", "Sun, 06 Nov 1994 08:49:37", "Sun, 06 Nov 1994 08:49:37 CET",
+                              "Sun, 31 Nov 1994 08:49:37 GMT", "Mon, 29 Feb 1900 00:00:00 GMT",
+                              "Sun, 06 Nov 1994 24:00:00 GMT", "Sun, 06 Nov 1994 8:49:37 GMT",
+                              "Sun, 06 nov 1994 08:49:37 GMT", "Sun, 06 Nov 1969 08:49:37 GMT",
+                              "Sun, 06 Nov 19a4 08:49:37 GMT", "Sun, 6 Nov 1994 08:49 GMT",
+                              "Sun, 99999999999 Nov 1994 08:49:37 GMT"})
+        EXPECT_FALSE(ParseHttpDate(wrong)) << wrong;
+}
+
+TEST(HttpRequest, HeadsAreReadAsTheyArrive)
+{
+    using Status = HttpRequest::Status;
+    const HttpRequest full = ReadRequestHead("GET /cam.jpg?1234 HTTP/1.1\r\nHost: x\r\nif-modified-since: "
+                                             "Sun, 06 Nov 1994 08:49:37 GMT\r\nX: y\r\n\r\n",
+                                             false);
+    EXPECT_EQ(full.status, Status::Complete);
+    EXPECT_EQ(full.method, "GET");
+    EXPECT_EQ(full.path, "/cam.jpg");
+    EXPECT_EQ(full.ifModifiedSince, 784111777);
+
+    // A proxy's absolute target.
+    EXPECT_EQ(ReadRequestHead("HEAD http://cam.example:8080/stream?x HTTP/1.0\r\n\r\n", false).path, "/stream");
+    EXPECT_EQ(ReadRequestHead("GET http://cam.example HTTP/1.0\r\n\r\n", false).path, "/");
+
+    const QList<std::pair<QByteArray, Status>> cases = {
+        {"", Status::Incomplete},
+        {"GE", Status::Incomplete},
+        {"GET / HTTP/1.1\r\n", Status::Incomplete},
+        {"GET / HTTP/1.1\r\nHost: x\r\n", Status::Incomplete},
+        {"GET / HTTP/1.1\r\nHost: x\r\n\r\n", Status::Complete},
+        {"GET /\r\n", Status::Simple},
+        {"HEAD /\r\n", Status::Bad},
+        {"BREW / HTTP/1.1\r\n\r\n", Status::Complete},
+        {"GET / HTTP/3.0\r\n\r\n", Status::WrongVersion},
+        {"GET / HTTP/1.10\r\n\r\n", Status::Bad},
+        {"GET / http/1.1\r\n\r\n", Status::Bad},
+        {"GET  / HTTP/1.1\r\n\r\n", Status::Bad},
+        {"GET * HTTP/1.1\r\n\r\n", Status::Bad},
+        {"GET ftp://x/ HTTP/1.1\r\n\r\n", Status::Bad},
+        {"G\x01T / HTTP/1.1", Status::Bad},
+        {QByteArray("\x16\x03\x01", 3), Status::Bad},
+        {"GET /" + QByteArray(kMaxRequestHead, 'a'), Status::TooLarge},
+        {"GET / HTTP/1.1\r\nA: " + QByteArray(kMaxRequestHead, 'a') + "\r\n\r\n", Status::TooLarge},
+    };
+    for (const auto &[head, status] : cases)
+        EXPECT_EQ(ReadRequestHead(head, false).status, status) << head.left(60).toStdString();
+
+    // The peer's end: a request line with fields cut short is still a request.
+    EXPECT_EQ(ReadRequestHead("GET / HTTP/1.1\r\nHost: x\r\n", true).status, Status::Complete);
+    EXPECT_EQ(ReadRequestHead("GET / HTT", true).status, Status::Bad);
+}
