@@ -251,7 +251,15 @@ void cWebServer::objWS2_ConnectionRequest(int requestId)
         PlaceWaiting();
 }
 
-// The lowest free slot from 0 to maxcon; else the one that has been silent
+// A connection that has asked for nothing: silent, or an HTTP head still not
+// whole when the sweep would have let a silent connection go.
+bool cWebServer::Dawdling(const cWinsockSlot &slot)
+{
+    return slot.Tag.isEmpty() &&
+           (slot.Head.isEmpty() || (slot.Http && slot.MillisecondsConnected() >= SilentMilliseconds));
+}
+
+// The lowest free slot from 0 to maxcon; else the one that has dawdled
 // longest, at least YieldMilliseconds, closed for the newcomer.
 cWinsockSlot *cWebServer::TakeSlot(int maxcon)
 {
@@ -260,7 +268,7 @@ cWinsockSlot *cWebServer::TakeSlot(int maxcon)
     cWinsockSlot *silent = nullptr;
     for (int i = 0; i <= maxcon; ++i) {
         cWinsockSlot *slot = objWS1.Item(i);
-        if (slot && slot->Tag.isEmpty() && slot->Head.isEmpty() &&
+        if (slot && Dawdling(*slot) &&
             (!silent || slot->MillisecondsConnected() > silent->MillisecondsConnected()))
             silent = slot;
     }

@@ -71,7 +71,7 @@ public:
     // request is already on its way, is not cut off.
     static constexpr qint64 SilentMilliseconds = 500;
     // With every slot taken, a connection silent this long gives its slot up
-    // to a newcomer.
+    // to a newcomer; so does an HTTP head not whole after SilentMilliseconds.
     static constexpr qint64 YieldMilliseconds = 100;
     // An HTTP request whose head has begun to arrive has this long to finish it.
     static constexpr qint64 HeadMilliseconds = 10000;
@@ -119,6 +119,7 @@ private:
     void objWS1_DataArrival(int Index);
     void objWS1_SendComplete(int Index);
     void Sweep();
+    static bool Dawdling(const cWinsockSlot &slot);
     cWinsockSlot *TakeSlot(int maxcon);
     bool EveryAnswerInProgress(int maxcon) const;
     void Place(cWinsockSlot &slot, int requestId);

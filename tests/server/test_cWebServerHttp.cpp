@@ -54,7 +54,7 @@ protected:
     {
         port = FreePort();
         ServerWindow window;
-        window.txtMaxCon = [] { return QStringLiteral("20"); };
+        window.txtMaxCon = [this] { return maxcon; };
         window.txtPort = [this] { return QString::number(port); };
         window.chkUptime = [this] { return uptime; };
         window.chkHeaders = [this] { return headers; };
@@ -78,6 +78,7 @@ protected:
     std::optional<Answer> Ask(const QByteArray &request) { return Parse(Exchange(request)); }
 
     QTemporaryDir folder;
+    QString maxcon = QStringLiteral("20");
     bool uptime = true;
     bool headers = true;
     QString interval = QStringLiteral("2.7");
@@ -232,6 +233,24 @@ TEST_F(HttpAnswers, SlowSplitAndPipelinedRequestsAreAnsweredOnce)
     QTest::qWait(300);
     server->tmtTimeout_Timer();
     EXPECT_EQ(server->SlotState(0), sckConnected) << "an unfinished head waits for its end";
+}
+
+// Heads that dribble in cannot keep a full server from real clients.
+TEST_F(HttpAnswers, WithEverySlotTakenADawdlingHeadGivesWay)
+{
+    const QByteArray picture = RandomBytes(5000, 6);
+    server->PublishPicture(Shared(picture));
+    maxcon = QStringLiteral("0");
+    server->Refresh();
+    RawClient dawdler;
+    ASSERT_TRUE(dawdler.Connect(port) && dawdler.Send("GET / HTTP/1.1\r\nHost: x\r\n"));
+    QTest::qWait(300);
+    ASSERT_TRUE(dawdler.Send("User-Agent: slow\r\n"));
+    // The newcomer waits until the head has dawdled long enough, then takes its slot.
+    const auto got = Ask("GET / HTTP/1.0\r\n\r\n");
+    ASSERT_TRUE(got);
+    EXPECT_TRUE(got->body == picture);
+    EXPECT_EQ(dawdler.ReadAll().value_or("?"), QByteArray());
 }
 
 TEST_F(HttpAnswers, StatusPageNoPictureYetAndHeaderLessRequests)
