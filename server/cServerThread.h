@@ -1,6 +1,5 @@
 #pragma once
 
-#define ASIO_STANDALONE
 #include <asio.hpp>
 
 #include <functional>

@@ -353,9 +353,11 @@ void cWebServer::objWS1_DataArrival(int Index)
         Answer(*slot, request);
         return;
     }
-    // A later arrival is a request of its own. A peer that has ended its
-    // sending and is owed nothing is gone for good.
-    if (!data.isEmpty())
+    // A later arrival that begins "GET" is a request of its own. Anything
+    // else (the rest of a request sent in pieces, or the peer's end of
+    // sending) asks for nothing more: the connection ends once what it is owed
+    // has gone out, at once when it is owed nothing, never cutting an answer short.
+    if (data.startsWith(kGet))
         Answer(*slot, data);
     else if (slot->Idle())
         Drop(*slot);

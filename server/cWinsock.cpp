@@ -226,7 +226,10 @@ void cWinsockListener::Release(int requestId)
     m_held.erase(requestId);
 }
 
-cWinsockSlot::cWinsockSlot(asio::io_context &context, int lIndex) : m_lIndex(lIndex), m_stream(context) {}
+cWinsockSlot::cWinsockSlot(asio::io_context &context, int lIndex, cLingeringClose *lingering)
+    : m_lIndex(lIndex), m_lingering(lingering), m_stream(context)
+{
+}
 
 cWinsockSlot::~cWinsockSlot()
 {
@@ -301,10 +304,13 @@ void cWinsockSlot::Close()
     if (m_fd < 0)
         return;
     ++m_generation;
-    // Unread input would turn the close into a reset, which can cost the peer
-    // the end of an answer it has not read yet.
+    // Unread input, or input still to come, would turn the close into a
+    // reset, which can cost the peer the end of an answer it has not read yet.
     Drain();
-    m_stream.close();
+    if (m_bPeerDone || !m_lingering)
+        m_stream.close();
+    else
+        m_lingering->Take(m_stream.release());
     m_fd = -1;
     m_queue.clear();
     m_unsent = 0;
@@ -462,7 +468,7 @@ void cWinsockSlot::Sent(qsizetype lBytes)
     }
 }
 
-cWinsockArray::cWinsockArray(asio::io_context &context) : m_context(context)
+cWinsockArray::cWinsockArray(asio::io_context &context) : m_context(context), m_lingering(context)
 {
     Load(0);
 }
@@ -473,7 +479,7 @@ bool cWinsockArray::Load(int lIndex)
         return false;
     if (lIndex >= int(m_slots.size()))
         m_slots.resize(size_t(lIndex) + 1);
-    auto slot = std::make_unique<cWinsockSlot>(m_context, lIndex);
+    auto slot = std::make_unique<cWinsockSlot>(m_context, lIndex, &m_lingering);
     slot->DataArrival = [this](int i) {
         if (DataArrival)
             DataArrival(i);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cAnswerBody.h"
+#include "cLingeringClose.h"
 #include "cServerThread.h"
 
 #include <QByteArray>
@@ -86,7 +87,9 @@ struct AnswerPiece
 class cWinsockSlot
 {
 public:
-    cWinsockSlot(asio::io_context &context, int lIndex);
+    // lingering: where a closed connection whose peer may still send goes to
+    // be ended gently; none: closed outright.
+    cWinsockSlot(asio::io_context &context, int lIndex, cLingeringClose *lingering = nullptr);
     ~cWinsockSlot();
 
     // The request mark ("" or "ok") and the start of a request not yet decided.
@@ -141,6 +144,7 @@ private:
     bool Fresh(unsigned long long generation) const { return generation == m_generation && m_fd >= 0; }
 
     int m_lIndex;
+    cLingeringClose *m_lingering;
     asio::posix::stream_descriptor m_stream;
     int m_fd = -1;
     unsigned long long m_generation = 0;
@@ -179,6 +183,7 @@ public:
 private:
     asio::io_context &m_context;
     std::set<int> m_free; // so the lowest free slot is found without a scan; outlives the slots
+    cLingeringClose m_lingering; // outlives the slots, which hand it their connections
     std::vector<std::unique_ptr<cWinsockSlot>> m_slots;
 };
 

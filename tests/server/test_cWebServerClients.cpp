@@ -86,6 +86,47 @@ TEST_F(ServerClients, AHalfClosingPeerGetsTheWholePictureAndPage)
     EXPECT_TRUE(fetch.readAllStandardOutput() == picture);
 }
 
+// Shell scripts write the request line and the blank line one by one (bash's
+// printf to /dev/tcp does): the second piece must not cut the answer short.
+TEST_F(ServerClients, ARequestSentInPiecesGetsItsWholeAnswer)
+{
+    ASSERT_TRUE(server->StartServer(QString()));
+    const QByteArray picture = RandomBytes(400000, 9);
+    server->PublishPicture(Shared(picture));
+    for (const QByteArray &rest : {QByteArray("\r\n"), QByteArray("Host: x\r\nUser-Agent: sh\r\n\r\n")}) {
+        RawClient client;
+        client.SmallReceiveBuffer();
+        ASSERT_TRUE(client.Connect(port) && client.Send("GET / HTTP/1.0\r\n"));
+        QTest::qWait(30);
+        ASSERT_TRUE(client.Send(rest));
+        QTest::qWait(30);
+        const auto got = client.ReadAll();
+        ASSERT_TRUE(got.has_value()) << "the answer was cut off by a reset";
+        EXPECT_TRUE(*got == picture) << got->size() << " of " << picture.size();
+    }
+}
+
+// Whatever a peer still sends after its answer is let go, in bounded time,
+// and its slot is free at once.
+TEST_F(ServerClients, APeerStillSendingAfterItsAnswerIsLetGoInTime)
+{
+    ASSERT_TRUE(server->StartServer(QString()));
+    const QByteArray picture = RandomBytes(300000, 10);
+    server->PublishPicture(Shared(picture));
+    RawClient client;
+    ASSERT_TRUE(client.Connect(port) && client.Send("GET / HTTP/1.0\r\n"));
+    QTest::qWait(50);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server->SlotState(0) == sckClosed; }, 2000));
+    const auto start = std::chrono::steady_clock::now();
+    bool ended = false;
+    while (!ended && std::chrono::steady_clock::now() - start < std::chrono::seconds(6)) {
+        ended = !client.Send(QByteArray(1000, 'x'));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(ended) << "the server never let the connection go";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+}
+
 TEST_F(ServerClients, PicturesOfEverySizeAreServedWhole)
 {
     ASSERT_TRUE(server->StartServer(QString()));
