@@ -306,8 +306,11 @@ void cWinsockSlot::Close()
     ++m_generation;
     // Unread input, or input still to come, would turn the close into a
     // reset, which can cost the peer the end of an answer it has not read yet.
-    Drain();
-    if (m_bPeerDone || !m_lingering)
+    // A peer whose request has ended with its blank line and sent nothing
+    // since is closed outright; any other that may still send lingers.
+    const bool bMoreArrived = Drain();
+    const bool bRequestEnded = m_tail.endsWith("\n\n") || m_tail.endsWith("\n\r\n");
+    if (m_bPeerDone || (bRequestEnded && !bMoreArrived) || !m_lingering)
         m_stream.close();
     else
         m_lingering->Take(m_stream.release());
@@ -317,6 +320,7 @@ void cWinsockSlot::Close()
     m_answersQueued = 0;
     m_bCompletePending = m_bPeerDone = m_bWriting = m_bFlushScheduled = false;
     m_arrival.clear();
+    m_tail.clear();
     Head.clear();
     Http = Streaming = false;
     m_sRemoteHostIP.clear();
@@ -324,11 +328,13 @@ void cWinsockSlot::Close()
         FreeChanged(m_lIndex, true);
 }
 
-void cWinsockSlot::Drain()
+bool cWinsockSlot::Drain()
 {
     char buffer[4096];
-    for (int i = 0; i < 16 && ::recv(m_fd, buffer, sizeof buffer, 0) > 0; ++i) {
-    }
+    int i = 0;
+    while (i < 16 && ::recv(m_fd, buffer, sizeof buffer, 0) > 0)
+        ++i;
+    return i > 0;
 }
 
 qint64 cWinsockSlot::MillisecondsSinceProgress() const
@@ -377,6 +383,7 @@ void cWinsockSlot::ReadArrival()
         const ssize_t got = ::recv(m_fd, buffer, sizeof buffer, 0);
         if (got > 0) {
             total += got;
+            m_tail = (m_tail + QByteArray::fromRawData(buffer, got).right(4)).right(4);
             m_arrival.append(buffer, std::min<qsizetype>(got, std::max<qsizetype>(0, kArrivalKept - m_arrival.size())));
             continue;
         }

@@ -140,7 +140,8 @@ private:
     // Hands the front of the queue to the kernel: bytes sent, or -1 with errno.
     ssize_t SendSome();
     void Sent(qsizetype lBytes);
-    void Drain();
+    // Reads and lets go what the peer has sent and nobody read; true when there was any.
+    bool Drain();
     bool Fresh(unsigned long long generation) const { return generation == m_generation && m_fd >= 0; }
 
     int m_lIndex;
@@ -155,6 +156,9 @@ private:
     int m_answersQueued = 0;
     bool m_bCompletePending = false;
     bool m_bPeerDone = false;
+    // The last bytes the peer sent: a request that ended with its blank line
+    // is most likely all the peer sends.
+    QByteArray m_tail;
     bool m_bWriting = false;
     bool m_bFlushScheduled = false;
     qint64 m_accepted = 0;
