@@ -30,7 +30,6 @@ public:
 
     // Takes over a connected descriptor and closes it in its own time.
     void Take(int descriptor);
-    std::size_t Lingering() const { return m_entries.size(); }
 
 private:
     struct Entry
