@@ -338,8 +338,10 @@ void cWebServer::objWS1_DataArrival(int Index)
         return;
     const QByteArray data = slot->GetData();
     // How a connection is answered is decided on its first arrival.
-    if (slot->Tag.isEmpty() && slot->Head.isEmpty() && !slot->Http)
-        slot->Http = Current().headers;
+    if (slot->Tag.isEmpty() && slot->Head.isEmpty() && !slot->Http) {
+        std::lock_guard lock(m_settingsMutex);
+        slot->Http = m_settings.headers;
+    }
     if (slot->Http) {
         ReadHttp(*slot, data);
         return;
