@@ -6,6 +6,46 @@
 
 #include <limits>
 
+namespace {
+
+// The frame marker of a JPEG stream: 0xC0 (baseline) to 0xCF, or 0 when
+// the stream has none before its first scan.
+int FrameMarker(const unsigned char *pData, std::size_t lSize)
+{
+    if (lSize < 4 || pData[0] != 0xFF || pData[1] != 0xD8)
+        return 0;
+    for (std::size_t at = 2; at + 4 <= lSize;) {
+        if (pData[at] != 0xFF)
+            return 0;
+        const int marker = pData[at + 1];
+        if (marker == 0xFF) { // fill byte
+            ++at;
+            continue;
+        }
+        const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (frame)
+            return marker;
+        if (marker == 0xDA || marker == 0xD9)
+            return 0;
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) { // no length follows
+            at += 2;
+            continue;
+        }
+        at += 2 + (std::size_t(pData[at + 2]) << 8 | pData[at + 3]);
+    }
+    return 0;
+}
+
+// Webcams send baseline or extended sequential frames, decoded in one pass.
+// A progressive frame may hold thousands of scans, each a pass over the
+// whole picture: one such frame could hold the program for a minute.
+bool Sequential(int lFrameMarker)
+{
+    return lFrameMarker == 0xC0 || lFrameMarker == 0xC1;
+}
+
+} // namespace
+
 cJpegDecoder::cJpegDecoder() : m_hDecoder(tjInitDecompress()) {}
 
 cJpegDecoder::~cJpegDecoder()
@@ -42,6 +82,10 @@ bool cJpegDecoder::Decode(const unsigned char *pData, std::size_t lSize, cDIB &f
         Reset();
         return false;
     }
+    if (!Sequential(FrameMarker(pData, lSize))) {
+        sError = QStringLiteral("the camera sent a damaged JPEG frame: only baseline and sequential JPEG is taken");
+        return false;
+    }
     // A size over the limits is refused here, before a byte is decoded.
     QString reason;
     if (!frame.Fit(width, height, reason)) {
@@ -51,7 +95,7 @@ bool cJpegDecoder::Decode(const unsigned char *pData, std::size_t lSize, cDIB &f
     // Any warning (a frame cut short, corrupt data) fails too: TurboJPEG
     // reports it as a failure after filling in what it could.
     if (tjDecompress2(m_hDecoder, bytes, lSize, frame.DIBSectionBitsPtr(), width, frame.BytesPerScanLine(), height,
-                      TJPF_BGR, TJFLAG_BOTTOMUP) != 0) {
+                      TJPF_BGR, TJFLAG_BOTTOMUP | TJFLAG_LIMITSCANS) != 0) {
         sError = QStringLiteral("the camera sent a damaged JPEG frame: %1")
                      .arg(QString::fromUtf8(tjGetErrorStr2(m_hDecoder)));
         Reset();

@@ -13,8 +13,8 @@
 #include <gst/video/video.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
-#include <cstring>
 #include <mutex>
 #include <set>
 
@@ -26,6 +26,11 @@ const QString kTestPatternId = QStringLiteral("test");
 const QString kTestPatternName = QStringLiteral("Test pattern");
 const QString kPipelinePrefix = QStringLiteral("gst:");
 const QString kNamePrefix = QStringLiteral("name:");
+// A camera found by the device monitor: "camera:" name " @ " serial or port.
+const QString kCameraPrefix = QStringLiteral("camera:");
+const QString kPlaceSeparator = QStringLiteral(" @ ");
+// A source that failed is opened again at most this often.
+constexpr auto kReopenPause = std::chrono::seconds(1);
 const QSize kFirstSize(640, 480);
 // Long enough for a webcam to start; a source still settling after it is taken as running.
 constexpr GstClockTime kStartWait = 2 * GST_SECOND;
@@ -54,6 +59,17 @@ QString TakeErrorText(GError *error)
     if (error)
         g_error_free(error);
     return text;
+}
+
+// What tells one camera from another across replugging and reboots, when
+// V4L2 may give it another /dev/videoN: its serial number, else the port it
+// is plugged into. Empty when the device tells neither.
+QString LastingPlace(const GstStructure *props)
+{
+    for (const char *field : {"device.serial", "device.bus_path", "v4l2.device.bus_info"})
+        if (const gchar *value = gst_structure_get_string(props, field); value && *value)
+            return QString::fromUtf8(value);
+    return {};
 }
 
 // The devices the monitor finds, with the ids the program knows them by.
@@ -106,10 +122,9 @@ private:
         g_free(display);
         QString id = kNamePrefix + name;
         if (GstStructure *props = gst_device_get_properties(device)) {
-            const gchar *api = gst_structure_get_string(props, "device.api");
-            const gchar *path = gst_structure_get_string(props, "device.path");
-            if (path && api && std::strcmp(api, "v4l2") == 0)
-                id = QString::fromUtf8(path);
+            const QString where = LastingPlace(props);
+            if (!where.isEmpty())
+                id = kCameraPrefix + name + kPlaceSeparator + where;
             gst_structure_free(props);
         }
         if (Find(id)) {
@@ -130,17 +145,6 @@ GstElement *MakeSource(const QString &sId, QString &sError)
         source = gst_element_factory_make("videotestsrc", nullptr);
         if (source)
             g_object_set(source, "is-live", TRUE, "horizontal-speed", 2, nullptr);
-    } else if (sId.startsWith(kPipelinePrefix)) {
-        // A description may well end in caps ("v4l2src ! image/jpeg,width=1280"),
-        // which GStreamer's grammar only takes between two elements.
-        const QByteArray description = sId.mid(kPipelinePrefix.size()).toUtf8() + " ! capsfilter";
-        GError *error = nullptr;
-        source = gst_parse_bin_from_description(description.constData(), TRUE, &error);
-        if (!source)
-            sError = TakeErrorText(error);
-        else if (error)
-            g_error_free(error);
-        return source;
     } else if (sId.startsWith(QLatin1Char('/'))) {
         source = gst_element_factory_make("v4l2src", nullptr);
         if (source)
@@ -151,7 +155,8 @@ GstElement *MakeSource(const QString &sId, QString &sError)
             source = gst_device_create_element(device, nullptr);
     }
     if (!source)
-        sError = QStringLiteral("no source can be made for %1").arg(sId);
+        sError = sId.startsWith(kCameraPrefix) ? QStringLiteral("%1 is not connected").arg(sId)
+                                               : QStringLiteral("no source can be made for %1").arg(sId);
     return source;
 }
 
@@ -238,9 +243,12 @@ std::vector<CaptureFormat> FormatsOf(const GstCaps *caps)
 // the small format most webcams also use.
 QByteArray CapsFor(const QString &sId, QSize size)
 {
-    const QByteArray sizeCaps =
-        size.isEmpty() ? QStringLiteral("width=[1,%1],height=[1,%1]").arg(cDIB::MaxSide).toLatin1()
-                       : QStringLiteral("width=%1,height=%2").arg(size.width()).arg(size.height()).toLatin1();
+    if (size.isEmpty()) {
+        // JPEG frames out of a demuxer carry no size in their caps: the
+        // decoder checks each frame's own header against the limits.
+        return QStringLiteral("video/x-raw,width=[1,%1],height=[1,%1];image/jpeg").arg(cDIB::MaxSide).toLatin1();
+    }
+    const QByteArray sizeCaps = QStringLiteral("width=%1,height=%2").arg(size.width()).arg(size.height()).toLatin1();
     return sId == kTestPatternId ? "video/x-raw,format=I420,framerate=30/1," + sizeCaps
                                  : "video/x-raw," + sizeCaps + ";image/jpeg," + sizeCaps;
 }
@@ -278,36 +286,83 @@ constexpr auto kFailureMessages = GstMessageType(GST_MESSAGE_ERROR | GST_MESSAGE
 
 } // namespace
 
-// The running pipeline of the opened source: source ! capsfilter ! appsink.
+// The running pipeline of the opened source, ending in capsfilter ! appsink.
 struct cVidCap::Pipeline
 {
-    GstElement *bin = gst_pipeline_new("vorsk-camera");
-    GstElement *source; // the three are owned by the bin
-    GstElement *filter = gst_element_factory_make("capsfilter", nullptr);
-    GstElement *sink = gst_element_factory_make("appsink", nullptr);
+    GstElement *bin = nullptr; // owns the elements
+    GstElement *source = nullptr; // a camera's own element; none in a pipeline of the user's
+    GstElement *filter = nullptr;
+    GstElement *sink = nullptr;
     bool bLinked = false;
     cFrameReader reader;
 
-    explicit Pipeline(GstElement *sourceElement) : source(sourceElement)
+    // A camera or the test pattern: source ! capsfilter ! appsink.
+    explicit Pipeline(GstElement *sourceElement)
+        : bin(gst_pipeline_new("vorsk-camera")), source(sourceElement),
+          filter(gst_element_factory_make("capsfilter", nullptr)), sink(gst_element_factory_make("appsink", nullptr))
     {
         gst_bin_add_many(GST_BIN(bin), source, filter, sink, nullptr);
-        g_object_set(sink, "max-buffers", 1, "drop", TRUE, "sync", FALSE, nullptr);
         bLinked = gst_element_link_many(source, filter, sink, nullptr);
+        KeepNewestOnly();
+    }
+
+    // A pipeline of the user's: the description and the program's end parsed
+    // as one, so that GStreamer links an element that makes its pads at run
+    // time (a demuxer, decodebin, rtspsrc) as soon as they appear. A
+    // description may well end in caps ("v4l2src ! image/jpeg,width=1280"),
+    // which the grammar only takes between two elements. No bin on failure.
+    Pipeline(const QByteArray &description, QString &sError)
+    {
+        const QByteArray whole = description + " ! capsfilter name=vorsk-filter ! appsink name=vorsk-sink";
+        GError *error = nullptr;
+        bin = gst_parse_launch_full(whole.constData(), nullptr, GST_PARSE_FLAG_FATAL_ERRORS, &error);
+        if (!bin) {
+            sError = TakeErrorText(error);
+            return;
+        }
+        if (error)
+            g_error_free(error);
+        filter = Named("vorsk-filter");
+        sink = Named("vorsk-sink");
+        bLinked = GST_IS_PIPELINE(bin) && filter && sink && GST_IS_APP_SINK(sink);
+        if (bLinked)
+            KeepNewestOnly();
     }
     Pipeline(const Pipeline &) = delete;
     Pipeline &operator=(const Pipeline &) = delete;
     ~Pipeline()
     {
+        if (!bin)
+            return;
         gst_element_set_state(bin, GST_STATE_NULL);
         gst_object_unref(bin);
     }
 
-    // The caps the source offers, asked while it is open but not yet running;
+    // An element of the bin, which keeps owning it.
+    GstElement *Named(const char *name) const
+    {
+        GstElement *element = GST_IS_BIN(bin) ? gst_bin_get_by_name(GST_BIN(bin), name) : nullptr;
+        if (element)
+            gst_object_unref(element);
+        return element;
+    }
+
+    void KeepNewestOnly() { g_object_set(sink, "max-buffers", 1, "drop", TRUE, "sync", FALSE, nullptr); }
+
+    // The caps offered to the program's end, asked while the source is open
+    // but not yet running: the camera's own, or what a pipeline of the user's
+    // says it ends in (nothing yet where its last pad appears at run time);
     // null when it cannot be opened.
     GstCaps *Offered() const
     {
-        if (gst_element_set_state(source, GST_STATE_READY) == GST_STATE_CHANGE_FAILURE)
+        if (gst_element_set_state(source ? source : bin, GST_STATE_READY) == GST_STATE_CHANGE_FAILURE)
             return nullptr;
+        if (!source) {
+            GstPad *pad = gst_element_get_static_pad(filter, "sink");
+            GstCaps *offered = gst_pad_peer_query_caps(pad, nullptr);
+            gst_object_unref(pad);
+            return offered;
+        }
         GstPad *pad = gst_element_get_static_pad(source, "src");
         GstCaps *offered = pad ? gst_pad_query_caps(pad, nullptr) : gst_caps_new_empty();
         if (pad)
@@ -332,7 +387,7 @@ struct cVidCap::Pipeline
         }
         GstBus *bus = gst_element_get_bus(bin);
         QString failure;
-        for (GstClockTime waited = 0; waited < kStartWait && NegotiatedSize().isEmpty(); waited += kStartPoll) {
+        for (GstClockTime waited = 0; waited < kStartWait && !Negotiated(); waited += kStartPoll) {
             if (GstMessage *message = gst_bus_timed_pop_filtered(bus, kStartPoll, kFailureMessages)) {
                 failure = FailureText(message);
                 gst_message_unref(message);
@@ -343,12 +398,28 @@ struct cVidCap::Pipeline
         return failure;
     }
 
-    // The size of the frames agreed with the source; empty while not known.
-    QSize NegotiatedSize() const
+    // The caps of the frames agreed with the source; null while not known.
+    GstCaps *CurrentCaps() const
     {
         GstPad *pad = gst_element_get_static_pad(sink, "sink");
         GstCaps *caps = gst_pad_get_current_caps(pad);
         gst_object_unref(pad);
+        return caps;
+    }
+
+    bool Negotiated() const
+    {
+        GstCaps *caps = CurrentCaps();
+        if (caps)
+            gst_caps_unref(caps);
+        return caps != nullptr;
+    }
+
+    // The size of the frames agreed with the source; empty while not known
+    // or not told in the caps.
+    QSize NegotiatedSize() const
+    {
+        GstCaps *caps = CurrentCaps();
         int width = 0, height = 0;
         if (caps && gst_caps_get_size(caps) > 0) {
             const GstStructure *s = gst_caps_get_structure(caps, 0);
@@ -358,6 +429,21 @@ struct cVidCap::Pipeline
         if (caps)
             gst_caps_unref(caps);
         return {width, height};
+    }
+
+    // Waits a bounded time for the next frame and reads it into frame.
+    bool ReadNextFrame(cDIB &frame, QString &sError)
+    {
+        GstSample *sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink),
+                                                         GstClockTime(cVidCap::GrabWaitMilliseconds) * GST_MSECOND);
+        if (!sample) {
+            sError = QStringLiteral("no frame came within %1 ms").arg(cVidCap::GrabWaitMilliseconds);
+            return false;
+        }
+        // Only the frame grabbed is ever decoded or converted.
+        const bool read = reader.Read(sample, frame, sError);
+        gst_sample_unref(sample);
+        return read;
     }
 
     // The text of the first error on the bus, or empty; an end of stream counts.
@@ -411,8 +497,10 @@ void cVidCap::Connect()
         const QString chosen = store->value(QStringLiteral("device")).toString();
         if (!chosen.isEmpty())
             candidates << chosen;
+        // A camera chosen by its identity is that camera or none: while it is
+        // away, another camera never stands in for it.
         DeviceList devices;
-        if (!devices.Devices().empty())
+        if (!chosen.startsWith(kCameraPrefix) && !devices.Devices().empty())
             candidates << devices.Devices().front().source.sId;
     }
     if (candidates.isEmpty())
@@ -423,14 +511,24 @@ void cVidCap::Connect()
     throw cError(kCameraErrorNumber, kComponent, m_sLastError);
 }
 
+std::unique_ptr<cVidCap::Pipeline> cVidCap::MakePipeline(const QString &sId)
+{
+    if (sId.startsWith(kPipelinePrefix)) {
+        auto pipeline = std::make_unique<Pipeline>(sId.mid(kPipelinePrefix.size()).toUtf8(), m_sLastError);
+        return pipeline->bin ? std::move(pipeline) : nullptr;
+    }
+    GstElement *source = MakeSource(sId, m_sLastError);
+    return source ? std::make_unique<Pipeline>(source) : nullptr;
+}
+
 bool cVidCap::Open(const QString &sId, QSize wanted)
 {
     m_pipeline.reset();
     m_bFrameHeld = false;
-    GstElement *source = MakeSource(sId, m_sLastError);
-    if (!source)
+    m_lastOpen = std::chrono::steady_clock::now();
+    auto pipeline = MakePipeline(sId);
+    if (!pipeline)
         return false;
-    auto pipeline = std::make_unique<Pipeline>(source);
     GstCaps *offered = pipeline->Offered();
     if (!offered) {
         m_sLastError = pipeline->PendingFailure();
@@ -457,8 +555,14 @@ bool cVidCap::Open(const QString &sId, QSize wanted)
         return false;
     }
     QString failure = pipeline->Start(CapsFor(sId, size));
-    if (ownSize) {
+    if (ownSize && failure.isEmpty()) {
         size = pipeline->NegotiatedSize();
+        // Frames whose caps tell no size (JPEG out of a demuxer) tell it in
+        // their own header: the first one is read for it.
+        if (size.isEmpty() && pipeline->Negotiated() && pipeline->ReadNextFrame(m_frame, failure)) {
+            size = QSize(m_frame.Width(), m_frame.Height());
+            m_bFrameHeld = true;
+        }
         formats.clear();
         if (!size.isEmpty())
             formats.push_back({size, 0});
@@ -467,6 +571,7 @@ bool cVidCap::Open(const QString &sId, QSize wanted)
     }
     if (!failure.isEmpty()) {
         m_sLastError = QStringLiteral("%1 cannot be started: %2").arg(sId, failure);
+        m_bFrameHeld = false;
         return false;
     }
     m_pipeline = std::move(pipeline);
@@ -477,29 +582,33 @@ bool cVidCap::Open(const QString &sId, QSize wanted)
     return true;
 }
 
-bool cVidCap::GrabFrame()
+// A source that failed (unplugged, busy, its sender gone) is opened afresh,
+// so grabbing recovers once it is back; at most once a second, since each
+// attempt may wait for the source a while.
+bool cVidCap::Reopen()
 {
-    // A source that failed (unplugged, busy) is opened afresh, so grabbing
-    // recovers once it is back.
-    if (!m_pipeline || !m_pipeline->PendingFailure().isEmpty()) {
-        const QString id = m_sSourceId;
-        const QSize size = m_size;
-        if (id.isEmpty()) {
-            m_sLastError = QStringLiteral("no camera is open");
-            return false;
-        }
-        if (!Open(id, size))
-            return false;
-    }
-    GstSample *sample = gst_app_sink_try_pull_sample(GST_APP_SINK(m_pipeline->sink),
-                                                     GstClockTime(GrabWaitMilliseconds) * GST_MSECOND);
-    if (!sample) {
-        m_sLastError = QStringLiteral("no frame came within %1 ms").arg(GrabWaitMilliseconds);
+    if (m_sSourceId.isEmpty()) {
+        m_sLastError = QStringLiteral("no camera is open");
         return false;
     }
-    // Only the frame grabbed is ever decoded or converted.
-    m_bFrameHeld = m_pipeline->reader.Read(sample, m_frame, m_sLastError);
-    gst_sample_unref(sample);
+    if (std::chrono::steady_clock::now() - m_lastOpen < kReopenPause)
+        return false;
+    return Open(m_sSourceId, m_size);
+}
+
+bool cVidCap::GrabFrame()
+{
+    if (m_pipeline) {
+        const QString failure = m_pipeline->PendingFailure();
+        if (!failure.isEmpty()) {
+            m_sLastError = QStringLiteral("%1 failed: %2").arg(m_sSourceId, failure);
+            m_pipeline.reset();
+        }
+    }
+    m_bFrameHeld = false;
+    if (!m_pipeline && !Reopen())
+        return false;
+    m_bFrameHeld = m_pipeline->ReadNextFrame(m_frame, m_sLastError);
     if (m_bFrameHeld)
         m_size = QSize(m_frame.Width(), m_frame.Height());
     return m_bFrameHeld;

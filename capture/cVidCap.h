@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QSize>
 #include <QString>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -13,8 +14,10 @@ class QWidget;
 
 // One source the camera can be switched to. sId is what VORSK_CAMERA and the
 // settings name: a device path (/dev/video0), "test" for the built-in test
-// pattern, "gst:" followed by a GStreamer pipeline description, or "name:"
-// followed by the display name of a device that has no path.
+// pattern, "gst:" followed by a GStreamer pipeline description, "camera:"
+// followed by a camera's name, " @ " and its serial number or port (what the
+// source dialog stores, since the device path may change), or "name:"
+// followed by the display name of a device that tells neither.
 struct CaptureSource
 {
     QString sName;
@@ -77,7 +80,9 @@ public:
 private:
     struct Pipeline;
 
+    std::unique_ptr<Pipeline> MakePipeline(const QString &sId);
     bool Open(const QString &sId, QSize wanted);
+    bool Reopen();
     void Remember() const;
 
     std::unique_ptr<Pipeline> m_pipeline;
@@ -87,6 +92,7 @@ private:
     QString m_sLastError;
     cDIB m_frame;
     bool m_bFrameHeld = false;
+    std::chrono::steady_clock::time_point m_lastOpen;
 };
 
 // The capture-window messages the program sends; it only ever grabs.

@@ -24,13 +24,13 @@ QImage Marked(int width, int height)
 }
 
 // The picture as a camera would send it, encoded by TurboJPEG.
-QByteArray Encoded(const QImage &picture, int subsampling, int quality = 95)
+QByteArray Encoded(const QImage &picture, int subsampling, int quality = 95, int flags = 0)
 {
     tjhandle encoder = tjInitCompress();
     unsigned char *bytes = nullptr;
     unsigned long size = 0;
     const int rc = tjCompress2(encoder, picture.constBits(), picture.width(), int(picture.bytesPerLine()),
-                               picture.height(), TJPF_RGB, &bytes, &size, subsampling, quality, 0);
+                               picture.height(), TJPF_RGB, &bytes, &size, subsampling, quality, flags);
     QByteArray result = rc == 0 ? QByteArray(reinterpret_cast<const char *>(bytes), qsizetype(size)) : QByteArray();
     tjFree(bytes);
     tjDestroy(encoder);
@@ -93,8 +93,11 @@ TEST(cJpegDecoder, DamagedFramesFailAndOversizedOnesAreRefusedUntouched)
     QByteArray garbled = good;
     for (qsizetype i = 20; i < garbled.size(); i += 3)
         garbled[i] = char(0xFF);
+    // A progressive frame is refused whole: its scans could number thousands.
+    const QByteArray progressive = Encoded(Marked(320, 240), TJSAMP_420, 95, TJFLAG_PROGRESSIVE);
+    ASSERT_GE(progressive.indexOf("\xFF\xC2"), 0);
     const QByteArray damaged[] = {good.left(2), good.left(100), good.left(good.size() / 2), good.left(good.size() - 60),
-                                  garbage, garbled, QByteArray(4096, '\0')};
+                                  garbage, garbled, QByteArray(4096, '\0'), progressive};
     for (const QByteArray &bytes : damaged) {
         error.clear();
         EXPECT_FALSE(Decode(decoder, bytes, frame, error)) << bytes.size();
