@@ -26,6 +26,16 @@ void Try(Step step)
     }
 }
 
+// Half the brightness: every channel of every pixel halved.
+void Dim(QImage &surface)
+{
+    for (int y = 0; y < surface.height(); ++y) {
+        unsigned char *row = surface.scanLine(y);
+        for (qsizetype i = 0, n = qsizetype(surface.width()) * 3; i < n; ++i)
+            row[i] >>= 1;
+    }
+}
+
 } // namespace
 
 std::optional<int> CaptureInterval(const QString &sInterval)
@@ -60,7 +70,8 @@ int JpegQuality(int lSlider)
     return lSlider == 0 ? 3 : lSlider;
 }
 
-QImage ComposePicture(const cDIB &frame, int lWidth, int lHeight, const CaptureSettings &settings)
+QImage ComposePicture(const cDIB &frame, int lWidth, int lHeight, const CaptureSettings &settings,
+                      const std::optional<QString> &notice)
 {
     if (lWidth <= 0 || lHeight <= 0)
         return {};
@@ -69,6 +80,8 @@ QImage ComposePicture(const cDIB &frame, int lWidth, int lHeight, const CaptureS
         return {};
     surface.fill(kSurfaceBackground);
     frame.PaintPicture(surface, 0, 0, lWidth, lHeight, 0, 0, settings.bInvert ? SRCINVERT : SRCCOPY);
+    if (notice)
+        Dim(surface);
 
     bool sizeIsNumber = false;
     const double fontSize = settings.font.FontSize.toDouble(&sizeIsNumber);
@@ -79,6 +92,12 @@ QImage ComposePicture(const cDIB &frame, int lWidth, int lHeight, const CaptureS
         hasCaption ? QLatin1Char(' ') + retImageText(settings.sCaption, settings.clock) + QLatin1Char(' ') : QString();
     Tools().pDrawTextOnImage(caption, kCaptionLeft, y, settings.lForeColor, settings.lBackColor,
                              hasCaption ? settings.bTransparent : true, settings.font, surface, newX, newY);
+    if (notice && !notice->isEmpty()) {
+        const double lineHeight = newY - y;
+        Tools().pDrawTextOnImage(QLatin1Char(' ') + *notice + QLatin1Char(' '), kCaptionLeft, y - lineHeight,
+                                 settings.lForeColor, settings.lBackColor, settings.bTransparent, settings.font,
+                                 surface, newX, newY);
+    }
     return surface;
 }
 
@@ -91,13 +110,18 @@ cCaptureCycle::Outcome cCaptureCycle::Run(cVidCap &objCam, const QString &sFolde
     Outcome outcome;
     outcome.bRan = true;
 
-    cDIB picImg;
-    // A frame that cannot be had leaves nothing to publish: the old picture
-    // stays, never a black one in its place.
-    if (TakeFrame(objCam, sFolder, sBmpFile, picImg, outcome)) {
+    bool grabbed = false;
+    Try([&] { grabbed = cCap().capGrabFrame(objCam.CaptureWindowHandle()); });
+    Note(outcome, CycleStep::Grab, grabbed, objCam.LastError());
+    if (!grabbed) {
+        PublishNoPicture(sFolder + sJpgFile, settings, outcome);
+    } else if (auto picImg = std::make_unique<cDIB>(); TakeFrame(objCam, sFolder, sBmpFile, *picImg, outcome)) {
         std::unique_ptr<cDIB> preview;
-        Try([&] { preview = picImg.Resample(settings.previewSize.height(), settings.previewSize.width()); });
-        Publish(picImg, sFolder + sJpgFile, settings, outcome);
+        Try([&] { preview = picImg->Resample(settings.previewSize.height(), settings.previewSize.width()); });
+        // The frame is kept, not copied, for the cycles that may find no picture.
+        m_lastGood = std::move(picImg);
+        m_lastGoodTime = settings.clock();
+        Publish(*m_lastGood, sFolder + sJpgFile, settings, std::nullopt, outcome);
         if (preview)
             outcome.preview = preview->ToImage();
     }
@@ -106,35 +130,49 @@ cCaptureCycle::Outcome cCaptureCycle::Run(cVidCap &objCam, const QString &sFolde
     return outcome;
 }
 
-// Grab, save the frame as the bitmap file and load it back into picImg.
+// Save the frame grabbed as the bitmap file and load it back into picImg.
 // Without the private folder nothing is written or read anywhere else.
 bool cCaptureCycle::TakeFrame(cVidCap &objCam, const QString &sFolder, const QString &sBmpFile, cDIB &picImg,
                               Outcome &outcome)
 {
-    bool grabbed = false;
-    Try([&] { grabbed = cCap().capGrabFrame(objCam.CaptureWindowHandle()); });
-    Note(outcome, CycleStep::Grab, grabbed, objCam.LastError());
     if (sFolder.isEmpty()) {
         Note(outcome, CycleStep::Bitmap, false, QStringLiteral("the private picture folder cannot be used"));
         return false;
     }
     const QString bmpPath = sFolder + sBmpFile;
     bool saved = false, loaded = false;
-    QString saveFailure, loadFailure;
+    QString failure;
     Try([&] {
         saved = objCam.GrabbedFrameSave(bmpPath);
-        saveFailure = objCam.LastError();
+        failure = objCam.LastError();
     });
-    Try([&] { loaded = picImg.CreateFromBitmapFile(bmpPath, &loadFailure); });
-    // A failed grab has nothing to save; the file of the last one is used.
-    const bool saveFailed = grabbed && !saved;
-    Note(outcome, CycleStep::Bitmap, loaded && !saveFailed,
-         bmpPath + QStringLiteral(": ") + (saveFailed ? saveFailure : loadFailure));
+    if (saved)
+        Try([&] { loaded = picImg.CreateFromBitmapFile(bmpPath, &failure); });
+    Note(outcome, CycleStep::Bitmap, loaded, bmpPath + QStringLiteral(": ") + failure);
     return loaded;
 }
 
+// The last frame dimmed, or a dark picture where there never was one, with
+// the line saying since when the camera gives no picture.
+void cCaptureCycle::PublishNoPicture(const QString &sJpgPath, const CaptureSettings &settings, Outcome &outcome)
+{
+    if (!m_lastGoodTime.isValid())
+        m_lastGoodTime = settings.clock();
+    const QDateTime since = m_lastGoodTime;
+    const QString notice = settings.sNoPictureText.isEmpty()
+                               ? QString()
+                               : settings.sNoPictureText.arg(retTimeStamp([since] { return since; }));
+    if (m_lastGood) {
+        Publish(*m_lastGood, sJpgPath, settings, notice, outcome);
+        return;
+    }
+    cDIB dark;
+    if (dark.Create(1, 1))
+        Publish(dark, sJpgPath, settings, notice, outcome);
+}
+
 void cCaptureCycle::Publish(const cDIB &picImg, const QString &sJpgPath, const CaptureSettings &settings,
-                            Outcome &outcome)
+                            const std::optional<QString> &notice, Outcome &outcome)
 {
     const int width = WholeNumberValue(settings.sWidth);
     const int height = WholeNumberValue(settings.sHeight);
@@ -151,7 +189,7 @@ void cCaptureCycle::Publish(const cDIB &picImg, const QString &sJpgPath, const C
     QString failure = QStringLiteral("the picture cannot be composed");
     bool written = false;
     QImage composed;
-    Try([&] { composed = ComposePicture(*m_cFrame, width, height, settings); });
+    Try([&] { composed = ComposePicture(*m_cFrame, width, height, settings, notice); });
     Try([&] {
         if (composed.isNull())
             return;

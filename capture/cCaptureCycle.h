@@ -30,6 +30,9 @@ struct CaptureSettings
     int lQuality = 70;                         // Slider1
     QSize previewSize;                         // pPreview's inner size
     ClockFn clock = QDateTime::currentDateTime;
+    // The line shown above the caption while the camera gives no picture,
+    // %1 the time of its last one.
+    QString sNoPictureText;
 };
 
 // The capture timer's interval for the text of txtIntvl: 0 or no number gives
@@ -45,13 +48,18 @@ int JpegQuality(int lSlider);
 
 // The composed picture: the frame (copied, or exclusive-or'ed onto the white
 // surface when inverting) and the caption 20 twips from the left, its offset
-// above the bottom edge.
-QImage ComposePicture(const cDIB &frame, int lWidth, int lHeight, const CaptureSettings &settings);
+// above the bottom edge. With a notice, the picture is dimmed to half its
+// brightness and the notice drawn as a line of its own above the caption.
+QImage ComposePicture(const cDIB &frame, int lWidth, int lHeight, const CaptureSettings &settings,
+                      const std::optional<QString> &notice = std::nullopt);
 
 // One run of the capture cycle: grab a frame, scale it, compose it and publish
 // it as a JPEG in the folder; the raw frame scaled for the preview comes back.
-// A frame that cannot be had or read back keeps the published picture as it
-// was; a step that fails or works again is told in the outcome's events.
+// While the camera gives no frame, the last frame this run had is published
+// dimmed, with a line saying since when there is no picture (a dark picture
+// where there never was one): never an old frame under a fresh time. A frame
+// that cannot be stored or read back keeps the published picture as it was.
+// A step that fails or works again is told in the outcome's events.
 class cCaptureCycle
 {
 public:
@@ -75,10 +83,16 @@ public:
 
 private:
     bool TakeFrame(cVidCap &objCam, const QString &sFolder, const QString &sBmpFile, cDIB &picImg, Outcome &outcome);
-    void Publish(const cDIB &picImg, const QString &sJpgPath, const CaptureSettings &settings, Outcome &outcome);
+    void PublishNoPicture(const QString &sJpgPath, const CaptureSettings &settings, Outcome &outcome);
+    void Publish(const cDIB &picImg, const QString &sJpgPath, const CaptureSettings &settings,
+                 const std::optional<QString> &notice, Outcome &outcome);
     void Note(Outcome &outcome, CycleStep step, bool bWorked, const QString &sReason);
 
     bool m_bCapturing = false;
     cCycleHealth m_health;
     std::unique_ptr<cDIB> m_cFrame = std::make_unique<cDIB>();
+    // The last frame this run grabbed, and when; or, before the first one,
+    // since when there has been none.
+    std::unique_ptr<cDIB> m_lastGood;
+    QDateTime m_lastGoodTime;
 };

@@ -588,7 +588,9 @@ bool cVidCap::Open(const QString &sId, QSize wanted)
 bool cVidCap::Reopen()
 {
     if (m_sSourceId.isEmpty()) {
-        m_sLastError = QStringLiteral("no camera is open");
+        // Why the camera could not be opened, where that is known.
+        if (m_sLastError.isEmpty())
+            m_sLastError = QStringLiteral("no camera is open");
         return false;
     }
     if (std::chrono::steady_clock::now() - m_lastOpen < kReopenPause)

@@ -43,10 +43,12 @@ QFont DesignFont()
 
 cHeadless::cHeadless(QObject *parent)
     : QObject(parent), tmr1(MakeTimer(this, kFirstCaptureMs)), tmrUptime(MakeTimer(this, kHousekeepingMs)),
-      tmtTimeout(MakeTimer(this, kHousekeepingMs)), objCam(new cVidCap(this))
+      tmtTimeout(MakeTimer(this, kHousekeepingMs)), tmrCamera(MakeTimer(this, kHousekeepingMs)),
+      objCam(new cVidCap(this))
 {
     connect(tmr1, &QTimer::timeout, this, &cHeadless::tmr1_Timer);
     connect(tmrUptime, &QTimer::timeout, this, &cHeadless::tmrUptime_Timer);
+    connect(tmrCamera, &QTimer::timeout, this, &cHeadless::tmrCamera_Timer);
     CreateServer();
 }
 
@@ -79,11 +81,14 @@ bool cHeadless::Start()
     m_files = PictureFileNames();
     m_prefs.font = DesignFont();
     ReadPrefs(m_prefs);
+    // A service may well start before its camera is up: it serves the
+    // picture that says there is none meanwhile.
     try {
         objCam->Connect();
     } catch (const std::exception &error) {
-        Error(QStringLiteral("the camera cannot start: ") + QString::fromUtf8(error.what()));
-        return false;
+        Error(QStringLiteral("the camera cannot start: %1; trying again every second")
+                  .arg(QString::fromUtf8(error.what())));
+        tmrCamera->start();
     }
     tmr1->start();
     CaptureTick();
@@ -99,6 +104,7 @@ bool cHeadless::Start()
 
 void cHeadless::Stop()
 {
+    tmrCamera->stop();
     tmr1->stop();
     tmrUptime->stop();
     tmtTimeout->stop();
@@ -128,6 +134,19 @@ void cHeadless::tmrUptime_Timer()
     m_sUptime = UptimeTick(QStringLiteral("Days"), QStringLiteral("Hours"), QStringLiteral("Minutes"),
                            QStringLiteral("Secs"));
     m_server->Refresh();
+}
+
+void cHeadless::tmrCamera_Timer()
+{
+    try {
+        objCam->Connect();
+    } catch (const std::exception &) {
+        return;
+    }
+    tmrCamera->stop();
+    Log(QStringLiteral("the camera is open: %1").arg(objCam->CurrentSourceId()));
+    if (!tmr1->isActive())
+        tmr1->start();
 }
 
 void cHeadless::Log(const QString &sLine)

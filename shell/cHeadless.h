@@ -24,8 +24,9 @@ public:
     ~cHeadless() override;
 
     // Reads the settings, opens the camera, publishes the first picture and
-    // starts the server. False, with the reason on stderr, when the camera or
-    // the listener cannot start.
+    // starts the server. A camera that cannot start is tried again every
+    // second while the server runs, saying so once. False, with the reason
+    // on stderr, when the listener cannot start.
     bool Start();
     void Stop();
 
@@ -33,6 +34,7 @@ private:
     void CaptureTick();
     void tmr1_Timer();
     void tmrUptime_Timer();
+    void tmrCamera_Timer();
     void CreateServer();
     static void Log(const QString &sLine);
 
@@ -40,6 +42,7 @@ private:
     QTimer *tmr1;
     QTimer *tmrUptime;
     QTimer *tmtTimeout;
+    QTimer *tmrCamera;
     cVidCap *objCam;
     cCaptureCycle m_capture;
     std::unique_ptr<cWebServer> m_server;

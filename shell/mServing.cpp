@@ -18,6 +18,7 @@ constexpr int kRejectedText = 148;
 // The log lines of the capture cycle, by step: failed (with the reason), works again.
 constexpr int kStepFailedText = 155;
 constexpr int kStepWorksText = 158;
+constexpr int kNoPictureText = 164;
 
 } // namespace
 
@@ -37,6 +38,7 @@ CaptureSettings CaptureSettingsOf(const Prefs &prefs)
     settings.font.FontStrikethru = prefs.font.strikeOut();
     settings.font.FontUnderline = prefs.font.underline();
     settings.lQuality = prefs.lQuality;
+    settings.sNoPictureText = LangString(kNoPictureText);
     return settings;
 }
 

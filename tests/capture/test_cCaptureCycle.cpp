@@ -2,6 +2,7 @@
 #include "cCaptureCycle.h"
 #include "cVidCap.h"
 
+#include <QDir>
 #include <QImage>
 
 #include <chrono>
@@ -40,6 +41,24 @@ double MeanDifference(const QImage &a, const QImage &b, bool inverted = false)
                    std::abs(qBlue(p) - channel(qBlue(q)));
         }
     return sum / (3.0 * a.width() * a.height());
+}
+
+std::vector<CycleStep> Failed(const cCaptureCycle::Outcome &outcome)
+{
+    std::vector<CycleStep> steps;
+    for (const CycleEvent &event : outcome.events)
+        if (event.bFailed)
+            steps.push_back(event.step);
+    return steps;
+}
+
+std::vector<CycleStep> Recovered(const cCaptureCycle::Outcome &outcome)
+{
+    std::vector<CycleStep> steps;
+    for (const CycleEvent &event : outcome.events)
+        if (!event.bFailed)
+            steps.push_back(event.step);
+    return steps;
 }
 
 class CaptureCycle : public CameraTest
@@ -146,20 +165,93 @@ TEST_F(CaptureCycle, QualityZeroIsWrittenAtThree)
     EXPECT_NE(atZero, sizeAt(1));
 }
 
-TEST_F(CaptureCycle, AFailedGrabStillPublishesTheLastFrameWithAFreshCaption)
+namespace {
+
+// Pixels of a band of rows with a channel above 150: caption text, or a live
+// picture; a dimmed picture has none.
+int BrightPixels(const QImage &picture, int top, int bottom)
+{
+    int bright = 0;
+    for (int y = top; y < bottom; ++y)
+        for (int x = 0; x < picture.width(); ++x) {
+            const QRgb p = picture.pixel(x, y);
+            bright += std::max({qRed(p), qGreen(p), qBlue(p)}) > 150 ? 1 : 0;
+        }
+    return bright;
+}
+
+// The mean channel value of the rows above bottom.
+double MeanLevel(const QImage &picture, int bottom)
+{
+    double sum = 0;
+    for (int y = 0; y < bottom; ++y)
+        for (int x = 0; x < picture.width(); ++x) {
+            const QRgb p = picture.pixel(x, y);
+            sum += qRed(p) + qGreen(p) + qBlue(p);
+        }
+    return sum / (3.0 * picture.width() * bottom);
+}
+
+} // namespace
+
+// While the camera gives no picture, what is published says so: the last
+// frame at half its brightness with a line above the caption that keeps the
+// time of that frame, under the caption's current time; a dark picture where
+// this run never had a frame, whatever an earlier run left in the folder.
+TEST_F(CaptureCycle, WhileTheCameraGivesNoPictureTheLastFrameIsShownDimmedSinceItsTime)
 {
     CaptureSettings settings = Plain("173", "127");
     settings.sCaption = QStringLiteral("{SS}");
+    settings.sNoPictureText = QStringLiteral("No picture from the camera since %1");
+    // The caption's box starts 17 pixels above the bottom edge; the line sits on it.
+    const int captionTop = 110, lineTop = 95;
+    ASSERT_TRUE(camera.SelectSource(kStillSource));
     Run(settings);
-    const QByteArray bitmap = FileContents(Folder() + QStringLiteral("lastpic.bmp"));
-    const QByteArray picture = FileContents(Folder() + QStringLiteral("lastpic.jpg"));
+    const QImage live = Published();
+    ASSERT_GT(BrightPixels(live, 0, lineTop), 1000);
 
-    ASSERT_TRUE(camera.SelectSource(kSilentSource));
-    settings.clock = FixedClock(42);
-    EXPECT_TRUE(Run(settings).bRan);
-    EXPECT_EQ(FileContents(Folder() + QStringLiteral("lastpic.bmp")), bitmap);
-    EXPECT_NE(FileContents(Folder() + QStringLiteral("lastpic.jpg")), picture);
-    EXPECT_FALSE(cycle.Capturing());
+    // A camera that sends nothing but damaged frames gives no picture at once.
+    {
+        QFile damaged(Folder() + QStringLiteral("damaged.jpg"));
+        ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+        damaged.write(QByteArray("\xFF\xD8\xFF\xDB") + QByteArray(3000, '\x55'));
+    }
+    const QString damagedSource = QStringLiteral("gst:multifilesrc location=%1damaged.jpg loop=true "
+                                                 "caps=image/jpeg,width=320,height=240 ! identity sleep-time=20000")
+                                      .arg(Folder());
+    ASSERT_TRUE(camera.SelectSource(damagedSource));
+    QImage gone[2];
+    for (int i = 0; i < 2; ++i) {
+        settings.clock = FixedClock(42 + i);
+        const auto outcome = Run(settings);
+        EXPECT_EQ(Failed(outcome), i == 0 ? std::vector{CycleStep::Grab} : std::vector<CycleStep>{});
+        gone[i] = Published();
+        ASSERT_EQ(gone[i].size(), QSize(173, 127));
+        EXPECT_EQ(BrightPixels(gone[i], 0, lineTop), 0) << "dimmed";
+        EXPECT_NEAR(MeanLevel(gone[i], lineTop), MeanLevel(live, lineTop) / 2, 4) << "at half the brightness";
+        EXPECT_GT(BrightPixels(gone[i], lineTop, captionTop), 20) << "the line";
+    }
+    EXPECT_EQ(gone[0].copy(0, lineTop, 173, captionTop - lineTop), gone[1].copy(0, lineTop, 173, captionTop - lineTop))
+        << "the line keeps the time of the last frame";
+    EXPECT_NE(gone[0].copy(0, captionTop, 173, 17), gone[1].copy(0, captionTop, 173, 17)) << "the caption runs on";
+
+    ASSERT_TRUE(camera.SelectSource(kStillSource));
+    EXPECT_EQ(Recovered(Run(settings)), std::vector{CycleStep::Grab});
+    EXPECT_LT(MeanDifference(Published(), live), 3) << "the first good frame publishes normally";
+
+    // A fresh run whose camera never gives a frame, beside a frame another run left.
+    QImage planted(320, 240, QImage::Format_RGB888);
+    planted.fill(Qt::red);
+    ASSERT_TRUE(planted.save(Folder() + QStringLiteral("lastpic.bmp"), "BMP"));
+    cCaptureCycle fresh;
+    ASSERT_TRUE(camera.SelectSource(damagedSource));
+    ASSERT_TRUE(fresh.Run(camera, Folder(), QStringLiteral("lastpic.jpg"), QStringLiteral("lastpic.bmp"), settings)
+                    .bRan);
+    const QImage dark = Published();
+    EXPECT_EQ(BrightPixels(dark, 0, lineTop), 0);
+    EXPECT_LT(qRed(dark.pixel(80, 40)), 20) << "nothing of the planted frame";
+    EXPECT_GT(BrightPixels(dark, lineTop, captionTop), 20) << "the line";
+    EXPECT_FALSE(fresh.Capturing());
 }
 
 namespace {
@@ -256,24 +348,6 @@ TEST_F(CaptureCycle, EveryCameraFormatPublishesTheRealPictureUpright)
 
 namespace {
 
-std::vector<CycleStep> Failed(const cCaptureCycle::Outcome &outcome)
-{
-    std::vector<CycleStep> steps;
-    for (const CycleEvent &event : outcome.events)
-        if (event.bFailed)
-            steps.push_back(event.step);
-    return steps;
-}
-
-std::vector<CycleStep> Recovered(const cCaptureCycle::Outcome &outcome)
-{
-    std::vector<CycleStep> steps;
-    for (const CycleEvent &event : outcome.events)
-        if (!event.bFailed)
-            steps.push_back(event.step);
-    return steps;
-}
-
 // Every file this process writes fails while it lives, as on a full disk.
 class FullDisk
 {
@@ -299,49 +373,31 @@ private:
 
 } // namespace
 
-TEST_F(CaptureCycle, AFrameThatCannotBeReadBackKeepsThePublishedPicture)
+TEST_F(CaptureCycle, AFrameThatCannotBeStoredKeepsThePublishedPicture)
 {
     CaptureSettings settings = Plain("173", "127");
     settings.sCaption = QStringLiteral("{SS}");
     ASSERT_TRUE(Run(settings).events.empty());
     const QString jpg = Folder() + QStringLiteral("lastpic.jpg"), bmp = Folder() + QStringLiteral("lastpic.bmp");
     const QByteArray picture = FileContents(jpg);
-    const QByteArray frame = FileContents(bmp);
     ASSERT_FALSE(picture.isEmpty());
 
-    // The camera sends nothing but damaged frames, and the bitmap is missing,
-    // cut short or no bitmap at all.
-    {
-        QFile damaged(Folder() + QStringLiteral("damaged.jpg"));
-        ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
-        damaged.write(QByteArray("\xFF\xD8\xFF\xDB") + QByteArray(3000, '\x55'));
-    }
-    ASSERT_TRUE(camera.SelectSource(QStringLiteral("gst:multifilesrc location=%1damaged.jpg loop=true "
-                                                   "caps=image/jpeg,width=320,height=240 ! identity sleep-time=20000")
-                                        .arg(Folder())));
-    const QByteArray broken[] = {QByteArray(), frame.left(frame.size() / 2), QByteArray("not a bitmap")};
-    bool first = true;
-    for (const QByteArray &contents : broken) {
-        QFile::remove(bmp);
-        if (!contents.isEmpty()) {
-            QFile file(bmp);
-            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-            file.write(contents);
-        }
+    // Something that is no file stands where the frame is stored.
+    ASSERT_TRUE(QFile::remove(bmp) && QDir().mkdir(bmp));
+    for (int i = 0; i < 2; ++i) {
+        settings.clock = FixedClock(20 + i);
         const auto outcome = Run(settings);
-        EXPECT_EQ(FileContents(jpg), picture) << contents.size() << ": the picture stays byte for byte";
+        EXPECT_EQ(FileContents(jpg), picture) << "the picture stays byte for byte";
         EXPECT_TRUE(outcome.preview.isNull());
-        const std::vector<CycleStep> expected =
-            first ? std::vector{CycleStep::Grab, CycleStep::Bitmap} : std::vector<CycleStep>{};
-        EXPECT_EQ(Failed(outcome), expected) << "told once, not at every cycle";
-        first = false;
+        EXPECT_EQ(Failed(outcome), i == 0 ? std::vector{CycleStep::Bitmap} : std::vector<CycleStep>{})
+            << "told once, not at every cycle";
     }
 
-    ASSERT_TRUE(camera.SelectSource(QStringLiteral("test")));
+    ASSERT_TRUE(QDir().rmdir(bmp));
     settings.clock = FixedClock(30);
     const auto outcome = Run(settings);
     EXPECT_NE(FileContents(jpg), picture);
-    EXPECT_EQ(Recovered(outcome), (std::vector{CycleStep::Grab, CycleStep::Bitmap}));
+    EXPECT_EQ(Recovered(outcome), std::vector{CycleStep::Bitmap});
 }
 
 TEST_F(CaptureCycle, SizesOutsideTheLimitsPublishNothingAndSaySo)
@@ -390,8 +446,9 @@ TEST_F(CaptureCycle, AFullDiskIsToldOnceAndItsEndToo)
             settings.clock = FixedClock(10 + cycle);
             const auto outcome = Run(settings);
             EXPECT_EQ(FileContents(jpg), picture) << "the last good picture stays";
+            // The frame cannot be stored, so there is nothing new to publish.
             const std::vector<CycleStep> expected =
-                cycle == 0 ? std::vector{CycleStep::Bitmap, CycleStep::Jpeg} : std::vector<CycleStep>{};
+                cycle == 0 ? std::vector{CycleStep::Bitmap} : std::vector<CycleStep>{};
             EXPECT_EQ(Failed(outcome), expected) << cycle;
             for (const CycleEvent &event : outcome.events) {
                 EXPECT_TRUE(event.sReason.contains(QStringLiteral("too large"), Qt::CaseInsensitive))
@@ -400,7 +457,7 @@ TEST_F(CaptureCycle, AFullDiskIsToldOnceAndItsEndToo)
         }
     }
     const auto outcome = Run(settings);
-    EXPECT_EQ(Recovered(outcome), (std::vector{CycleStep::Bitmap, CycleStep::Jpeg}));
+    EXPECT_EQ(Recovered(outcome), std::vector{CycleStep::Bitmap});
     EXPECT_NE(FileContents(jpg), picture);
 }
 
