@@ -102,15 +102,6 @@ TEST_F(Headless, APortInUseEndsItWithOne)
     EXPECT_TRUE(Err().contains(QString::number(holder.serverPort())));
 }
 
-TEST_F(Headless, ACameraThatCannotStartEndsItWithOne)
-{
-    WriteSettings(QStringLiteral("[prefs]\nport=%1\n").arg(FreePort()).toUtf8());
-    EXPECT_EQ(Run({QStringLiteral("--headless"), QStringLiteral("--camera"), m_root.filePath(QStringLiteral("none"))}),
-              1);
-    EXPECT_TRUE(Err().contains(QStringLiteral("camera")));
-    EXPECT_FALSE(QFile::exists(Picture()));
-}
-
 // SIGINT and SIGHUP end it as SIGTERM does; with --config it reads that file
 // and creates no settings file of the user's.
 TEST_F(Headless, InterruptAndHangUpEndItInOrder)

@@ -1,0 +1,231 @@
+#include "ProgramRun.h"
+
+#include <QElapsedTimer>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <csignal>
+
+// The camera as people meet it, through the real program: network cameras
+// whose frames come out of a demuxer or a decoder, and a camera that is
+// missing at the start, goes away and comes back.
+
+namespace {
+
+quint16 FreePort()
+{
+    QTcpServer probe;
+    EXPECT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    return probe.serverPort();
+}
+
+// The header-less picture the server answers with.
+QImage FetchPicture(quint16 port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(2000))
+        return {};
+    socket.write("GET / HTTP/1.0\r\n\r\n");
+    QByteArray answer;
+    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(3000))
+        answer += socket.readAll();
+    return QImage::fromData(answer + socket.readAll(), "JPEG");
+}
+
+// The mean channel value of a band of rows.
+double MeanLevel(const QImage &picture, int top, int bottom)
+{
+    double sum = 0;
+    for (int y = top; y < bottom; ++y)
+        for (int x = 0; x < picture.width(); ++x) {
+            const QRgb p = picture.pixel(x, y);
+            sum += qRed(p) + qGreen(p) + qBlue(p);
+        }
+    return sum / (3.0 * picture.width() * (bottom - top));
+}
+
+// Pixels of a band with a channel above 200: text, where the rest is dimmed.
+int BrightPixels(const QImage &picture, int top, int bottom)
+{
+    int bright = 0;
+    for (int y = top; y < bottom; ++y)
+        for (int x = 0; x < picture.width(); ++x) {
+            const QRgb p = picture.pixel(x, y);
+            bright += std::max({qRed(p), qGreen(p), qBlue(p)}) > 200 ? 1 : 0;
+        }
+    return bright;
+}
+
+// The picture is 160 x 120; the caption's box starts 17 pixels above the
+// bottom edge and the line about the camera sits on it.
+constexpr int kWidth = 160, kHeight = 120;
+constexpr int kPictureBottom = 80, kLineTop = 88, kCaptionTop = 103;
+
+} // namespace
+
+class CameraLife : public ProgramRun
+{
+protected:
+    void SetUp() override
+    {
+        ProgramRun::SetUp();
+        m_sLauncher = QStandardPaths::findExecutable(QStringLiteral("gst-launch-1.0"));
+        if (m_sLauncher.isEmpty())
+            GTEST_SKIP() << "gst-launch-1.0 is missing (Debian package gstreamer1.0-tools)";
+    }
+
+    void TearDown() override
+    {
+        for (QProcess *process : {&m_sender, &m_vorsk, &m_other})
+            if (process->state() != QProcess::NotRunning) {
+                process->kill();
+                process->waitForFinished(2000);
+            }
+    }
+
+    // A settings file of 160 x 120 pictures taken at most five times a second.
+    QString Settings(quint16 port, bool bHeaders = false)
+    {
+        const QString path = m_root.filePath(QStringLiteral("cam-%1.conf").arg(port));
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QStringLiteral("[prefs]\nport=%1\nwidth=%2\nheight=%3\ninterval=0.2\n[server]\nheaders=%4\n")
+                       .arg(port)
+                       .arg(kWidth)
+                       .arg(kHeight)
+                       .arg(bHeaders ? QStringLiteral("True") : QStringLiteral("False"))
+                       .toUtf8());
+        return path;
+    }
+
+    // A program of GStreamer's own sending frames, as a network camera would.
+    void StartSender(const QString &sPipeline)
+    {
+        m_sender.start(m_sLauncher, QStringList{QStringLiteral("-q")} + QProcess::splitCommand(sPipeline));
+        ASSERT_TRUE(m_sender.waitForStarted());
+    }
+
+    void StopSender()
+    {
+        m_sender.kill();
+        m_sender.waitForFinished(2000);
+    }
+
+    // Vorsk without a display on its own settings, serving once it says so.
+    void StartVorsk(QProcess &vorsk, const QString &sCamera, quint16 port, bool bHeaders = false)
+    {
+        QProcessEnvironment environment = m_environment;
+        environment.insert(QStringLiteral("VORSK_CAMERA"), sCamera);
+        vorsk.setProcessEnvironment(environment);
+        vorsk.start(QStringLiteral(VORSK_EXECUTABLE),
+                    {QStringLiteral("--headless"), QStringLiteral("--config"), Settings(port, bHeaders)});
+        ASSERT_TRUE(vorsk.waitForStarted());
+        QString out;
+        for (int i = 0; i < 100 && !out.contains(QStringLiteral("serving on port")); ++i) {
+            vorsk.waitForReadyRead(100);
+            out += QString::fromLocal8Bit(vorsk.readAllStandardOutput());
+        }
+        ASSERT_TRUE(out.contains(QStringLiteral("serving on port")))
+            << sCamera.toStdString() << ": " << vorsk.readAllStandardError().toStdString();
+    }
+
+    void EndVorsk(QProcess &vorsk)
+    {
+        ::kill(pid_t(vorsk.processId()), SIGTERM);
+        EXPECT_TRUE(vorsk.waitForFinished(5000));
+        EXPECT_EQ(vorsk.exitCode(), 0);
+    }
+
+    // Asks for the picture (each request asks for a new one) until it is as
+    // wanted, for up to ten seconds; the last picture had.
+    template <typename Wanted>
+    QImage PictureWhen(quint16 port, Wanted wanted)
+    {
+        QImage picture;
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 10000) {
+            picture = FetchPicture(port);
+            if (picture.size() == QSize(kWidth, kHeight) && wanted(picture))
+                break;
+            QThread::msleep(100);
+        }
+        return picture;
+    }
+
+    QString m_sLauncher;
+    QProcess m_sender;
+    QProcess m_other;
+};
+
+// Frames out of a demuxer, a decoder and another Vorsk's live stream over
+// HTTP: each camera gives its real picture, at the size set.
+TEST_F(CameraLife, NetworkCamerasPublishTheirRealPicture)
+{
+    const quint16 senderPort = FreePort(), streamPort = FreePort(), port = FreePort();
+    StartSender(QStringLiteral("videotestsrc is-live=true ! video/x-raw,width=320,height=240,framerate=15/1 ! "
+                               "jpegenc ! multipartmux ! tcpserversink host=127.0.0.1 port=%1")
+                    .arg(senderPort));
+    StartVorsk(m_other, QStringLiteral("test"), streamPort, true);
+    const QString tcp = QStringLiteral("gst:tcpclientsrc host=127.0.0.1 port=%1 ! multipartdemux").arg(senderPort);
+    const QString cameras[] = {
+        tcp,
+        tcp + QStringLiteral(" ! jpegdec"),
+        QStringLiteral("gst:videotestsrc is-live=true ! video/x-raw,width=320,height=240 ! jpegenc ! decodebin"),
+        QStringLiteral("gst:souphttpsrc location=http://127.0.0.1:%1/stream is-live=true ! multipartdemux")
+            .arg(streamPort),
+    };
+    for (const QString &camera : cameras) {
+        StartVorsk(m_vorsk, camera, port);
+        const QImage picture = PictureWhen(port, [](const QImage &) { return true; });
+        EXPECT_EQ(picture.size(), QSize(kWidth, kHeight)) << camera.toStdString();
+        EXPECT_GT(MeanLevel(picture, 0, kPictureBottom), 80) << camera.toStdString() << ": the test bars, not dark";
+        EndVorsk(m_vorsk);
+        EXPECT_FALSE(m_vorsk.readAllStandardError().contains("No picture")) << camera.toStdString();
+    }
+    EndVorsk(m_other);
+}
+
+// A camera over TCP: missing when the service starts, sending, gone, back.
+// While there is no picture, a viewer sees it said: dark, or the last frame
+// dimmed, with the line above the caption; the camera is taken back when it
+// returns, without a restart.
+TEST_F(CameraLife, ACameraMissingOrGoneIsSaidSoAndTakenBack)
+{
+    const quint16 senderPort = FreePort(), port = FreePort();
+    const QString sender = QStringLiteral("videotestsrc is-live=true pattern=white ! "
+                                          "video/x-raw,format=I420,width=320,height=240,framerate=15/1 ! "
+                                          "tcpserversink host=127.0.0.1 port=%1")
+                               .arg(senderPort);
+    StartVorsk(m_vorsk,
+               QStringLiteral("gst:tcpclientsrc host=127.0.0.1 port=%1 ! "
+                              "rawvideoparse width=320 height=240 format=i420 framerate=15/1")
+                   .arg(senderPort),
+               port);
+    const QImage dark = FetchPicture(port);
+    ASSERT_EQ(dark.size(), QSize(kWidth, kHeight));
+    EXPECT_LT(MeanLevel(dark, 0, kPictureBottom), 10);
+    EXPECT_GT(BrightPixels(dark, kLineTop, kCaptionTop), 20) << "the line";
+
+    auto white = [](const QImage &picture) { return MeanLevel(picture, 0, kPictureBottom) > 220; };
+    auto dimmed = [](const QImage &picture) {
+        const double level = MeanLevel(picture, 0, kPictureBottom);
+        return level > 110 && level < 140;
+    };
+    for (int round = 0; round < 2; ++round) {
+        StartSender(sender);
+        QElapsedTimer back;
+        back.start();
+        EXPECT_TRUE(white(PictureWhen(port, white))) << round << ": live again";
+        std::printf("round %d: live %lld ms after the camera's return\n", round, back.elapsed());
+        StopSender();
+        const QImage gone = PictureWhen(port, dimmed);
+        EXPECT_TRUE(dimmed(gone)) << round << ": the last frame, dimmed";
+        EXPECT_GT(BrightPixels(gone, kLineTop, kCaptionTop), 20) << round << ": the line";
+    }
+    EndVorsk(m_vorsk);
+    const QString out = QString::fromLocal8Bit(m_vorsk.readAllStandardOutput());
+    EXPECT_EQ(out.count(QStringLiteral("the camera is open")), 1) << out.toStdString();
+}
