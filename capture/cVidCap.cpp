@@ -704,7 +704,10 @@ void cVidCap::ShowSourceDialog(QWidget *owner)
     for (const CaptureSource &source : sources) {
         if (source.sId == m_sSourceId)
             current = int(items.size());
-        items << source.sName;
+        // Two cameras of one kind are told apart by their serial or port.
+        const bool twin = std::count_if(sources.begin(), sources.end(),
+                                        [&](const CaptureSource &other) { return other.sName == source.sName; }) > 1;
+        items << (twin && source.sId.startsWith(kCameraPrefix) ? source.sId.mid(kCameraPrefix.size()) : source.sName);
     }
     bool ok = false;
     const QString choice = QInputDialog::getItem(owner, QString(), QString(), items, current, false, &ok);
