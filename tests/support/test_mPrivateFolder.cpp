@@ -214,3 +214,41 @@ TEST(mPrivateFolder, ForsakenFallbacksAreRemoved)
     EXPECT_FALSE(QFileInfo::exists(mine));
     EXPECT_TRUE(QFileInfo::exists(held + QStringLiteral("/default")));
 }
+
+// With TMPDIR open to all and not sticky, another user can rename this run's
+// folder away and put one of theirs in its place: the pictures still go to,
+// and come from, the folder this run took.
+TEST(mPrivateFolder, AFolderSwappedInIsNeverUsed)
+{
+    QTemporaryDir tmp;
+    ASSERT_EQ(chmod(QFile::encodeName(tmp.path()).constData(), 0777), 0);
+    TmpDirOverride env(tmp.path());
+    const QString folder = PrivateTempFolder();
+    const QString base = OwnBase(tmp);
+    ASSERT_EQ(folder, base + QStringLiteral("/default"));
+
+    const QString moved = tmp.filePath(QStringLiteral("moved"));
+    ASSERT_EQ(rename(QFile::encodeName(base).constData(), QFile::encodeName(moved).constData()), 0);
+    MakeFolder(folder, 0777);
+    ASSERT_EQ(chmod(QFile::encodeName(base).constData(), 0777), 0);
+    WriteFile(folder + QStringLiteral("/lastpic.bmp"), "planted");
+
+    ASSERT_EQ(PrivateTempFolder(), folder) << "the folder taken is still there, under another name";
+    EXPECT_EQ(ReplaceFileContents(folder + QStringLiteral("/lastpic.jpg"), "ours", 4, true), 0);
+    CreateEmptyFile(folder + QStringLiteral("/empty"));
+    EXPECT_EQ(EntriesOf(folder), QStringList{QStringLiteral("lastpic.bmp")}) << "nothing written into theirs";
+    EXPECT_EQ(EntriesOf(moved + QStringLiteral("/default")),
+              (QStringList{QStringLiteral("empty"), QStringLiteral("lastpic.jpg")}));
+    EXPECT_EQ(FileContents(moved + QStringLiteral("/default/lastpic.jpg")), QByteArray("ours"));
+
+    const int planted = OpenOwnFile(folder + QStringLiteral("/lastpic.bmp"));
+    const int error = errno;
+    EXPECT_EQ(planted, -1) << "theirs is never read";
+    EXPECT_EQ(error, ENOENT);
+    const int fd = OpenOwnFile(folder + QStringLiteral("/lastpic.jpg"));
+    ASSERT_GE(fd, 0);
+    char read4[5] = {};
+    EXPECT_EQ(read(fd, read4, 4), 4);
+    close(fd);
+    EXPECT_STREQ(read4, "ours");
+}
