@@ -1,22 +1,57 @@
 #include "mSafeFile.h"
 
+#include "mPrivateFolder.h"
+
 #include <QFile>
 
 #include <atomic>
 #include <cerrno>
+#include <optional>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// Opens a new file beside sPath under a name nobody else uses.
-int CreateSibling(const QByteArray &path, QByteArray &tempPath)
+// Where a file lies: its folder, open, and its name there.
+struct Place
+{
+    OpenFolder folder;
+    QByteArray name;
+};
+
+// The folder of sPath, opened once so that every step works on the same
+// folder: this run's private folder through the descriptor held for the run.
+// Nothing, with errno set, when the folder cannot be opened.
+std::optional<Place> PlaceOf(const QString &sPath)
+{
+    const QByteArray path = QFile::encodeName(sPath);
+    const qsizetype slash = path.lastIndexOf('/');
+    Place place{nullptr, path.mid(slash + 1)};
+    if (place.name.isEmpty() || place.name == "." || place.name == "..") {
+        errno = EISDIR;
+        return std::nullopt;
+    }
+    const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
+    place.folder = HeldPrivateFolder(QFile::decodeName(folder));
+    if (!place.folder) {
+        // A path descriptor needs no right to list the folder, as opening the file by path did not.
+        const int fd = open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            return std::nullopt;
+        place.folder = std::make_shared<const cOpenFolder>(fd);
+    }
+    return place;
+}
+
+// Opens a new file beside the named one under a name nobody else uses.
+int CreateSibling(const Place &place, QByteArray &tempName)
 {
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
-        tempPath = path + ".tmp-" + QByteArray::number(getpid()) + '-' + QByteArray::number(counter++);
-        const int fd = open(tempPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        tempName = place.name + ".tmp-" + QByteArray::number(getpid()) + '-' + QByteArray::number(counter++);
+        const int fd = openat(place.folder->Fd(), tempName.constData(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }
@@ -55,13 +90,17 @@ int ReplaceFileContents(const QString &sPath, const void *pData, std::size_t lSi
 
 int ReplaceFileContents(const QString &sPath, std::initializer_list<FilePiece> pieces, bool bKeepStamps)
 {
-    const QByteArray path = QFile::encodeName(sPath);
+    const auto place = PlaceOf(sPath);
+    if (!place)
+        return errno;
+    const int folder = place->folder->Fd();
     struct stat old{};
     // Only a picture of our own passes its mode and times on.
-    const bool hadFile = lstat(path.constData(), &old) == 0 && S_ISREG(old.st_mode) && old.st_uid == geteuid();
+    const bool hadFile = fstatat(folder, place->name.constData(), &old, AT_SYMLINK_NOFOLLOW) == 0 &&
+                         S_ISREG(old.st_mode) && old.st_uid == geteuid();
 
-    QByteArray tempPath;
-    const int fd = CreateSibling(path, tempPath);
+    QByteArray tempName;
+    const int fd = CreateSibling(*place, tempName);
     if (fd < 0)
         return errno;
     int error = 0;
@@ -72,16 +111,19 @@ int ReplaceFileContents(const QString &sPath, std::initializer_list<FilePiece> p
         CarryOverStamps(fd, old);
     if (close(fd) != 0 && !error)
         error = errno;
-    if (!error && rename(tempPath.constData(), path.constData()) != 0)
+    if (!error && renameat(folder, tempName.constData(), folder, place->name.constData()) != 0)
         error = errno;
     if (error)
-        unlink(tempPath.constData());
+        unlinkat(folder, tempName.constData(), 0);
     return error;
 }
 
 int OpenOwnFile(const QString &sPath)
 {
-    const int fd = open(QFile::encodeName(sPath).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const auto place = PlaceOf(sPath);
+    if (!place)
+        return -1;
+    const int fd = openat(place->folder->Fd(), place->name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ELOOP) // a link: never followed
             errno = ENOENT;
@@ -98,7 +140,11 @@ int OpenOwnFile(const QString &sPath)
 
 void CreateEmptyFile(const QString &sPath)
 {
-    const int fd = open(QFile::encodeName(sPath).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const auto place = PlaceOf(sPath);
+    if (!place)
+        return;
+    const int fd = openat(place->folder->Fd(), place->name.constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd >= 0)
         close(fd);
 }

@@ -4,6 +4,11 @@
 #include <cstddef>
 #include <initializer_list>
 
+// Each function opens the folder of its path once and does all its work
+// relative to that descriptor; in this run's private folder (PrivateTempFolder)
+// it uses the descriptor held for the run, so a folder someone renamed away
+// and replaced is never written or read through its path.
+
 // Replaces the file at sPath with the given bytes without ever leaving readers
 // without a file: the bytes go to a new file in the same folder, which is then
 // renamed over the old one. A link at sPath is replaced, never followed. With

@@ -27,3 +27,8 @@ void UseSettingsFile(const QString &sPath)
 {
     SettingsFile() = sPath;
 }
+
+QString NamedSettingsFile()
+{
+    return SettingsFile();
+}

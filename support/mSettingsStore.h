@@ -12,3 +12,6 @@ std::unique_ptr<QSettings> OpenSettingsGroup(const QString &sGroup);
 
 // From now on the settings live in this INI file instead.
 void UseSettingsFile(const QString &sPath);
+
+// The file named with UseSettingsFile; empty while the default file is used.
+QString NamedSettingsFile();

@@ -176,7 +176,7 @@ printf '[prefs]\nport=%s\nipserver=\nwidth=%s\nheight=%s\ninterval=1\n' "$port" 
 unset DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER
 export QT_QPA_PLATFORM=xcb VORSK_CAMERA=${VORSK_CAMERA:-test}
 # vorsk holds no right (only its port helper does), so it keeps TMPDIR.
-picture="$TMPDIR/vorsk-$(id -u)/lastpic.jpg"
+picture="$TMPDIR/vorsk-$(id -u)/default/lastpic.jpg"
 
 if [ "$mode" = no-camera ]; then
   export VORSK_CAMERA=/dev/no-such-camera

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -35,10 +36,24 @@ protected:
     QString Home() const { return m_root.filePath(QStringLiteral("home")); }
     QString Tmp() const { return m_root.filePath(QStringLiteral("tmp")); }
     QString UserSettings() const { return Home() + QStringLiteral("/.config/Vorsk/Vorsk.conf"); }
-    QString Picture() const { return QStringLiteral("%1/vorsk-%2/lastpic.jpg").arg(Tmp()).arg(getuid()); }
+    // The picture of a run on a settings file: in the folder of that file,
+    // "default" for the user's own, else the named file's base name and a hash.
+    QString PictureOf(const QString &config) const
+    {
+        const QDir base(QStringLiteral("%1/vorsk-%2").arg(Tmp()).arg(getuid()));
+        if (config.isEmpty())
+            return base.filePath(QStringLiteral("default/lastpic.jpg"));
+        const QStringList named =
+            base.entryList({QFileInfo(config).completeBaseName() + QStringLiteral("-????????")}, QDir::Dirs);
+        return named.size() == 1 ? base.filePath(named.constFirst() + QStringLiteral("/lastpic.jpg")) : QString();
+    }
+    // The picture of the run started last.
+    QString Picture() const { return PictureOf(m_sConfig); }
 
     void Start(const QStringList &arguments)
     {
+        const qsizetype config = arguments.indexOf(QStringLiteral("--config"));
+        m_sConfig = config >= 0 ? arguments.value(config + 1) : QString();
         m_vorsk.setProcessEnvironment(m_environment);
         m_vorsk.start(QStringLiteral(VORSK_EXECUTABLE), arguments);
         ASSERT_TRUE(m_vorsk.waitForStarted());
@@ -63,6 +78,7 @@ protected:
     QString Err() { return QString::fromLocal8Bit(m_vorsk.readAllStandardError()); }
 
     QTemporaryDir m_root;
+    QString m_sConfig;
     QProcessEnvironment m_environment;
     QProcess m_vorsk;
 };

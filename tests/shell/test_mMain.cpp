@@ -41,7 +41,7 @@ TEST(PictureName, AHostileWordingWritesNothingOutsideThePrivateFolder)
     vorsk.setProcessEnvironment(environment);
     vorsk.start(bin + QStringLiteral("/vorsk"), {});
     ASSERT_TRUE(vorsk.waitForStarted());
-    const QString picture = QStringLiteral("%1/vorsk-%2/lastpic.jpg").arg(tmp).arg(getuid());
+    const QString picture = QStringLiteral("%1/vorsk-%2/default/lastpic.jpg").arg(tmp).arg(getuid());
     for (int i = 0; i < 100 && !QFile::exists(picture) && vorsk.state() == QProcess::Running; ++i)
         QThread::msleep(100);
     vorsk.terminate();

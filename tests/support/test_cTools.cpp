@@ -1,3 +1,5 @@
+#include "QtPrinters.h"
+#include "TmpDirOverride.h"
 #include "cTools.h"
 #include "vorskres.h"
 
@@ -12,27 +14,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Points TMPDIR somewhere else for the life of the object.
-class TmpDirOverride
-{
-public:
-    explicit TmpDirOverride(const QString &path) : m_old(qgetenv("TMPDIR")), m_had(qEnvironmentVariableIsSet("TMPDIR"))
-    {
-        qputenv("TMPDIR", QFile::encodeName(path));
-    }
-    ~TmpDirOverride()
-    {
-        if (m_had)
-            qputenv("TMPDIR", m_old);
-        else
-            qunsetenv("TMPDIR");
-    }
-
-private:
-    QByteArray m_old;
-    bool m_had;
-};
 
 mode_t ModeOf(const QString &path)
 {
@@ -52,14 +33,17 @@ TEST(cTools, TempFolderIsPrivateToTheUser)
 {
     QTemporaryDir base;
     TmpDirOverride env(base.path() + QLatin1Char('/')); // a trailing slash collapses
-    const QString expected = base.path() + QLatin1Char('/') + OwnFolderName() + QLatin1Char('/');
+    const QString own = base.path() + QLatin1Char('/') + OwnFolderName();
+    const QString expected = own + QStringLiteral("/default/");
     EXPECT_EQ(Tools().RetSysDir(LDV_TempFolder), expected);
+    EXPECT_EQ(ModeOf(own), 0700u);
     EXPECT_EQ(ModeOf(expected), 0700u);
     EXPECT_EQ(Tools().RetSysDir(LDV_TempFolder), expected);
 
     // Removed by a cleaner of temporary files: made again.
-    ASSERT_TRUE(QDir(expected).removeRecursively());
+    ASSERT_TRUE(QDir(own).removeRecursively());
     EXPECT_EQ(Tools().RetSysDir(LDV_TempFolder), expected);
+    EXPECT_EQ(ModeOf(own), 0700u);
     EXPECT_EQ(ModeOf(expected), 0700u);
 
     EXPECT_EQ(Tools().RetSysDir(LDV_SystemFolder), QString());
