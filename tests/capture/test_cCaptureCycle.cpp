@@ -1,4 +1,5 @@
 #include "CaptureTestSupport.h"
+#include "PictureMeasures.h"
 #include "cCaptureCycle.h"
 #include "cVidCap.h"
 
@@ -165,35 +166,6 @@ TEST_F(CaptureCycle, QualityZeroIsWrittenAtThree)
     EXPECT_NE(atZero, sizeAt(1));
 }
 
-namespace {
-
-// Pixels of a band of rows with a channel above 150: caption text, or a live
-// picture; a dimmed picture has none.
-int BrightPixels(const QImage &picture, int top, int bottom)
-{
-    int bright = 0;
-    for (int y = top; y < bottom; ++y)
-        for (int x = 0; x < picture.width(); ++x) {
-            const QRgb p = picture.pixel(x, y);
-            bright += std::max({qRed(p), qGreen(p), qBlue(p)}) > 150 ? 1 : 0;
-        }
-    return bright;
-}
-
-// The mean channel value of the rows above bottom.
-double MeanLevel(const QImage &picture, int bottom)
-{
-    double sum = 0;
-    for (int y = 0; y < bottom; ++y)
-        for (int x = 0; x < picture.width(); ++x) {
-            const QRgb p = picture.pixel(x, y);
-            sum += qRed(p) + qGreen(p) + qBlue(p);
-        }
-    return sum / (3.0 * picture.width() * bottom);
-}
-
-} // namespace
-
 // While the camera gives no picture, what is published says so: the last
 // frame at half its brightness with a line above the caption that keeps the
 // time of that frame, under the caption's current time; a dark picture where
@@ -208,7 +180,7 @@ TEST_F(CaptureCycle, WhileTheCameraGivesNoPictureTheLastFrameIsShownDimmedSinceI
     ASSERT_TRUE(camera.SelectSource(kStillSource));
     Run(settings);
     const QImage live = Published();
-    ASSERT_GT(BrightPixels(live, 0, lineTop), 1000);
+    ASSERT_GT(BrightPixels(live, 0, lineTop, 150), 1000);
 
     // A camera that sends nothing but damaged frames gives no picture at once.
     {
@@ -227,9 +199,9 @@ TEST_F(CaptureCycle, WhileTheCameraGivesNoPictureTheLastFrameIsShownDimmedSinceI
         EXPECT_EQ(Failed(outcome), i == 0 ? std::vector{CycleStep::Grab} : std::vector<CycleStep>{});
         gone[i] = Published();
         ASSERT_EQ(gone[i].size(), QSize(173, 127));
-        EXPECT_EQ(BrightPixels(gone[i], 0, lineTop), 0) << "dimmed";
-        EXPECT_NEAR(MeanLevel(gone[i], lineTop), MeanLevel(live, lineTop) / 2, 4) << "at half the brightness";
-        EXPECT_GT(BrightPixels(gone[i], lineTop, captionTop), 20) << "the line";
+        EXPECT_EQ(BrightPixels(gone[i], 0, lineTop, 150), 0) << "dimmed";
+        EXPECT_NEAR(MeanLevel(gone[i], 0, lineTop), MeanLevel(live, 0, lineTop) / 2, 4) << "at half the brightness";
+        EXPECT_GT(BrightPixels(gone[i], lineTop, captionTop, 150), 20) << "the line";
     }
     EXPECT_EQ(gone[0].copy(0, lineTop, 173, captionTop - lineTop), gone[1].copy(0, lineTop, 173, captionTop - lineTop))
         << "the line keeps the time of the last frame";
@@ -248,9 +220,9 @@ TEST_F(CaptureCycle, WhileTheCameraGivesNoPictureTheLastFrameIsShownDimmedSinceI
     ASSERT_TRUE(fresh.Run(camera, Folder(), QStringLiteral("lastpic.jpg"), QStringLiteral("lastpic.bmp"), settings)
                     .bRan);
     const QImage dark = Published();
-    EXPECT_EQ(BrightPixels(dark, 0, lineTop), 0);
+    EXPECT_EQ(BrightPixels(dark, 0, lineTop, 150), 0);
     EXPECT_LT(qRed(dark.pixel(80, 40)), 20) << "nothing of the planted frame";
-    EXPECT_GT(BrightPixels(dark, lineTop, captionTop), 20) << "the line";
+    EXPECT_GT(BrightPixels(dark, lineTop, captionTop, 150), 20) << "the line";
     EXPECT_FALSE(fresh.Capturing());
 }
 

@@ -8,12 +8,36 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+
+// A port nobody listens on right now.
+inline quint16 FreePort()
+{
+    QTcpServer probe;
+    EXPECT_TRUE(probe.listen(QHostAddress::Any, 0));
+    return probe.serverPort();
+}
+
+// One answer of the server: everything it sends before it closes.
+inline QByteArray Fetch(quint16 port, const QByteArray &request)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(5000))
+        return {};
+    socket.write(request);
+    QByteArray answer;
+    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(5000))
+        answer += socket.readAll();
+    return answer + socket.readAll();
+}
 
 // The real program as a child process, in a home of its own, with no display:
 // DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM are taken away.

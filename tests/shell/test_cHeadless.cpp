@@ -2,36 +2,8 @@
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
-#include <QTcpServer>
-#include <QTcpSocket>
 
 #include <csignal>
-
-namespace {
-
-// A port nobody listens on right now.
-quint16 FreePort()
-{
-    QTcpServer probe;
-    EXPECT_TRUE(probe.listen(QHostAddress::Any, 0));
-    return probe.serverPort();
-}
-
-// One header-less answer: everything the server sends before it closes.
-QByteArray Fetch(quint16 port, const QByteArray &request)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(5000))
-        return {};
-    socket.write(request);
-    QByteArray answer;
-    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(5000))
-        answer += socket.readAll();
-    return answer + socket.readAll();
-}
-
-} // namespace
 
 class Headless : public ProgramRun
 {

@@ -1,9 +1,8 @@
+#include "PictureMeasures.h"
 #include "ProgramRun.h"
 
 #include <QElapsedTimer>
 #include <QStandardPaths>
-#include <QTcpServer>
-#include <QTcpSocket>
 
 #include <csignal>
 
@@ -13,49 +12,10 @@
 
 namespace {
 
-quint16 FreePort()
-{
-    QTcpServer probe;
-    EXPECT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
-    return probe.serverPort();
-}
-
 // The header-less picture the server answers with.
 QImage FetchPicture(quint16 port)
 {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(2000))
-        return {};
-    socket.write("GET / HTTP/1.0\r\n\r\n");
-    QByteArray answer;
-    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(3000))
-        answer += socket.readAll();
-    return QImage::fromData(answer + socket.readAll(), "JPEG");
-}
-
-// The mean channel value of a band of rows.
-double MeanLevel(const QImage &picture, int top, int bottom)
-{
-    double sum = 0;
-    for (int y = top; y < bottom; ++y)
-        for (int x = 0; x < picture.width(); ++x) {
-            const QRgb p = picture.pixel(x, y);
-            sum += qRed(p) + qGreen(p) + qBlue(p);
-        }
-    return sum / (3.0 * picture.width() * (bottom - top));
-}
-
-// Pixels of a band with a channel above 200: text, where the rest is dimmed.
-int BrightPixels(const QImage &picture, int top, int bottom)
-{
-    int bright = 0;
-    for (int y = top; y < bottom; ++y)
-        for (int x = 0; x < picture.width(); ++x) {
-            const QRgb p = picture.pixel(x, y);
-            bright += std::max({qRed(p), qGreen(p), qBlue(p)}) > 200 ? 1 : 0;
-        }
-    return bright;
+    return QImage::fromData(Fetch(port, "GET / HTTP/1.0\r\n\r\n"), "JPEG");
 }
 
 // The picture is 160 x 120; the caption's box starts 17 pixels above the

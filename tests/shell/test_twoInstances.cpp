@@ -1,29 +1,11 @@
 #include "ProgramRun.h"
 
-#include <QTcpServer>
-#include <QTcpSocket>
-
 namespace {
-
-quint16 FreePort()
-{
-    QTcpServer probe;
-    EXPECT_TRUE(probe.listen(QHostAddress::Any, 0));
-    return probe.serverPort();
-}
 
 // The body of one HTTP/1.1 answer; the server closes after it.
 QByteArray FetchBody(quint16 port)
 {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(5000))
-        return {};
-    socket.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-    QByteArray answer;
-    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(5000))
-        answer += socket.readAll();
-    answer += socket.readAll();
+    const QByteArray answer = Fetch(port, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
     const qsizetype end = answer.indexOf("\r\n\r\n");
     return answer.startsWith("HTTP/1.1 200") && end >= 0 ? answer.mid(end + 4) : QByteArray();
 }
