@@ -575,9 +575,12 @@ bool cVidCap::Open(const QString &sId, QSize wanted)
         return false;
     }
     m_pipeline = std::move(pipeline);
-    m_formats = std::move(formats);
-    m_sSourceId = sId;
-    m_size = size;
+    {
+        const std::lock_guard lock(m_openMutex);
+        m_formats = std::move(formats);
+        m_sSourceId = sId;
+        m_size = size;
+    }
     m_sLastError.clear();
     return true;
 }
@@ -611,8 +614,10 @@ bool cVidCap::GrabFrame()
     if (!m_pipeline && !Reopen())
         return false;
     m_bFrameHeld = m_pipeline->ReadNextFrame(m_frame, m_sLastError);
-    if (m_bFrameHeld)
+    if (m_bFrameHeld) {
+        const std::lock_guard lock(m_openMutex);
         m_size = QSize(m_frame.Width(), m_frame.Height());
+    }
     return m_bFrameHeld;
 }
 
@@ -629,6 +634,24 @@ bool cVidCap::GrabbedFrameSave(const QString &sPath)
     return true;
 }
 
+QSize cVidCap::Size() const
+{
+    const std::lock_guard lock(m_openMutex);
+    return m_size;
+}
+
+QString cVidCap::CurrentSourceId() const
+{
+    const std::lock_guard lock(m_openMutex);
+    return m_sSourceId;
+}
+
+std::vector<CaptureFormat> cVidCap::Formats() const
+{
+    const std::lock_guard lock(m_openMutex);
+    return m_formats;
+}
+
 std::vector<CaptureSource> cVidCap::Sources() const
 {
     std::vector<CaptureSource> sources;
@@ -636,8 +659,8 @@ std::vector<CaptureSource> cVidCap::Sources() const
     for (const FoundDevice &found : devices.Devices())
         sources.push_back(found.source);
     sources.push_back({kTestPatternName, kTestPatternId});
-    if (m_sSourceId.startsWith(kPipelinePrefix))
-        sources.push_back({m_sSourceId.mid(kPipelinePrefix.size()), m_sSourceId});
+    if (const QString current = CurrentSourceId(); current.startsWith(kPipelinePrefix))
+        sources.push_back({current.mid(kPipelinePrefix.size()), current});
     return sources;
 }
 
@@ -676,44 +699,50 @@ void cVidCap::Remember() const
     store->setValue(QStringLiteral("height"), m_size.height());
 }
 
-void cVidCap::ShowFormatDialog(QWidget *owner)
+std::optional<QSize> cVidCap::ShowFormatDialog(QWidget *owner) const
 {
+    const std::vector<CaptureFormat> formats = Formats();
+    const QSize current = Size();
     QStringList items;
-    int current = 0;
-    for (const CaptureFormat &format : m_formats) {
-        if (format.size == m_size)
-            current = int(items.size());
+    int currentItem = 0;
+    for (const CaptureFormat &format : formats) {
+        if (format.size == current)
+            currentItem = int(items.size());
         QString item = QStringLiteral("%1 x %2").arg(format.size.width()).arg(format.size.height());
         if (format.dFramesPerSecond > 0)
             item += QStringLiteral("  (%1 fps)").arg(std::round(format.dFramesPerSecond * 10) / 10);
         items << item;
     }
     if (items.isEmpty())
-        return;
+        return std::nullopt;
     bool ok = false;
-    const QString choice = QInputDialog::getItem(owner, QString(), QString(), items, current, false, &ok);
-    if (ok && items.indexOf(choice) >= 0)
-        SelectFormat(m_formats[std::size_t(items.indexOf(choice))].size);
+    const QString choice = QInputDialog::getItem(owner, QString(), QString(), items, currentItem, false, &ok);
+    const qsizetype index = items.indexOf(choice);
+    if (!ok || index < 0 || formats[std::size_t(index)].size == current)
+        return std::nullopt;
+    return formats[std::size_t(index)].size;
 }
 
-void cVidCap::ShowSourceDialog(QWidget *owner)
+std::optional<QString> cVidCap::ShowSourceDialog(QWidget *owner) const
 {
     const std::vector<CaptureSource> sources = Sources();
+    const QString current = CurrentSourceId();
     QStringList items;
-    int current = 0;
+    int currentItem = 0;
     for (const CaptureSource &source : sources) {
-        if (source.sId == m_sSourceId)
-            current = int(items.size());
+        if (source.sId == current)
+            currentItem = int(items.size());
         // Two cameras of one kind are told apart by their serial or port.
         const bool twin = std::count_if(sources.begin(), sources.end(),
                                         [&](const CaptureSource &other) { return other.sName == source.sName; }) > 1;
         items << (twin && source.sId.startsWith(kCameraPrefix) ? source.sId.mid(kCameraPrefix.size()) : source.sName);
     }
     bool ok = false;
-    const QString choice = QInputDialog::getItem(owner, QString(), QString(), items, current, false, &ok);
+    const QString choice = QInputDialog::getItem(owner, QString(), QString(), items, currentItem, false, &ok);
     const qsizetype index = items.indexOf(choice);
-    if (ok && index >= 0 && sources[std::size_t(index)].sId != m_sSourceId)
-        SelectSource(sources[std::size_t(index)].sId);
+    if (!ok || index < 0 || sources[std::size_t(index)].sId == current)
+        return std::nullopt;
+    return sources[std::size_t(index)].sId;
 }
 
 bool cCap::capGrabFrame(std::uintptr_t hCapWnd) const

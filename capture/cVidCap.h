@@ -8,6 +8,8 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <vector>
 
 class QWidget;
@@ -32,7 +34,8 @@ struct CaptureFormat
 };
 
 // The capture control: one GStreamer pipeline per opened source, ending in a
-// sink that keeps only the newest frame. A grab takes that frame and decodes
+// sink that keeps only the newest frame. It is driven (opened, grabbed,
+// switched) from one thread at a time; what is open may be asked from any. A grab takes that frame and decodes
 // or converts it into a 24-bit image buffer; frames nobody grabs are never
 // decoded, converted or copied. No frame larger than an image buffer may hold
 // is asked of a source or read from it.
@@ -60,15 +63,17 @@ public:
     bool GrabbedFrameSave(const QString &sPath);
     // Why the last grab, save or opening failed.
     const QString &LastError() const { return m_sLastError; }
-    // The capture resolution.
-    QSize Size() const { return m_size; }
-    QString CurrentSourceId() const { return m_sSourceId; }
+    // What is open, asked from any thread: the capture resolution, the
+    // source and the sizes it offers.
+    QSize Size() const;
+    QString CurrentSourceId() const;
+    std::vector<CaptureFormat> Formats() const;
 
-    // The format and source dialogs, and what they do when confirmed.
-    void ShowFormatDialog(QWidget *owner);
-    void ShowSourceDialog(QWidget *owner);
+    // The format and source dialogs: the choice confirmed, nothing when
+    // cancelled or unchanged. SelectFormat or SelectSource then makes it.
+    std::optional<QSize> ShowFormatDialog(QWidget *owner) const;
+    std::optional<QString> ShowSourceDialog(QWidget *owner) const;
     std::vector<CaptureSource> Sources() const;
-    const std::vector<CaptureFormat> &Formats() const { return m_formats; }
     // Reopen at another size or with another source; on failure the previous
     // choice is opened again and false returned. A success is remembered in the
     // settings group "capture".
@@ -86,6 +91,8 @@ private:
     void Remember() const;
 
     std::unique_ptr<Pipeline> m_pipeline;
+    // Written where the camera is driven, read from anywhere.
+    mutable std::mutex m_openMutex;
     std::vector<CaptureFormat> m_formats;
     QString m_sSourceId;
     QSize m_size;

@@ -50,6 +50,7 @@ cHeadless::cHeadless(QObject *parent)
     connect(tmrUptime, &QTimer::timeout, this, &cHeadless::tmrUptime_Timer);
     connect(tmrCamera, &QTimer::timeout, this, &cHeadless::tmrCamera_Timer);
     CreateServer();
+    m_capture = MakeCaptureThread(*objCam, *m_server);
 }
 
 cHeadless::~cHeadless() = default;
@@ -92,6 +93,7 @@ bool cHeadless::Start()
     }
     tmr1->start();
     CaptureTick();
+    m_capture->Wait();
     if (!m_server->StartServer(StoredBanList())) {
         Error(QStringLiteral("cannot listen on port %1: %2").arg(m_prefs.sPort, m_server->ListenError()));
         return false;
@@ -116,9 +118,10 @@ void cHeadless::Stop()
 void cHeadless::CaptureTick()
 {
     SetCaptureInterval(*tmr1, m_prefs.sIntvl);
-    const auto outcome = CaptureAndPublish(m_capture, *objCam, m_files, CaptureSettingsOf(m_prefs), *m_server);
-    for (const CycleEvent &event : outcome.events)
-        Error(CycleEventText(event));
+    CaptureAndPublish(*m_capture, m_files, CaptureSettingsOf(m_prefs), [](const cCaptureCycle::Outcome &outcome) {
+        for (const CycleEvent &event : outcome.events)
+            Error(CycleEventText(event));
+    });
 }
 
 void cHeadless::tmr1_Timer()
@@ -136,17 +139,29 @@ void cHeadless::tmrUptime_Timer()
     m_server->Refresh();
 }
 
+// One try at a time, where the camera is driven; the timer runs again
+// only when it failed.
 void cHeadless::tmrCamera_Timer()
 {
-    try {
-        objCam->Connect();
-    } catch (const std::exception &) {
-        return;
-    }
     tmrCamera->stop();
-    Log(QStringLiteral("the camera is open: %1").arg(objCam->CurrentSourceId()));
-    if (!tmr1->isActive())
-        tmr1->start();
+    auto opened = std::make_shared<bool>(false);
+    m_capture->Post(
+        [this, opened] {
+            try {
+                objCam->Connect();
+                *opened = true;
+            } catch (const std::exception &) {
+            }
+        },
+        [this, opened] {
+            if (!*opened) {
+                tmrCamera->start();
+                return;
+            }
+            Log(QStringLiteral("the camera is open: %1").arg(objCam->CurrentSourceId()));
+            if (!tmr1->isActive())
+                tmr1->start();
+        });
 }
 
 void cHeadless::Log(const QString &sLine)

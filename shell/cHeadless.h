@@ -1,6 +1,5 @@
 #pragma once
 
-#include "cCaptureCycle.h"
 #include "mServing.h"
 #include "mSettings.h"
 
@@ -44,8 +43,9 @@ private:
     QTimer *tmtTimeout;
     QTimer *tmrCamera;
     cVidCap *objCam;
-    cCaptureCycle m_capture;
     std::unique_ptr<cWebServer> m_server;
+    // Ends first: the cycle under way still hands its picture to the server.
+    std::unique_ptr<cCaptureThread> m_capture;
     PictureFiles m_files;
     QString m_sUptime;
     int m_lPictures = 0;

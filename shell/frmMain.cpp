@@ -84,13 +84,14 @@ frmMain::frmMain(QWidget *parent) : QWidget(parent)
     objCam = new cVidCap(this);
     objCam->setObjectName(QStringLiteral("objCam"));
     connect(tmr1, &QTimer::timeout, this, &frmMain::tmr1_Timer);
+    // The camera is switched where it is driven, after the cycle under way.
     connect(ui.cmdChangeRes, &QPushButton::clicked, this, [this] {
-        objCam->ShowFormatDialog(this);
-        ShowCamResolution();
+        if (const auto size = objCam->ShowFormatDialog(this))
+            m_captureThread->Post([this, size] { objCam->SelectFormat(*size); }, [this] { ShowCamResolution(); });
     });
     connect(ui.cmdDevice, &QPushButton::clicked, this, [this] {
-        objCam->ShowSourceDialog(this);
-        ShowCamResolution();
+        if (const auto source = objCam->ShowSourceDialog(this))
+            m_captureThread->Post([this, source] { objCam->SelectSource(*source); }, [this] { ShowCamResolution(); });
     });
 
     // Design-time caption font and colours of the two swatches.
@@ -110,6 +111,7 @@ frmMain::frmMain(QWidget *parent) : QWidget(parent)
     connect(ui.pbg, &cColorSwatch::clicked, this, [this] { PickColor(*ui.pbg); });
 
     CreateServer();
+    m_captureThread = MakeCaptureThread(*objCam, *m_server);
 
     ui.lblWAN->setMouseTracking(true);
     ui.pStatus->setMouseTracking(true);
@@ -172,6 +174,7 @@ void frmMain::RunStartupSteps()
     ShowCamResolution();
     ui.picImg->setFont(QFont(QStringLiteral("verdana"), 7));
     CaptureTick();
+    m_captureThread->Wait();
     ui.lblConnections->setText(QStringLiteral("0"));
 }
 
@@ -193,9 +196,13 @@ CaptureSettings frmMain::ReadCaptureSettings() const
 void frmMain::CaptureTick()
 {
     SetCaptureInterval(*tmr1, ui.txtIntvl->text());
-    const auto outcome =
-        CaptureAndPublish(m_capture, *objCam, {m_sJpgFile, m_sBmpFile}, ReadCaptureSettings(), *m_server);
-    if (outcome.bRan && ui.chkPreview->isChecked() && !outcome.preview.isNull())
+    CaptureAndPublish(*m_captureThread, {m_sJpgFile, m_sBmpFile}, ReadCaptureSettings(),
+                      [this](const cCaptureCycle::Outcome &outcome) { ShowCycleOutcome(outcome); });
+}
+
+void frmMain::ShowCycleOutcome(const cCaptureCycle::Outcome &outcome)
+{
+    if (ui.chkPreview->isChecked() && !outcome.preview.isNull())
         ui.pPreview->setPixmap(QPixmap::fromImage(outcome.preview));
     for (const CycleEvent &event : outcome.events)
         LogCycleEvent(event);

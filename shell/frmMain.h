@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cCaptureCycle.h"
+#include "cCaptureThread.h"
 #include "ui_frmMain.h"
 
 #include <QFont>
@@ -53,8 +53,10 @@ public:
     void cmdPreview_Click();
     void tmrUptime_Timer();
 
-    // One run of the capture cycle with the controls' current settings.
+    // One run of the capture cycle with the controls' current settings, on
+    // the capture thread; its preview and log lines follow when it is done.
     void CaptureTick();
+    cCaptureThread &CaptureThread() const { return *m_captureThread; }
     // The capture timer's tick: a cycle, the time stamp, the count, timer off.
     void tmr1_Timer();
 
@@ -95,6 +97,7 @@ private:
     void LogConnection(bool bAccepted, const QString &sAddress);
     void ShowLog(const QString &sLine);
     void ShowPendingLog();
+    void ShowCycleOutcome(const cCaptureCycle::Outcome &outcome);
     void LogCycleEvent(const CycleEvent &event);
 
     Ui::frmMain ui;
@@ -108,8 +111,9 @@ private:
     QMenu *mnuMain;
     QAction *mnuShow;
     cVidCap *objCam;
-    cCaptureCycle m_capture;
     std::unique_ptr<cWebServer> m_server;
+    // Ends first: the cycle under way still hands its picture to the server.
+    std::unique_ptr<cCaptureThread> m_captureThread;
 
     bool bServerRunning = false;
     QString m_sJpgFile;

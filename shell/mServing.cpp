@@ -48,13 +48,15 @@ PictureFiles PictureFileNames()
     return {baseName + QStringLiteral(".jpg"), baseName + QStringLiteral(".bmp")};
 }
 
-cCaptureCycle::Outcome CaptureAndPublish(cCaptureCycle &cycle, cVidCap &objCam, const PictureFiles &files,
-                                         const CaptureSettings &settings, cWebServer &server)
+std::unique_ptr<cCaptureThread> MakeCaptureThread(cVidCap &objCam, cWebServer &server)
 {
-    auto outcome = cycle.Run(objCam, Tools().RetSysDir(LDV_TempFolder), files.sJpgFile, files.sBmpFile, settings);
-    if (outcome.published)
-        server.PublishPicture(outcome.published);
-    return outcome;
+    return std::make_unique<cCaptureThread>(objCam, [&server](const auto &picture) { server.PublishPicture(picture); });
+}
+
+void CaptureAndPublish(cCaptureThread &capture, const PictureFiles &files, const CaptureSettings &settings,
+                       cCaptureThread::Done done)
+{
+    capture.RunCycle(Tools().RetSysDir(LDV_TempFolder), files.sJpgFile, files.sBmpFile, settings, std::move(done));
 }
 
 void SetCaptureInterval(QTimer &tmr1, const QString &sIntvl)

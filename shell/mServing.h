@@ -1,8 +1,9 @@
 #pragma once
 
-#include "cCaptureCycle.h"
+#include "cCaptureThread.h"
 
 #include <QString>
+#include <memory>
 
 class QTimer;
 class cVidCap;
@@ -25,11 +26,15 @@ struct PictureFiles
 };
 PictureFiles PictureFileNames();
 
-// One capture cycle: the capture timer takes the interval typed first (a text
-// that is no valid interval leaves it alone), and a picture written is handed
-// to the server.
-cCaptureCycle::Outcome CaptureAndPublish(cCaptureCycle &cycle, cVidCap &objCam, const PictureFiles &files,
-                                         const CaptureSettings &settings, cWebServer &server);
+// The capture thread of a face, handing every picture written to the server.
+std::unique_ptr<cCaptureThread> MakeCaptureThread(cVidCap &objCam, cWebServer &server);
+
+// One capture cycle on the capture thread, in the private folder; done runs
+// on the caller's thread. Nothing when a cycle is still under way.
+void CaptureAndPublish(cCaptureThread &capture, const PictureFiles &files, const CaptureSettings &settings,
+                       cCaptureThread::Done done);
+// The capture timer takes the interval typed (a text that is no valid
+// interval leaves it alone).
 void SetCaptureInterval(QTimer &tmr1, const QString &sIntvl);
 
 // Full path of the published picture in the private folder; empty when there

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "cCaptureCycle.h"
+
+#include <QObject>
+#include <QThread>
+
+#include <functional>
+
+class cVidCap;
+
+// The capture cycle on a thread of its own, so that a camera that stalls or a
+// large frame never holds up the window. The window asks for a cycle with the
+// settings it took on its own thread; the grab, the bitmap round trip,
+// scaling, composing and encoding run on the capture thread, the picture goes
+// to whoever publishes it from there, and the outcome (preview, log lines)
+// comes back as a queued call on the window's thread. Everything that touches
+// the camera runs on that one thread, one thing at a time.
+class cCaptureThread : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Publish = std::function<void(const std::shared_ptr<const QByteArray> &)>;
+    using Done = std::function<void(const cCaptureCycle::Outcome &)>;
+
+    // publish is called on the capture thread with each picture written.
+    cCaptureThread(cVidCap &objCam, Publish publish, QObject *parent = nullptr);
+    // Waits for the work under way, at most what one grab or reopening takes.
+    ~cCaptureThread() override;
+
+    // One cycle; done runs on this object's thread afterwards. While a cycle
+    // is still under way nothing happens and false comes back: never two
+    // cycles at once on one camera.
+    bool RunCycle(const QString &sFolder, const QString &sJpgFile, const QString &sBmpFile,
+                  const CaptureSettings &settings, Done done);
+    bool Capturing() const { return m_bCapturing; }
+    // Waits until the work queued so far is done and its outcome told (at
+    // start-up, so that a picture exists before anyone asks for one).
+    void Wait();
+
+    // Runs job on the capture thread after what is queued there, then then
+    // on this object's thread (opening the camera, choosing its format).
+    void Post(std::function<void()> job, std::function<void()> then = {});
+
+private:
+    cCaptureCycle::Outcome Cycle(const QString &sFolder, const QString &sJpgFile, const QString &sBmpFile,
+                                 const CaptureSettings &settings);
+
+    cVidCap &m_objCam;
+    Publish m_publish;
+    cCaptureCycle m_cycle; // the capture thread's alone
+    bool m_bCapturing = false; // this object's thread's alone
+    QThread m_thread;
+    QObject *m_worker; // lives on m_thread: where the work is queued
+};
