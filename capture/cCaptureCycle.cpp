@@ -70,22 +70,22 @@ int JpegQuality(int lSlider)
     return lSlider == 0 ? 3 : lSlider;
 }
 
-QImage ComposePicture(const cDIB &frame, int lWidth, int lHeight, const CaptureSettings &settings,
-                      const std::optional<QString> &notice)
+int CaptionTopRow(int lHeight, const CaptureSettings &settings)
 {
-    if (lWidth <= 0 || lHeight <= 0)
-        return {};
-    QImage surface(lWidth, lHeight, QImage::Format_RGB888);
-    if (surface.isNull())
-        return {};
-    surface.fill(kSurfaceBackground);
-    frame.PaintPicture(surface, 0, 0, lWidth, lHeight, 0, 0, settings.bInvert ? SRCINVERT : SRCCOPY);
-    if (notice)
-        Dim(surface);
+    return int(std::floor(CaptionTop(lHeight, settings) / kTwipsPerPixel));
+}
 
+double CaptionTop(int lHeight, const CaptureSettings &settings)
+{
     bool sizeIsNumber = false;
     const double fontSize = settings.font.FontSize.toDouble(&sizeIsNumber);
-    const double y = std::nearbyint(lHeight * kTwipsPerPixel) - (sizeIsNumber ? CaptionOffset(fontSize) : 0);
+    return std::nearbyint(lHeight * kTwipsPerPixel) - (sizeIsNumber ? CaptionOffset(fontSize) : 0);
+}
+
+void DrawCaption(QImage &surface, int lHeight, int lFirstRow, const CaptureSettings &settings,
+                 const std::optional<QString> &notice)
+{
+    const double y = CaptionTop(lHeight, settings) - lFirstRow * kTwipsPerPixel;
     double newX = 0, newY = 0;
     const bool hasCaption = !settings.sCaption.isEmpty();
     const QString caption =
@@ -98,6 +98,21 @@ QImage ComposePicture(const cDIB &frame, int lWidth, int lHeight, const CaptureS
                                  settings.lForeColor, settings.lBackColor, settings.bTransparent, settings.font,
                                  surface, newX, newY);
     }
+}
+
+QImage ComposePicture(const cDIB &frame, int lWidth, int lHeight, const CaptureSettings &settings,
+                      const std::optional<QString> &notice)
+{
+    if (lWidth <= 0 || lHeight <= 0)
+        return {};
+    QImage surface(lWidth, lHeight, QImage::Format_RGB888);
+    if (surface.isNull())
+        return {};
+    surface.fill(kSurfaceBackground);
+    frame.PaintPicture(surface, 0, 0, lWidth, lHeight, 0, 0, settings.bInvert ? SRCINVERT : SRCCOPY);
+    if (notice)
+        Dim(surface);
+    DrawCaption(surface, lHeight, 0, settings, notice);
     return surface;
 }
 

@@ -46,6 +46,17 @@ int CaptionOffset(double dFontSize);
 // The JPEG quality for the slider's position: 0 becomes 3.
 int JpegQuality(int lSlider);
 
+// The caption's top edge in twips in a picture lHeight pixels high, and the
+// pixel row it lies on.
+double CaptionTop(int lHeight, const CaptureSettings &settings);
+int CaptionTopRow(int lHeight, const CaptureSettings &settings);
+
+// Draws the caption 20 twips from the left at its offset above the bottom
+// edge of a picture lHeight pixels high, onto a surface that holds that
+// picture's rows from lFirstRow on; a notice goes on a line of its own above.
+void DrawCaption(QImage &surface, int lHeight, int lFirstRow, const CaptureSettings &settings,
+                 const std::optional<QString> &notice = std::nullopt);
+
 // The composed picture: the frame (copied, or exclusive-or'ed onto the white
 // surface when inverting) and the caption 20 twips from the left, its offset
 // above the bottom edge. With a notice, the picture is dimmed to half its

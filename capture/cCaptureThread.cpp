@@ -1,9 +1,10 @@
 #include "cCaptureThread.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 
-cCaptureThread::cCaptureThread(cVidCap &objCam, Publish publish, QObject *parent)
-    : QObject(parent), m_objCam(objCam), m_publish(std::move(publish)), m_worker(new QObject)
+cCaptureThread::cCaptureThread(cVidCap &objCam, Outlets outlets, QObject *parent)
+    : QObject(parent), m_objCam(objCam), m_outlets(std::move(outlets)), m_worker(new QObject)
 {
     m_thread.setObjectName(QStringLiteral("capture"));
     m_worker->moveToThread(&m_thread);
@@ -17,12 +18,12 @@ cCaptureThread::~cCaptureThread()
     delete m_worker;
 }
 
-cCaptureCycle::Outcome cCaptureThread::Cycle(const QString &sFolder, const QString &sJpgFile,
-                                             const QString &sBmpFile, const CaptureSettings &settings)
+cCaptureCycle::Outcome cCaptureThread::Cycle(const CycleFiles &files, const CaptureSettings &settings)
 {
-    cCaptureCycle::Outcome outcome = m_cycle.Run(m_objCam, sFolder, sJpgFile, sBmpFile, settings);
-    if (outcome.published && m_publish)
-        m_publish(outcome.published);
+    m_lastFiles = files;
+    cCaptureCycle::Outcome outcome = m_cycle.Run(m_objCam, files.sFolder, files.sJpgFile, files.sBmpFile, settings);
+    if (outcome.published && m_outlets.publish)
+        m_outlets.publish(outcome.published);
     return outcome;
 }
 
@@ -32,14 +33,20 @@ bool cCaptureThread::RunCycle(const QString &sFolder, const QString &sJpgFile, c
     if (m_bCapturing)
         return false;
     m_bCapturing = true;
-    QMetaObject::invokeMethod(m_worker, [=, this, done = std::move(done)] {
-        const cCaptureCycle::Outcome outcome = Cycle(sFolder, sJpgFile, sBmpFile, settings);
-        QMetaObject::invokeMethod(this, [this, outcome, done] {
-            m_bCapturing = false;
-            if (done)
-                done(outcome);
-        }, Qt::QueuedConnection);
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_worker,
+        [this, files = CycleFiles{sFolder, sJpgFile, sBmpFile}, settings, done = std::move(done)] {
+            const cCaptureCycle::Outcome outcome = Cycle(files, settings);
+            QMetaObject::invokeMethod(
+                this,
+                [this, outcome, done] {
+                    m_bCapturing = false;
+                    if (done)
+                        done(outcome);
+                },
+                Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
     return true;
 }
 
@@ -56,4 +63,53 @@ void cCaptureThread::Post(std::function<void()> job, std::function<void()> then)
         if (then)
             QMetaObject::invokeMethod(this, then, Qt::QueuedConnection);
     }, Qt::QueuedConnection);
+}
+
+void cCaptureThread::Stream(const CaptureSettings &settings, double dFramesPerSecond)
+{
+    QMetaObject::invokeMethod(
+        m_worker,
+        [this, settings, dFramesPerSecond] {
+            m_streamSettings = settings;
+            m_dStreamFps = dFramesPerSecond;
+            if (!m_bStreaming && m_outlets.watched && m_outlets.watched()) {
+                m_bStreaming = true;
+                StreamStep();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+// One picture of the live stream, then the next step is queued behind what
+// else waits for the capture thread.
+void cCaptureThread::StreamStep()
+{
+    if (!m_outlets.watched()) {
+        m_bStreaming = false;
+        return;
+    }
+    const auto started = std::chrono::steady_clock::now();
+    QString error;
+    const auto picture = m_stream.Next(m_objCam, m_streamSettings, error);
+    if (picture)
+        m_outlets.publishStream(picture);
+    QTimer::singleShot(PauseAfterStreamPicture(bool(picture), started), m_worker, [this] { StreamStep(); });
+}
+
+// Milliseconds until the next stream picture: none at the camera's own rate,
+// the rest of the frame's time at a rate of the user's. A camera that gives
+// no frame shows the viewers the snapshot's picture that says so, and is
+// asked again a second later.
+int cCaptureThread::PauseAfterStreamPicture(bool bMade, std::chrono::steady_clock::time_point started)
+{
+    using namespace std::chrono;
+    if (!bMade) {
+        if (!m_lastFiles.sFolder.isEmpty())
+            Cycle(m_lastFiles, m_streamSettings);
+        return 1000;
+    }
+    if (m_dStreamFps <= 0)
+        return 0;
+    const auto frameTime = duration_cast<steady_clock::duration>(duration<double>(1 / m_dStreamFps));
+    return int(std::max<milliseconds::rep>(0, duration_cast<milliseconds>(started + frameTime - steady_clock::now()).count()));
 }

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "cCaptureCycle.h"
+#include "cStreamPicture.h"
 
 #include <QObject>
 #include <QThread>
 
+#include <chrono>
 #include <functional>
 
 class cVidCap;
@@ -24,8 +26,17 @@ public:
     using Publish = std::function<void(const std::shared_ptr<const QByteArray> &)>;
     using Done = std::function<void(const cCaptureCycle::Outcome &)>;
 
-    // publish is called on the capture thread with each picture written.
-    cCaptureThread(cVidCap &objCam, Publish publish, QObject *parent = nullptr);
+    // Where the pictures go, called on the capture thread: publish takes each
+    // picture written, publishStream each picture of the live stream, and
+    // watched (asked from there) tells whether anyone watches the live stream.
+    struct Outlets
+    {
+        Publish publish;
+        Publish publishStream;
+        std::function<bool()> watched;
+    };
+
+    cCaptureThread(cVidCap &objCam, Outlets outlets, QObject *parent = nullptr);
     // Waits for the work under way, at most what one grab or reopening takes.
     ~cCaptureThread() override;
 
@@ -43,14 +54,33 @@ public:
     // on this object's thread (opening the camera, choosing its format).
     void Post(std::function<void()> job, std::function<void()> then = {});
 
+    // The live stream's settings, taken afresh by the window; starts the
+    // stream when anyone watches it and it is not running. While anyone
+    // watches, every frame the camera delivers (at most dFramesPerSecond of
+    // them when above 0) becomes a picture for the viewers; snapshot cycles
+    // asked meanwhile run between two frames.
+    void Stream(const CaptureSettings &settings, double dFramesPerSecond);
+
 private:
-    cCaptureCycle::Outcome Cycle(const QString &sFolder, const QString &sJpgFile, const QString &sBmpFile,
-                                 const CaptureSettings &settings);
+    struct CycleFiles
+    {
+        QString sFolder, sJpgFile, sBmpFile;
+    };
+    cCaptureCycle::Outcome Cycle(const CycleFiles &files, const CaptureSettings &settings);
+    void StreamStep();
+    int PauseAfterStreamPicture(bool bMade, std::chrono::steady_clock::time_point started);
 
     cVidCap &m_objCam;
-    Publish m_publish;
-    cCaptureCycle m_cycle; // the capture thread's alone
-    bool m_bCapturing = false; // this object's thread's alone
+    Outlets m_outlets;
+    // The capture thread's alone.
+    cCaptureCycle m_cycle;
+    CycleFiles m_lastFiles;
+    cStreamPicture m_stream;
+    CaptureSettings m_streamSettings;
+    double m_dStreamFps = 0;
+    bool m_bStreaming = false;
+    // This object's thread's alone.
+    bool m_bCapturing = false;
     QThread m_thread;
     QObject *m_worker; // lives on m_thread: where the work is queued
 };

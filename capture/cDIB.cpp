@@ -247,6 +247,14 @@ bool cDIB::CreateDIB(std::uintptr_t, int lWidth, int lHeight, std::uintptr_t &hD
     return true;
 }
 
+void cDIB::Swap(cDIB &other) noexcept
+{
+    std::swap(m_tBI, other.m_tBI);
+    std::swap(m_pBits, other.m_pBits);
+    m_hDC = m_pBits ? reinterpret_cast<std::uintptr_t>(this) : 0;
+    other.m_hDC = other.m_pBits ? reinterpret_cast<std::uintptr_t>(&other) : 0;
+}
+
 bool cDIB::Create(int lWidth, int lHeight)
 {
     ClearUp();

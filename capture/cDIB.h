@@ -70,6 +70,8 @@ public:
                       std::uint32_t eRop = SRCCOPY) const;
     std::unique_ptr<cDIB> Resample(int lNewHeight, int lNewWidth) const;
     void ClearUp();
+    // Trades pixels and size with another buffer, copying nothing.
+    void Swap(cDIB &other) noexcept;
     void RandomiseBits(bool bGray = false);
     bool CopyToClipboard(bool bAsDIB = true) const;
 

@@ -20,7 +20,7 @@ cFrameReader::~cFrameReader()
         gst_video_converter_free(m_converter);
 }
 
-bool cFrameReader::Read(GstSample *sample, cDIB &frame, QString &sError)
+bool cFrameReader::Read(GstSample *sample, cDIB &frame, QString &sError, QSize atLeast)
 {
     GstBuffer *buffer = gst_sample_get_buffer(sample);
     const GstCaps *caps = gst_sample_get_caps(sample);
@@ -29,7 +29,7 @@ bool cFrameReader::Read(GstSample *sample, cDIB &frame, QString &sError)
         return false;
     }
     if (gst_structure_has_name(gst_caps_get_structure(caps, 0), "image/jpeg"))
-        return ReadJpeg(buffer, frame, sError);
+        return ReadJpeg(buffer, frame, sError, atLeast);
     GstVideoInfo in;
     if (!gst_video_info_from_caps(&in, caps) || GST_VIDEO_INFO_FORMAT(&in) == GST_VIDEO_FORMAT_ENCODED ||
         GST_VIDEO_INFO_FORMAT(&in) == GST_VIDEO_FORMAT_UNKNOWN) {
@@ -39,14 +39,14 @@ bool cFrameReader::Read(GstSample *sample, cDIB &frame, QString &sError)
     return ReadRaw(buffer, in, frame, sError);
 }
 
-bool cFrameReader::ReadJpeg(GstBuffer *buffer, cDIB &frame, QString &sError)
+bool cFrameReader::ReadJpeg(GstBuffer *buffer, cDIB &frame, QString &sError, QSize atLeast)
 {
     GstMapInfo map;
     if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) {
         sError = QStringLiteral("the camera's frame cannot be read");
         return false;
     }
-    const bool decoded = m_jpeg.Decode(map.data, map.size, frame, sError);
+    const bool decoded = m_jpeg.Decode(map.data, map.size, frame, sError, atLeast);
     gst_buffer_unmap(buffer, &map);
     return decoded;
 }

@@ -22,11 +22,12 @@ public:
     cFrameReader &operator=(const cFrameReader &) = delete;
 
     // True when frame holds the whole picture of sample; otherwise the reason
-    // is in sError and frame holds no usable picture.
-    bool Read(GstSample *sample, cDIB &frame, QString &sError);
+    // is in sError and frame holds no usable picture. A JPEG frame is decoded
+    // straight to a smaller size that still covers atLeast, where it can be.
+    bool Read(GstSample *sample, cDIB &frame, QString &sError, QSize atLeast = {});
 
 private:
-    bool ReadJpeg(GstBuffer *buffer, cDIB &frame, QString &sError);
+    bool ReadJpeg(GstBuffer *buffer, cDIB &frame, QString &sError, QSize atLeast);
     bool ReadRaw(GstBuffer *buffer, const GstVideoInfo &in, cDIB &frame, QString &sError);
     bool KeepConverterFor(const GstVideoInfo &in, const GstVideoInfo &out);
 

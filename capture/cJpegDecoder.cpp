@@ -44,6 +44,24 @@ bool Sequential(int lFrameMarker)
     return lFrameMarker == 0xC0 || lFrameMarker == 0xC1;
 }
 
+// The smallest scaled size of a width x height picture that covers atLeast;
+// the whole size when none does or nothing smaller is asked for.
+QSize ScaledSize(int width, int height, QSize atLeast)
+{
+    QSize best(width, height);
+    if (atLeast.isEmpty())
+        return best;
+    int count = 0;
+    const tjscalingfactor *factors = tjGetScalingFactors(&count);
+    for (int i = 0; factors && i < count; ++i) {
+        const QSize scaled(TJSCALED(width, factors[i]), TJSCALED(height, factors[i]));
+        if (scaled.width() >= atLeast.width() && scaled.height() >= atLeast.height() &&
+            qint64(scaled.width()) * scaled.height() < qint64(best.width()) * best.height())
+            best = scaled;
+    }
+    return best;
+}
+
 } // namespace
 
 cJpegDecoder::cJpegDecoder() : m_hDecoder(tjInitDecompress()) {}
@@ -63,7 +81,7 @@ void cJpegDecoder::Reset()
     m_hDecoder = tjInitDecompress();
 }
 
-bool cJpegDecoder::Decode(const unsigned char *pData, std::size_t lSize, cDIB &frame, QString &sError)
+bool cJpegDecoder::Decode(const unsigned char *pData, std::size_t lSize, cDIB &frame, QString &sError, QSize atLeast)
 {
     if (!m_hDecoder) {
         sError = QStringLiteral("the JPEG decoder cannot be set up");
@@ -86,16 +104,20 @@ bool cJpegDecoder::Decode(const unsigned char *pData, std::size_t lSize, cDIB &f
         sError = QStringLiteral("the camera sent a damaged JPEG frame: only baseline and sequential JPEG is taken");
         return false;
     }
-    // A size over the limits is refused here, before a byte is decoded.
+    // A size over the limits is refused here, before a byte is decoded,
+    // whatever size it would be decoded to.
+    const QSize size = ScaledSize(width, height, atLeast);
     QString reason;
-    if (!frame.Fit(width, height, reason)) {
+    if (!cDIB::SizeAllowed(width, height) || !frame.Fit(size.width(), size.height(), reason)) {
+        if (reason.isEmpty())
+            reason = OversizeText(width, height);
         sError = QStringLiteral("the camera's frame cannot be taken: ") + reason;
         return false;
     }
     // Any warning (a frame cut short, corrupt data) fails too: TurboJPEG
     // reports it as a failure after filling in what it could.
-    if (tjDecompress2(m_hDecoder, bytes, lSize, frame.DIBSectionBitsPtr(), width, frame.BytesPerScanLine(), height,
-                      TJPF_BGR, TJFLAG_BOTTOMUP | TJFLAG_LIMITSCANS) != 0) {
+    if (tjDecompress2(m_hDecoder, bytes, lSize, frame.DIBSectionBitsPtr(), size.width(), frame.BytesPerScanLine(),
+                      size.height(), TJPF_BGR, TJFLAG_BOTTOMUP | TJFLAG_LIMITSCANS) != 0) {
         sError = QStringLiteral("the camera sent a damaged JPEG frame: %1")
                      .arg(QString::fromUtf8(tjGetErrorStr2(m_hDecoder)));
         Reset();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSize>
 #include <QString>
 #include <cstddef>
 
@@ -18,8 +19,10 @@ public:
     cJpegDecoder(const cJpegDecoder &) = delete;
     cJpegDecoder &operator=(const cJpegDecoder &) = delete;
 
-    // True when frame now holds the whole picture; otherwise the reason is in sError.
-    bool Decode(const unsigned char *pData, std::size_t lSize, cDIB &frame, QString &sError);
+    // True when frame now holds the whole picture; otherwise the reason is in
+    // sError. With atLeast, the picture is decoded straight to the smallest
+    // size TurboJPEG scales to (1/8 steps) that still covers it.
+    bool Decode(const unsigned char *pData, std::size_t lSize, cDIB &frame, QString &sError, QSize atLeast = {});
 
 private:
     void Reset();

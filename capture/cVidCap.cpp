@@ -432,7 +432,7 @@ struct cVidCap::Pipeline
     }
 
     // Waits a bounded time for the next frame and reads it into frame.
-    bool ReadNextFrame(cDIB &frame, QString &sError)
+    bool ReadNextFrame(cDIB &frame, QString &sError, QSize atLeast = {})
     {
         GstSample *sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink),
                                                          GstClockTime(cVidCap::GrabWaitMilliseconds) * GST_MSECOND);
@@ -441,7 +441,7 @@ struct cVidCap::Pipeline
             return false;
         }
         // Only the frame grabbed is ever decoded or converted.
-        const bool read = reader.Read(sample, frame, sError);
+        const bool read = reader.Read(sample, frame, sError, atLeast);
         gst_sample_unref(sample);
         return read;
     }
@@ -601,7 +601,7 @@ bool cVidCap::Reopen()
     return Open(m_sSourceId, m_size);
 }
 
-bool cVidCap::GrabFrame()
+bool cVidCap::GrabFrame(QSize atLeast)
 {
     if (m_pipeline) {
         const QString failure = m_pipeline->PendingFailure();
@@ -613,12 +613,21 @@ bool cVidCap::GrabFrame()
     m_bFrameHeld = false;
     if (!m_pipeline && !Reopen())
         return false;
-    m_bFrameHeld = m_pipeline->ReadNextFrame(m_frame, m_sLastError);
-    if (m_bFrameHeld) {
+    m_bFrameHeld = m_pipeline->ReadNextFrame(m_frame, m_sLastError, atLeast);
+    if (m_bFrameHeld && atLeast.isEmpty()) {
         const std::lock_guard lock(m_openMutex);
         m_size = QSize(m_frame.Width(), m_frame.Height());
     }
     return m_bFrameHeld;
+}
+
+bool cVidCap::TakeGrabbedFrame(cDIB &frame)
+{
+    if (!m_bFrameHeld)
+        return false;
+    frame.Swap(m_frame);
+    m_bFrameHeld = false;
+    return true;
 }
 
 bool cVidCap::GrabbedFrameSave(const QString &sPath)

@@ -57,7 +57,12 @@ public:
     std::uintptr_t CaptureWindowHandle() const;
     // Takes the newest frame, waiting a bounded time for one; false when none
     // came or it could not be read (a damaged JPEG frame, an unknown format).
-    bool GrabFrame();
+    // With atLeast, a JPEG frame may be decoded straight to a smaller size
+    // that still covers it (the live stream's frames).
+    bool GrabFrame(QSize atLeast = {});
+    // Hands the frame last grabbed over by swapping buffers with frame, with
+    // no copy; false when there is none. It is not held here any more.
+    bool TakeGrabbedFrame(cDIB &frame);
     // Writes the frame last grabbed as a 24-bit bitmap file at sPath, through a
     // temporary file renamed over it. False when there is no frame or the write failed.
     bool GrabbedFrameSave(const QString &sPath);

@@ -17,3 +17,20 @@ constexpr long kJpegErrorNumber = 26001;
 // with the reason in psReason. The bytes written go to pWritten when asked for.
 bool WriteJpegFile(const cDIB &oDIB, const QString &sPath, int lQuality, QString *psReason = nullptr,
                    QByteArray *pWritten = nullptr);
+
+// An encoder kept for many pictures (the live stream's): each picture is
+// encoded in memory, read in place, with the writer's subsampling.
+class cJpegEncoder
+{
+public:
+    cJpegEncoder();
+    ~cJpegEncoder();
+    cJpegEncoder(const cJpegEncoder &) = delete;
+    cJpegEncoder &operator=(const cJpegEncoder &) = delete;
+
+    // The JPEG bytes of the picture; false, with the reason, when it cannot.
+    bool Encode(const cDIB &oDIB, int lQuality, QByteArray &encoded, QString &sReason);
+
+private:
+    void *m_hEncoder;
+};

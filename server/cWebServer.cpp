@@ -205,7 +205,15 @@ void cWebServer::StopServer()
 void cWebServer::PublishPicture(cPictureSource::Picture picture)
 {
     m_picture.Publish(std::move(picture));
-    asio::post(m_io.Context(), [this] { FeedStreams(); });
+    asio::post(m_io.Context(), [this] { FeedStreams(m_picture.Current(Current().sPicturePath)); });
+}
+
+void cWebServer::PublishStreamPicture(const cPictureSource::Picture &picture)
+{
+    if (!picture)
+        return;
+    // The sealed copy is made here, off the I/O thread.
+    asio::post(m_io.Context(), [this, body = cAnswerBody::InFile(*picture)] { FeedStreams(body); });
 }
 
 void cWebServer::UnloadSlots()
@@ -452,6 +460,7 @@ void cWebServer::StartStream(cWinsockSlot &slot, bool headOnly)
         return;
     }
     slot.Streaming = true;
+    m_bStreamWatched = true;
     slot.SendData(Leading(head + StreamFirstBoundary()));
     if (const cPictureSource::Body picture = m_picture.Current(Current().sPicturePath); picture->Size() > 0)
         SendStreamPart(slot, picture);
@@ -465,12 +474,11 @@ void cWebServer::SendStreamPart(cWinsockSlot &slot, const cPictureSource::Body &
     slot.SendData(Leading(StreamPartEnd()));
 }
 
-// On the I/O thread after each capture: every live stream gets the new
-// picture, but a viewer still taking the last one skips it, so a slow viewer
-// holds one picture at most. While anyone watches, the capture goes on.
-void cWebServer::FeedStreams()
+// On the I/O thread after each capture and each frame of the live stream:
+// every live stream gets the new picture, but a viewer still taking the last
+// one skips it, so a slow viewer holds one picture at most.
+void cWebServer::FeedStreams(const cPictureSource::Body &picture)
 {
-    const cPictureSource::Body picture = m_picture.Current(Current().sPicturePath);
     bool watched = false;
     for (int i = 0; i <= objWS1.UBound(); ++i) {
         cWinsockSlot *slot = objWS1.Item(i);
@@ -480,8 +488,7 @@ void cWebServer::FeedStreams()
         if (slot->BytesToWrite() == 0 && picture->Size() > 0)
             SendStreamPart(*slot, picture);
     }
-    if (watched)
-        NotifyRequest();
+    m_bStreamWatched = watched;
 }
 
 void cWebServer::Answer(cWinsockSlot &slot, const QByteArray &request)

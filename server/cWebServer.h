@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -90,6 +91,12 @@ public:
     void Refresh();
     // Any thread: the picture answered from now on, and sent to every live stream.
     void PublishPicture(cPictureSource::Picture picture);
+    // Any thread: a picture for the live streams alone (a frame of the camera
+    // between snapshots); what a request for the picture gets stays as it was.
+    void PublishStreamPicture(const cPictureSource::Picture &picture);
+    // Any thread: whether anyone watched a live stream when it was last fed
+    // or last begun; the live stream's pictures are made only while so.
+    bool StreamWatched() const { return m_bStreamWatched; }
     void tmtTimeout_Timer();
 
     // A slot's state and unsent bytes, asked of the I/O thread.
@@ -132,7 +139,7 @@ private:
     void AnswerHttpPicture(cWinsockSlot &slot, const HttpRequest &request, const Settings &settings);
     void StartStream(cWinsockSlot &slot, bool headOnly);
     void SendStreamPart(cWinsockSlot &slot, const cPictureSource::Body &picture);
-    void FeedStreams();
+    void FeedStreams(const cPictureSource::Body &picture);
     void Drop(cWinsockSlot &slot);
     Settings Current() const;
     // Tells the window, on its thread, a short pause after the first news:
@@ -166,4 +173,5 @@ private:
     std::string m_sProgramDir;
     QString m_sListenError;
     qint64 m_stallMilliseconds = StallMilliseconds;
+    std::atomic<bool> m_bStreamWatched{false};
 };

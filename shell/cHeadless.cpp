@@ -72,9 +72,11 @@ void cHeadless::CreateServer()
     window.pictureRequested = [this] {
         if (!tmr1->isActive())
             tmr1->start();
+        FeedStream();
     };
     m_server = std::make_unique<cWebServer>(std::move(window));
     connect(tmtTimeout, &QTimer::timeout, m_server.get(), &cWebServer::tmtTimeout_Timer);
+    connect(tmtTimeout, &QTimer::timeout, this, &cHeadless::FeedStream);
 }
 
 bool cHeadless::Start()
@@ -82,6 +84,7 @@ bool cHeadless::Start()
     m_files = PictureFileNames();
     m_prefs.font = DesignFont();
     ReadPrefs(m_prefs);
+    m_dStreamFps = StoredStreamFps();
     // A service may well start before its camera is up: it serves the
     // picture that says there is none meanwhile.
     try {
@@ -137,6 +140,11 @@ void cHeadless::tmrUptime_Timer()
     m_sUptime = UptimeTick(QStringLiteral("Days"), QStringLiteral("Hours"), QStringLiteral("Minutes"),
                            QStringLiteral("Secs"));
     m_server->Refresh();
+}
+
+void cHeadless::FeedStream()
+{
+    m_capture->Stream(CaptureSettingsOf(m_prefs), m_dStreamFps);
 }
 
 // One try at a time, where the camera is driven; the timer runs again

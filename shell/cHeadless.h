@@ -34,6 +34,7 @@ private:
     void tmr1_Timer();
     void tmrUptime_Timer();
     void tmrCamera_Timer();
+    void FeedStream();
     void CreateServer();
     static void Log(const QString &sLine);
 
@@ -49,4 +50,5 @@ private:
     PictureFiles m_files;
     QString m_sUptime;
     int m_lPictures = 0;
+    double m_dStreamFps = 0;
 };

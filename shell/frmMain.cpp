@@ -170,6 +170,7 @@ void frmMain::RunStartupSteps()
     LoadSettings(ui);
     m_bSettingsLoaded = true;
     ReplaceTabCaptions();
+    m_dStreamFps = StoredStreamFps();
     objCam->Connect();
     ShowCamResolution();
     ui.picImg->setFont(QFont(QStringLiteral("verdana"), 7));
@@ -198,6 +199,12 @@ void frmMain::CaptureTick()
     SetCaptureInterval(*tmr1, ui.txtIntvl->text());
     CaptureAndPublish(*m_captureThread, {m_sJpgFile, m_sBmpFile}, ReadCaptureSettings(),
                       [this](const cCaptureCycle::Outcome &outcome) { ShowCycleOutcome(outcome); });
+}
+
+// The live stream's settings from the controls, while anyone may watch it.
+void frmMain::FeedStream()
+{
+    m_captureThread->Stream(ReadCaptureSettings(), m_dStreamFps);
 }
 
 void frmMain::ShowCycleOutcome(const cCaptureCycle::Outcome &outcome)

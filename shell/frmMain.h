@@ -98,6 +98,7 @@ private:
     void ShowLog(const QString &sLine);
     void ShowPendingLog();
     void ShowCycleOutcome(const cCaptureCycle::Outcome &outcome);
+    void FeedStream();
     void LogCycleEvent(const CycleEvent &event);
 
     Ui::frmMain ui;
@@ -116,6 +117,7 @@ private:
     std::unique_ptr<cCaptureThread> m_captureThread;
 
     bool bServerRunning = false;
+    double m_dStreamFps = 0;
     QString m_sJpgFile;
     QString m_sBmpFile;
     std::unique_ptr<cCommonDialog> m_cHookDlg;

@@ -47,6 +47,7 @@ void frmMain::CreateServer()
     window.pictureRequested = [this] {
         if (!tmr1->isActive())
             tmr1->start();
+        FeedStream();
     };
     m_server = std::make_unique<cWebServer>(std::move(window));
     m_logPause = new QTimer(this);
@@ -60,6 +61,7 @@ void frmMain::CreateServer()
     connect(ui.txtIntvl, &QLineEdit::textChanged, m_server.get(), &cWebServer::Refresh);
     connect(tmrUptime, &QTimer::timeout, this, &frmMain::tmrUptime_Timer);
     connect(tmtTimeout, &QTimer::timeout, m_server.get(), &cWebServer::tmtTimeout_Timer);
+    connect(tmtTimeout, &QTimer::timeout, this, &frmMain::FeedStream);
     connect(ui.cmdStart, &QPushButton::clicked, this, &frmMain::cmdStart_Click);
     connect(ui.cmdStop, &QPushButton::clicked, this, &frmMain::cmdStop_Click);
     connect(ui.cmdRenewWAN, &QPushButton::clicked, this, &frmMain::RenewWANAddress);

@@ -50,7 +50,11 @@ PictureFiles PictureFileNames()
 
 std::unique_ptr<cCaptureThread> MakeCaptureThread(cVidCap &objCam, cWebServer &server)
 {
-    return std::make_unique<cCaptureThread>(objCam, [&server](const auto &picture) { server.PublishPicture(picture); });
+    cCaptureThread::Outlets outlets;
+    outlets.publish = [&server](const auto &picture) { server.PublishPicture(picture); };
+    outlets.publishStream = [&server](const auto &picture) { server.PublishStreamPicture(picture); };
+    outlets.watched = [&server] { return server.StreamWatched(); };
+    return std::make_unique<cCaptureThread>(objCam, std::move(outlets));
 }
 
 void CaptureAndPublish(cCaptureThread &capture, const PictureFiles &files, const CaptureSettings &settings,

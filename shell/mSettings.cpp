@@ -8,6 +8,7 @@
 #include <QSettings>
 #include <QStringList>
 
+#include <cmath>
 #include <functional>
 #include <optional>
 
@@ -284,6 +285,14 @@ QString StoredBanList()
     const auto store = OpenSettingsGroup(kSection);
     QString text = ReadText(*store, QStringLiteral("banlist"), QString());
     return text.replace(QLatin1Char(';'), QLatin1Char('\n'));
+}
+
+double StoredStreamFps()
+{
+    const auto store = OpenSettingsGroup(kServerSection);
+    bool ok = false;
+    const double fps = NumericValue(ReadText(*store, QStringLiteral("streamfps"), QString()), &ok);
+    return ok && fps > 0 && std::isfinite(fps) ? fps : 0;
 }
 
 void LoadBanList(Ui::frmMain &ui)

@@ -57,5 +57,9 @@ void SaveSettings(const Ui::frmMain &ui);
 // The stored ban list, one address a line.
 QString StoredBanList();
 
+// The most pictures a second of the live stream, [server] streamfps; 0, the
+// camera's own rate, when missing or no number above 0.
+double StoredStreamFps();
+
 // The stored ban list into txtBan, one address a line.
 void LoadBanList(Ui::frmMain &ui);
