@@ -427,25 +427,29 @@ TEST_F(HttpAnswers, AStreamGetsEveryPictureWholeUntilStop)
     ASSERT_TRUE(head);
     EXPECT_TRUE(head->startsWith("HTTP/1.1 200 OK\r\n"));
     EXPECT_TRUE(head->contains("Content-Type: multipart/x-mixed-replace; boundary=vorskpart\r\n"));
-    // The picture there is now, then each new one.
+    // The picture there is now, then each new one: snapshots and the live
+    // stream's own pictures, which leave the answer to a request as it was.
     EXPECT_EQ(stream.Part(), Jpeg(0));
-    for (int i = 1; i <= 3; ++i) {
-        const int before = requests;
-        server->PublishPicture(Shared(Jpeg(i, 20000 * i)));
+    EXPECT_TRUE(server->StreamWatched());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return requests == 1; }, 2000)) << "the stream's request asks for a snapshot";
+    for (int i = 1; i <= 4; ++i) {
+        if (i % 2)
+            server->PublishPicture(Shared(Jpeg(i, 20000 * i)));
+        else
+            server->PublishStreamPicture(Shared(Jpeg(i, 20000 * i)));
         EXPECT_EQ(stream.Part(), Jpeg(i, 20000 * i)) << i;
-        // While someone watches, every capture asks for the next.
-        EXPECT_TRUE(QTest::qWaitFor([&] { return requests > before; }, 2000)) << i;
+        EXPECT_TRUE(server->StreamWatched());
     }
+    QTest::qWait(100);
+    EXPECT_EQ(requests, 1) << "the pictures ask for no snapshot";
+    EXPECT_TRUE(Exchange("GET / HTTP/1.0\r\n\r\n").value_or(QByteArray()).endsWith(Jpeg(3, 60000)));
     EXPECT_EQ(server->SlotState(0), sckConnected);
     server->StopServer();
     EXPECT_TRUE(stream.Ended());
 
-    // Nobody watches: a capture asks for nothing more.
-    QTest::qWait(100);
-    const int before = requests;
-    server->PublishPicture(Shared(Jpeg(9)));
-    QTest::qWait(200);
-    EXPECT_EQ(requests, before);
+    // Nobody watches once the next picture finds no viewer.
+    server->PublishStreamPicture(Shared(Jpeg(9)));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !server->StreamWatched(); }, 2000));
 }
 
 TEST_F(HttpAnswers, TheSweepFreesAStreamWhoseViewerStoppedReading)

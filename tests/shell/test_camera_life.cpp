@@ -2,6 +2,7 @@
 #include "ProgramRun.h"
 
 #include <QElapsedTimer>
+#include <QSet>
 #include <QStandardPaths>
 
 #include <csignal>
@@ -188,4 +189,65 @@ TEST_F(CameraLife, ACameraMissingOrGoneIsSaidSoAndTakenBack)
     EndVorsk(m_vorsk);
     const QString out = QString::fromLocal8Bit(m_vorsk.readAllStandardOutput());
     EXPECT_EQ(out.count(QStringLiteral("the camera is open")), 1) << out.toStdString();
+}
+
+namespace {
+
+// The JPEG parts of a live stream as they came, each by its Content-Length.
+QList<QByteArray> StreamParts(const QByteArray &stream)
+{
+    QList<QByteArray> parts;
+    static const QByteArray kLength("Content-Length: ");
+    for (qsizetype at = stream.indexOf("\r\n\r\n"); (at = stream.indexOf(kLength, at)) >= 0;) {
+        const qsizetype end = stream.indexOf("\r\n\r\n", at);
+        const qsizetype length = stream.mid(at + kLength.size(), end - at - kLength.size()).toLongLong();
+        if (end < 0 || end + 4 + length > stream.size())
+            break;
+        parts << stream.mid(end + 4, length);
+        at = end + 4 + length;
+    }
+    return parts;
+}
+
+} // namespace
+
+// Two viewers of /stream over a 30 frames a second camera: many more
+// pictures than snapshots, each whole and captioned, the same bytes for both.
+TEST_F(CameraLife, ALiveStreamGivesEveryViewerTheCamerasFrames)
+{
+    const quint16 port = FreePort();
+    StartVorsk(m_vorsk, QStringLiteral("test"), port, true);
+    QTcpSocket viewers[2];
+    QByteArray received[2];
+    for (QTcpSocket &viewer : viewers) {
+        viewer.connectToHost(QHostAddress::LocalHost, port);
+        ASSERT_TRUE(viewer.waitForConnected(2000));
+        viewer.write("GET /stream HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    }
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 2000)
+        for (int i = 0; i < 2; ++i)
+            if (viewers[i].waitForReadyRead(20))
+                received[i] += viewers[i].readAll();
+    const QByteArray status = Fetch(port, "GET /uptime HTTP/1.0\r\n\r\n");
+    const qsizetype hits = status.indexOf("Total hits</FONT></B><BR>");
+    ASSERT_GE(hits, 0);
+    const int snapshots = status.mid(hits + 25, 4).split('<').value(0).toInt();
+
+    const QList<QByteArray> parts[2] = {StreamParts(received[0]), StreamParts(received[1])};
+    const QSet<QByteArray> distinct(parts[0].begin(), parts[0].end());
+    std::printf("in 2 s: %lld and %lld stream pictures, %lld distinct; %d snapshots\n", qlonglong(parts[0].size()),
+                qlonglong(parts[1].size()), qlonglong(distinct.size()), snapshots);
+    EXPECT_GT(distinct.size(), 3 * (snapshots + 1)) << "snapshots: " << snapshots;
+    for (const QByteArray &part : parts[0]) {
+        const QImage picture = QImage::fromData(part, "JPEG");
+        ASSERT_EQ(picture.size(), QSize(kWidth, kHeight));
+        EXPECT_GT(BrightPixels(picture, kCaptionTop, kHeight), 20) << "the caption";
+    }
+    int shared = 0;
+    for (const QByteArray &part : parts[1])
+        shared += distinct.contains(part) ? 1 : 0;
+    EXPECT_GE(2 * shared, int(parts[1].size())) << "the pictures are made once for every viewer";
+    EndVorsk(m_vorsk);
 }

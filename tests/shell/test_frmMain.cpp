@@ -519,3 +519,38 @@ TEST_F(SettingsHome, TheHeadersBoxSpeaksTheLibrarysLanguage)
     else
         qputenv("XDG_CONFIG_HOME", oldConfig);
 }
+
+// Stopping the server and ending the program while the capture thread
+// encodes large pictures, for a viewer of the live stream and a snapshot:
+// no crash, and the settings are written every time.
+TEST_F(SettingsHome, StopAndQuitWhileAPictureIsEncoded)
+{
+    qputenv("VORSK_CAMERA", "gst:videotestsrc is-live=true ! video/x-raw,width=1920,height=1080,framerate=30/1");
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    const quint16 port = probe.serverPort();
+    probe.close();
+    WriteSettings(QStringLiteral("[prefs]\nport=%1\nwidth=1920\nheight=1080\ninterval=0.001\n[server]\nheaders=True\n")
+                      .arg(port));
+    for (int round = 0; round < 8; ++round) {
+        auto window = std::make_unique<frmMain>();
+        ASSERT_TRUE(window->Form_Load());
+        window->cmdStart_Click();
+        QTcpSocket viewer;
+        viewer.connectToHost(QHostAddress::LocalHost, port);
+        ASSERT_TRUE(viewer.waitForConnected(2000));
+        viewer.write("GET /stream HTTP/1.1\r\nHost: x\r\n\r\n");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return viewer.bytesAvailable() > 0; }, 5000)) << round;
+        window->tmr1_Timer();
+        QTest::qWait(round * 13 % 40);
+        if (round % 2 == 0)
+            window->cmdStop_Click();
+        const QString caption = QStringLiteral("round %1").arg(round);
+        window->Controls().txtOnImage->setText(caption);
+        window->EndBySystem();
+        window.reset();
+        QSettings stored(SettingsFile(), QSettings::IniFormat);
+        EXPECT_EQ(stored.value(QStringLiteral("prefs/imagetext")).toString(), caption);
+    }
+    qunsetenv("VORSK_CAMERA");
+}
