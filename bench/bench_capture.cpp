@@ -142,8 +142,8 @@ void BM_BareEncode(benchmark::State &state)
 
 } // namespace
 
-BENCHMARK(BM_CaptureTick)->Args({640, 480, 320, 240})->Args({1280, 720, 640, 480})->Iterations(60)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_BareEncode)->Args({640, 480, 320, 240})->Args({1280, 720, 640, 480})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CaptureTick)->Args({640, 480, 320, 240})->Args({1280, 720, 640, 480})->Args({1920, 1080, 1920, 1080})->Iterations(60)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BareEncode)->Args({640, 480, 320, 240})->Args({1280, 720, 640, 480})->Args({1920, 1080, 1920, 1080})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GrabJpegFrame)->Iterations(150)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BareDecode)->Iterations(150)->Unit(benchmark::kMillisecond);
 

@@ -13,8 +13,6 @@ namespace {
 
 constexpr double kTwipsPerPixel = 15.0;
 constexpr double kCaptionLeft = 20.0;
-// The colour of the window background the frame is drawn on.
-const QColor kSurfaceBackground = Qt::white;
 
 // Runs a step of the cycle; a step that fails is skipped and the next goes on.
 template <typename Step>
@@ -26,13 +24,77 @@ void Try(Step step)
     }
 }
 
-// Half the brightness: every channel of every pixel halved.
-void Dim(QImage &surface)
+// Rows above the caption's top edge drawn with it, for glyphs that reach
+// above their line.
+constexpr int kCaptionMargin = 4;
+
+unsigned char *RowFromTop(const cDIB &picture, int y)
+{
+    return picture.DIBSectionBitsPtr() + std::size_t(picture.Height() - 1 - y) * std::size_t(picture.BytesPerScanLine());
+}
+
+// Every byte of the picture through f: whole rows, padding and all.
+template <typename F>
+void EveryByte(cDIB &picture, F f)
+{
+    unsigned char *bits = picture.DIBSectionBitsPtr();
+    const std::size_t size = std::size_t(picture.BytesPerScanLine()) * std::size_t(picture.Height());
+    for (std::size_t i = 0; i < size; ++i)
+        bits[i] = f(bits[i]);
+}
+
+// The picture's rows from top on, to an RGB surface of the same width, or back.
+void RowsToSurface(const cDIB &picture, int top, QImage &surface)
 {
     for (int y = 0; y < surface.height(); ++y) {
-        unsigned char *row = surface.scanLine(y);
-        for (qsizetype i = 0, n = qsizetype(surface.width()) * 3; i < n; ++i)
-            row[i] >>= 1;
+        const unsigned char *from = RowFromTop(picture, top + y);
+        unsigned char *to = surface.scanLine(y);
+        for (int x = 0; x < picture.Width(); ++x, from += 3, to += 3) {
+            to[0] = from[2];
+            to[1] = from[1];
+            to[2] = from[0];
+        }
+    }
+}
+
+void SurfaceToRows(const QImage &surface, int top, cDIB &picture)
+{
+    for (int y = 0; y < surface.height(); ++y) {
+        const unsigned char *from = surface.constScanLine(y);
+        unsigned char *to = RowFromTop(picture, top + y);
+        for (int x = 0; x < picture.Width(); ++x, from += 3, to += 3) {
+            to[0] = from[2];
+            to[1] = from[1];
+            to[2] = from[0];
+        }
+    }
+}
+
+double CaptionTop(int lHeight, const CaptureSettings &settings)
+{
+    bool sizeIsNumber = false;
+    const double fontSize = settings.font.FontSize.toDouble(&sizeIsNumber);
+    return std::nearbyint(lHeight * kTwipsPerPixel) - (sizeIsNumber ? CaptionOffset(fontSize) : 0);
+}
+
+// The caption 20 twips from the left at its offset above the bottom edge of
+// a picture lHeight pixels high, onto a surface that holds that picture's
+// rows from lFirstRow on; a notice goes on a line of its own above.
+void DrawCaption(QImage &surface, int lHeight, int lFirstRow, const CaptureSettings &settings,
+                 const std::optional<QString> &notice)
+{
+    const double y = CaptionTop(lHeight, settings) - lFirstRow * kTwipsPerPixel;
+    double newX = 0, newY = 0;
+    const bool hasCaption = !settings.sCaption.isEmpty();
+    const QString caption =
+        hasCaption ? QLatin1Char(' ') + retImageText(settings.sCaption, settings.clock) + QLatin1Char(' ') : QString();
+    Tools().pDrawTextOnImage(caption, kCaptionLeft, y, settings.lForeColor, settings.lBackColor,
+                             hasCaption ? settings.bTransparent : true, settings.font, surface, newX, newY);
+    if (notice && !notice->isEmpty()) {
+        const double lineHeight = newY - y;
+        Tools().pDrawTextOnImage(QLatin1Char(' ') + *notice + QLatin1Char(' '), kCaptionLeft, y - lineHeight,
+                                 settings.lForeColor, settings.lBackColor, settings.bTransparent, settings.font,
+                                 surface, newX, newY);
     }
 }
 
@@ -75,45 +137,27 @@ int CaptionTopRow(int lHeight, const CaptureSettings &settings)
     return int(std::floor(CaptionTop(lHeight, settings) / kTwipsPerPixel));
 }
 
-double CaptionTop(int lHeight, const CaptureSettings &settings)
+bool ComposePicture(cDIB &picture, const CaptureSettings &settings, const std::optional<QString> &notice)
 {
-    bool sizeIsNumber = false;
-    const double fontSize = settings.font.FontSize.toDouble(&sizeIsNumber);
-    return std::nearbyint(lHeight * kTwipsPerPixel) - (sizeIsNumber ? CaptionOffset(fontSize) : 0);
-}
-
-void DrawCaption(QImage &surface, int lHeight, int lFirstRow, const CaptureSettings &settings,
-                 const std::optional<QString> &notice)
-{
-    const double y = CaptionTop(lHeight, settings) - lFirstRow * kTwipsPerPixel;
-    double newX = 0, newY = 0;
-    const bool hasCaption = !settings.sCaption.isEmpty();
-    const QString caption =
-        hasCaption ? QLatin1Char(' ') + retImageText(settings.sCaption, settings.clock) + QLatin1Char(' ') : QString();
-    Tools().pDrawTextOnImage(caption, kCaptionLeft, y, settings.lForeColor, settings.lBackColor,
-                             hasCaption ? settings.bTransparent : true, settings.font, surface, newX, newY);
-    if (notice && !notice->isEmpty()) {
-        const double lineHeight = newY - y;
-        Tools().pDrawTextOnImage(QLatin1Char(' ') + *notice + QLatin1Char(' '), kCaptionLeft, y - lineHeight,
-                                 settings.lForeColor, settings.lBackColor, settings.bTransparent, settings.font,
-                                 surface, newX, newY);
-    }
-}
-
-QImage ComposePicture(const cDIB &frame, int lWidth, int lHeight, const CaptureSettings &settings,
-                      const std::optional<QString> &notice)
-{
-    if (lWidth <= 0 || lHeight <= 0)
-        return {};
-    QImage surface(lWidth, lHeight, QImage::Format_RGB888);
-    if (surface.isNull())
-        return {};
-    surface.fill(kSurfaceBackground);
-    frame.PaintPicture(surface, 0, 0, lWidth, lHeight, 0, 0, settings.bInvert ? SRCINVERT : SRCCOPY);
+    const int height = picture.Height();
+    if (!picture.DIBSectionBitsPtr() || height <= 0)
+        return false;
+    if (settings.bInvert)
+        EveryByte(picture, [](unsigned char v) { return static_cast<unsigned char>(v ^ 0xFF); });
     if (notice)
-        Dim(surface);
-    DrawCaption(surface, lHeight, 0, settings, notice);
-    return surface;
+        EveryByte(picture, [](unsigned char v) { return static_cast<unsigned char>(v >> 1); });
+    // The notice's line lies above the caption by a line of the font: its
+    // surface starts at the top; the caption's alone a little above its edge.
+    const int top = notice ? 0 : std::max(0, CaptionTopRow(height, settings) - kCaptionMargin);
+    if (top >= height)
+        return true;
+    QImage surface(picture.Width(), height - top, QImage::Format_RGB888);
+    if (surface.isNull())
+        return false;
+    RowsToSurface(picture, top, surface);
+    DrawCaption(surface, height, top, settings, notice);
+    SurfaceToRows(surface, top, picture);
+    return true;
 }
 
 cCaptureCycle::Outcome cCaptureCycle::Run(cVidCap &objCam, const QString &sFolder, const QString &sJpgFile,
@@ -202,13 +246,11 @@ void cCaptureCycle::Publish(const cDIB &picImg, const QString &sJpgPath, const C
         return;
     }
     QString failure = QStringLiteral("the picture cannot be composed");
-    bool written = false;
-    QImage composed;
-    Try([&] { composed = ComposePicture(*m_cFrame, width, height, settings, notice); });
+    bool written = false, composed = false;
+    Try([&] { composed = ComposePicture(*m_cFrame, settings, notice); });
     Try([&] {
-        if (composed.isNull())
+        if (!composed)
             return;
-        m_cFrame->CreateFromPicture(composed);
         QByteArray bytes;
         written = WriteJpegFile(*m_cFrame, sJpgPath, JpegQuality(settings.lQuality), &failure, &bytes);
         if (written)

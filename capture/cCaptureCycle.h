@@ -46,23 +46,16 @@ int CaptionOffset(double dFontSize);
 // The JPEG quality for the slider's position: 0 becomes 3.
 int JpegQuality(int lSlider);
 
-// The caption's top edge in twips in a picture lHeight pixels high, and the
-// pixel row it lies on.
-double CaptionTop(int lHeight, const CaptureSettings &settings);
+// The pixel row of the caption's top edge in a picture lHeight pixels high.
 int CaptionTopRow(int lHeight, const CaptureSettings &settings);
 
-// Draws the caption 20 twips from the left at its offset above the bottom
-// edge of a picture lHeight pixels high, onto a surface that holds that
-// picture's rows from lFirstRow on; a notice goes on a line of its own above.
-void DrawCaption(QImage &surface, int lHeight, int lFirstRow, const CaptureSettings &settings,
-                 const std::optional<QString> &notice = std::nullopt);
-
-// The composed picture: the frame (copied, or exclusive-or'ed onto the white
-// surface when inverting) and the caption 20 twips from the left, its offset
-// above the bottom edge. With a notice, the picture is dimmed to half its
-// brightness and the notice drawn as a line of its own above the caption.
-QImage ComposePicture(const cDIB &frame, int lWidth, int lHeight, const CaptureSettings &settings,
-                      const std::optional<QString> &notice = std::nullopt);
+// Composes the picture in place, as the frame drawn on the window's white
+// surface would be: inverted (exclusive-or with white) when asked, dimmed to
+// half its brightness with a notice, and the caption drawn 20 twips from the
+// left at its offset above the bottom edge, the notice on a line of its own
+// above it. Only the rows the text may touch go through a drawing surface.
+// False when there is no picture or no memory for that surface.
+bool ComposePicture(cDIB &picture, const CaptureSettings &settings, const std::optional<QString> &notice = std::nullopt);
 
 // One run of the capture cycle: grab a frame, scale it, compose it and publish
 // it as a JPEG in the folder; the raw frame scaled for the preview comes back.

@@ -24,7 +24,6 @@ public:
 
 private:
     cDIB *Scaled(int lWidth, int lHeight, QString &sError);
-    void Caption(cDIB &picture, const CaptureSettings &settings) const;
 
     cDIB m_frame;
     std::unique_ptr<cDIB> m_scaled;
