@@ -35,6 +35,7 @@ int main(int argc, char *argv[])
     // load program checks stays the same.
     ui.txtIntvl->setText(QStringLiteral("100000"));
     window.CaptureTick();
+    window.CaptureThread().Wait();
     window.show();
     window.cmdStart_Click();
     if (ui.cmdStart->isEnabled())
