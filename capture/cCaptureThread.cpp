@@ -3,6 +3,12 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+namespace {
+
+constexpr int kNoFrameRetryMs = 1000;
+
+} // namespace
+
 cCaptureThread::cCaptureThread(cVidCap &objCam, Outlets outlets, QObject *parent)
     : QObject(parent), m_objCam(objCam), m_outlets(std::move(outlets)), m_worker(new QObject)
 {
@@ -81,7 +87,9 @@ void cCaptureThread::Stream(const CaptureSettings &settings, double dFramesPerSe
 }
 
 // One picture of the live stream, then the next step is queued behind what
-// else waits for the capture thread.
+// else waits for the capture thread. A camera that gives no frame shows the
+// viewers the snapshot's picture that says so, and is asked again a second
+// later.
 void cCaptureThread::StreamStep()
 {
     if (!m_outlets.watched()) {
@@ -93,23 +101,19 @@ void cCaptureThread::StreamStep()
     const auto picture = m_stream.Next(m_objCam, m_streamSettings, error);
     if (picture)
         m_outlets.publishStream(picture);
-    QTimer::singleShot(PauseAfterStreamPicture(bool(picture), started), m_worker, [this] { StreamStep(); });
+    else if (!m_lastFiles.sFolder.isEmpty())
+        Cycle(m_lastFiles, m_streamSettings);
+    const int pause = picture ? PauseAfterStreamPicture(started) : kNoFrameRetryMs;
+    QTimer::singleShot(pause, m_worker, [this] { StreamStep(); });
 }
 
 // Milliseconds until the next stream picture: none at the camera's own rate,
-// the rest of the frame's time at a rate of the user's. A camera that gives
-// no frame shows the viewers the snapshot's picture that says so, and is
-// asked again a second later.
-int cCaptureThread::PauseAfterStreamPicture(bool bMade, std::chrono::steady_clock::time_point started)
+// the rest of the frame's time at a rate of the user's.
+int cCaptureThread::PauseAfterStreamPicture(std::chrono::steady_clock::time_point started) const
 {
     using namespace std::chrono;
-    if (!bMade) {
-        if (!m_lastFiles.sFolder.isEmpty())
-            Cycle(m_lastFiles, m_streamSettings);
-        return 1000;
-    }
     if (m_dStreamFps <= 0)
         return 0;
-    const auto frameTime = duration_cast<steady_clock::duration>(duration<double>(1 / m_dStreamFps));
-    return int(std::max<milliseconds::rep>(0, duration_cast<milliseconds>(started + frameTime - steady_clock::now()).count()));
+    const auto due = started + duration_cast<steady_clock::duration>(duration<double>(1 / m_dStreamFps));
+    return int(std::max<milliseconds::rep>(0, duration_cast<milliseconds>(due - steady_clock::now()).count()));
 }

@@ -68,7 +68,7 @@ private:
     };
     cCaptureCycle::Outcome Cycle(const CycleFiles &files, const CaptureSettings &settings);
     void StreamStep();
-    int PauseAfterStreamPicture(bool bMade, std::chrono::steady_clock::time_point started);
+    int PauseAfterStreamPicture(std::chrono::steady_clock::time_point started) const;
 
     cVidCap &m_objCam;
     Outlets m_outlets;
