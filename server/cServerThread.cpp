@@ -1,6 +1,7 @@
 #include "cServerThread.h"
 
 #include <csignal>
+#include <cstdio>
 
 #include <pthread.h>
 
@@ -12,9 +13,23 @@ cServerThread::cServerThread()
           sigemptyset(&pipe);
           sigaddset(&pipe, SIGPIPE);
           pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
-          m_context.run();
+          RunLoop();
       })
 {
+}
+
+// What throws on this thread (a descriptor the system refuses to watch, no
+// memory) ends the work at hand, never the thread: the loop goes on.
+void cServerThread::RunLoop()
+{
+    for (;;) {
+        try {
+            m_context.run();
+            return;
+        } catch (const std::exception &error) {
+            std::fprintf(stderr, "vorsk: the server met an error and goes on: %s\n", error.what());
+        }
+    }
 }
 
 cServerThread::~cServerThread()

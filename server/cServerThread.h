@@ -36,6 +36,8 @@ public:
     }
 
 private:
+    void RunLoop();
+
     asio::io_context m_context{1};
     asio::executor_work_guard<asio::io_context::executor_type> m_work;
     std::thread m_thread;

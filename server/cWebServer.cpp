@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 #include <limits>
 
@@ -185,6 +186,7 @@ bool cWebServer::StartServer(const QString &sBanText)
         objWS2.setLocalPort(ok ? port : -1);
         const bool bListening = objWS2.Listen(m_sProgramDir);
         sError = objWS2.ErrorString();
+        m_bServing = bListening;
         return bListening;
     });
     m_sListenError = sError;
@@ -195,11 +197,18 @@ void cWebServer::StopServer()
 {
     // Answers under way are finished; live streams have no end of their own.
     m_io.Run([this] {
+        m_bServing = false;
+        m_bStreamWatched = false;
         objWS2.Close();
         for (int i = 0; i <= objWS1.UBound(); ++i)
             if (cWinsockSlot *slot = objWS1.Item(i); slot && slot->Streaming)
                 Drop(*slot);
     });
+}
+
+int cWebServer::ListeningPort()
+{
+    return m_io.Run([this] { return objWS2.LocalPort(); });
 }
 
 void cWebServer::PublishPicture(cPictureSource::Picture picture)
@@ -243,6 +252,13 @@ void cWebServer::tmtTimeout_Timer()
 
 void cWebServer::objWS2_ConnectionRequest(int requestId)
 {
+    // A peer that will be refused never costs anyone a slot.
+    const QString peer = objWS2.PendingPeerAddress(requestId);
+    if (IsBanned(*m_cBanList, peer)) {
+        objWS2.Refuse(requestId);
+        NotifyLog(false, peer);
+        return;
+    }
     const int maxcon = Current().maxcon;
     if (cWinsockSlot *slot = TakeSlot(maxcon)) {
         Place(*slot, requestId);
@@ -298,14 +314,16 @@ void cWebServer::Place(cWinsockSlot &slot, int requestId)
 {
     slot.Close();
     slot.Tag.clear();
-    const QString peer = objWS2.PendingPeerAddress(requestId);
-    if (IsBanned(*m_cBanList, peer)) {
+    // A connection that cannot be taken (the system refuses to watch one
+    // more descriptor) is closed alone; everyone else is served on.
+    try {
+        if (slot.Accept(objWS2, requestId))
+            NotifyLog(true, slot.RemoteHostIP());
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "vorsk: a connection cannot be taken: %s\n", error.what());
+        slot.Close();
         objWS2.Refuse(requestId);
-        NotifyLog(false, peer);
-        return;
     }
-    if (slot.Accept(objWS2, requestId))
-        NotifyLog(true, slot.RemoteHostIP());
 }
 
 // Newcomers take the slots silent connections give up, first come first;
@@ -345,6 +363,12 @@ void cWebServer::objWS1_DataArrival(int Index)
     if (!slot)
         return;
     const QByteArray data = slot->GetData();
+    // A connection from before Stop that asks only now gets nothing: no
+    // answer, no stream, no picture taken for it.
+    if (!m_bServing && slot->Tag.isEmpty()) {
+        Drop(*slot);
+        return;
+    }
     // How a connection is answered is decided on its first arrival.
     if (slot->Tag.isEmpty() && slot->Head.isEmpty() && !slot->Http) {
         std::lock_guard lock(m_settingsMutex);
@@ -386,15 +410,15 @@ void cWebServer::ReadHttp(cWinsockSlot &slot, const QByteArray &data)
         Drop(slot);
         return;
     }
-    // Only the end of a line, or of the peer's sending, can end a head; but
-    // a first line is looked at as it comes, so what is no request is told at once.
-    if (!data.contains('\n') && !slot.PeerDone() && slot.Head.size() <= kMaxRequestHead &&
-        slot.Head.contains('\n'))
+    // Each byte is looked at once as it comes, so what is no request is told
+    // at once; the head is read whole only when it can be answered.
+    if (!HeadToRead(slot.Head, slot.PeerDone(), slot.HeadScan))
         return;
     const HttpRequest request = ReadRequestHead(slot.Head, slot.PeerDone());
     if (request.status == HttpRequest::Status::Incomplete)
         return;
     slot.Head.clear();
+    slot.HeadScan = {};
     AnswerHttp(slot, request);
 }
 

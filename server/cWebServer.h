@@ -85,6 +85,8 @@ public:
     bool StartServer(const QString &sBanText);
     void StopServer();
     QString ListenError() const { return m_sListenError; }
+    // The port listened on (the one the system chose for port 0).
+    int ListeningPort();
     // At shut-down: slots 1 to maxcon go away (element 0 stays).
     void UnloadSlots();
     // Reads the window's settings again; they hold from now on.
@@ -174,4 +176,7 @@ private:
     QString m_sListenError;
     qint64 m_stallMilliseconds = StallMilliseconds;
     std::atomic<bool> m_bStreamWatched{false};
+    // On the I/O thread: between Start and Stop. A connection left from
+    // before Stop is answered nothing afterwards.
+    bool m_bServing = false;
 };

@@ -126,6 +126,12 @@ bool cWinsockListener::Adopt(int descriptor)
         return false;
     }
     m_stream.assign(descriptor);
+    // Port 0 asks the system for one: the port listened on is that one.
+    sockaddr_storage local{};
+    socklen_t localLength = sizeof local;
+    if (getsockname(descriptor, reinterpret_cast<sockaddr *>(&local), &localLength) == 0)
+        m_lLocalPort = ntohs(local.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6 &>(local).sin6_port
+                                                          : reinterpret_cast<const sockaddr_in &>(local).sin_port);
     if (m_reserve < 0)
         m_reserve = OpenReserve();
     m_sError.clear();
@@ -322,6 +328,7 @@ void cWinsockSlot::Close()
     m_arrival.clear();
     m_tail.clear();
     Head.clear();
+    HeadScan = {};
     Http = Streaming = false;
     m_sRemoteHostIP.clear();
     if (FreeChanged)

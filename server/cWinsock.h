@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mHttpRequest.h"
+
 #include "cAnswerBody.h"
 #include "cLingeringClose.h"
 #include "cServerThread.h"
@@ -95,6 +97,7 @@ public:
     // The request mark ("" or "ok") and the start of a request not yet decided.
     QString Tag;
     QByteArray Head;
+    HttpHeadScan HeadScan;
     // The connection is answered as HTTP/1.1, decided on its first arrival;
     // and its answer is a live stream, a picture for every capture.
     bool Http = false;

@@ -4,6 +4,8 @@
 
 #include <QList>
 
+#include <utility>
+
 namespace {
 
 using Status = HttpRequest::Status;
@@ -65,36 +67,55 @@ QByteArray WithoutReturn(QByteArray line)
     return line;
 }
 
-// The header fields the server reads: If-Modified-Since only; a date it cannot
-// read is no condition at all.
-void ReadFields(const QList<QByteArray> &lines, HttpRequest &request)
+// The header fields as a server must check them: each a name, a colon with
+// no space before it, and a value; no line folded onto the one before; one
+// Host, and a Host at all from HTTP/1.1 on. Of the values the server reads
+// If-Modified-Since only; a date it cannot read is no condition at all.
+bool ReadFields(const QList<QByteArray> &lines, bool hostRequired, HttpRequest &request)
 {
+    int hosts = 0;
     for (const QByteArray &line : lines) {
         const qsizetype colon = line.indexOf(':');
-        if (colon <= 0 || request.ifModifiedSince)
-            continue;
-        if (line.left(colon).toLower() == "if-modified-since")
+        if (colon <= 0 || !IsToken(line.left(colon)))
+            return false;
+        const QByteArray name = line.left(colon).toLower();
+        if (name == "host")
+            ++hosts;
+        else if (name == "if-modified-since" && !request.ifModifiedSince)
             request.ifModifiedSince = ParseHttpDate(QByteArrayView(line).sliced(colon + 1));
     }
+    return hosts == 1 || (hosts == 0 && !hostRequired);
 }
 
-HttpRequest ReadRequestLine(const QByteArray &line)
+// The targets of the two methods that ask for no path: "OPTIONS *" and
+// "CONNECT host:port". Their requests are well formed; the server serves
+// neither method.
+bool OtherMethodTarget(const QByteArray &method, const QByteArray &target)
+{
+    return IsVisible(target) && ((method == "OPTIONS" && target == "*") ||
+                                 (method == "CONNECT" && target.contains(':') && !target.contains('/')));
+}
+
+// The request line; minor is the minor version of an HTTP/1 request.
+HttpRequest ReadRequestLine(const QByteArray &line, int &minor)
 {
     HttpRequest request;
     const QList<QByteArray> words = line.split(' ');
-    const auto path = words.size() >= 2 ? PathOf(words[1]) : std::nullopt;
-    if ((words.size() != 2 && words.size() != 3) || !IsToken(words[0]) || !path) {
+    const bool wellFormed = (words.size() == 2 || words.size() == 3) && IsToken(words[0]);
+    const auto path = wellFormed ? PathOf(words[1]) : std::nullopt;
+    if (!path && !(wellFormed && words.size() == 3 && OtherMethodTarget(words[0], words[1]))) {
         request.status = Status::Bad;
         return request;
     }
     request.method = words[0];
-    request.path = *path;
+    request.path = path.value_or(QByteArray());
     if (words.size() == 2) {
         request.status = request.method == "GET" ? Status::Simple : Status::Bad;
         return request;
     }
     const auto major = MajorVersion(words[2]);
     request.status = !major ? Status::Bad : *major == 1 ? Status::Complete : Status::WrongVersion;
+    minor = major ? words[2][7] - '0' : 0;
     return request;
 }
 
@@ -102,13 +123,21 @@ HttpRequest ReadRequestLine(const QByteArray &line)
 
 HttpRequest ReadRequestHead(const QByteArray &head, bool peerDone)
 {
-    // Blank lines before the request line are passed over, as clients may
-    // send one after an earlier request.
-    qsizetype start = 0;
-    while (start < head.size() && (head[start] == '\r' || head[start] == '\n'))
-        ++start;
-    const qsizetype lineEnd = head.indexOf('\n', start);
     HttpRequest request;
+    // A CR is only ever the start of a line end.
+    for (qsizetype at = head.indexOf('\r'); at >= 0; at = head.indexOf('\r', at + 1))
+        if (at + 1 < head.size() && head[at + 1] != '\n') {
+            request.status = Status::Bad;
+            return request;
+        }
+    // One blank line before the request line is passed over, as clients may
+    // send one after an earlier request; a second is no request.
+    qsizetype start = head.startsWith("\r\n") ? 2 : head.startsWith('\n') ? 1 : 0;
+    if (head.mid(start).startsWith('\n') || head.mid(start).startsWith("\r\n")) {
+        request.status = Status::Bad;
+        return request;
+    }
+    const qsizetype lineEnd = head.indexOf('\n', start);
     if (lineEnd < 0) {
         // What cannot begin with a method is no request, however it goes on
         // (a TLS greeting on the plain port, say): it is told at once.
@@ -123,7 +152,8 @@ HttpRequest ReadRequestHead(const QByteArray &head, bool peerDone)
         request.status = Status::TooLarge;
         return request;
     }
-    request = ReadRequestLine(WithoutReturn(head.mid(start, lineEnd - start)));
+    int minor = 0;
+    request = ReadRequestLine(WithoutReturn(head.mid(start, lineEnd - start)), minor);
     if (request.status != Status::Complete)
         return request;
     // The header fields, up to the blank line.
@@ -143,7 +173,40 @@ HttpRequest ReadRequestHead(const QByteArray &head, bool peerDone)
         fields.append(line);
         from = end + 1;
     }
-    if (request.status == Status::Complete)
-        ReadFields(fields, request);
+    if (request.status == Status::Complete && !ReadFields(fields, minor >= 1, request))
+        request.status = Status::Bad;
     return request;
+}
+
+bool HeadToRead(const QByteArray &head, bool peerDone, HttpHeadScan &scan)
+{
+    if (peerDone || head.size() > kMaxRequestHead)
+        return true;
+    for (; scan.scanned < head.size(); ++scan.scanned) {
+        const char c = head[scan.scanned];
+        if (std::exchange(scan.afterReturn, c == '\r') && c != '\n')
+            return true; // a bare CR
+        if (c == '\r')
+            continue;
+        if (c != '\n') {
+            ++scan.lineLength;
+            scan.requestLineBegun = true;
+            if (scan.inMethod && c == ' ')
+                scan.inMethod = false;
+            else if (scan.inMethod && !IsToken(QByteArray(1, c)))
+                return true; // no method
+            continue;
+        }
+        const bool blank = std::exchange(scan.lineLength, 0) == 0;
+        if (!scan.requestLineBegun) {
+            if (++scan.leadingBlanks > 1)
+                return true;
+        } else if (!std::exchange(scan.requestLineEnded, true) || blank) {
+            // The request line's end (a request without a version ends
+            // there), or the blank line after the header fields.
+            ++scan.scanned;
+            return true;
+        }
+    }
+    return false;
 }

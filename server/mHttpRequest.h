@@ -30,3 +30,22 @@ struct HttpRequest
 // peer has ended its sending, so what has come is all there is (a request
 // line whose header fields stop without a blank line still counts).
 HttpRequest ReadRequestHead(const QByteArray &head, bool peerDone);
+
+// How far a head arriving in pieces has been looked at, so that each byte is
+// looked at once however small the pieces.
+struct HttpHeadScan
+{
+    qsizetype scanned = 0;
+    qsizetype lineLength = 0; // bytes of the line under way, its CR left out
+    int leadingBlanks = 0;    // blank lines before the request line
+    bool requestLineBegun = false;
+    bool requestLineEnded = false;
+    bool inMethod = true; // the request line's first word is under way
+    bool afterReturn = false;
+};
+
+// Whether the head can be read now (ReadRequestHead): its request line or its
+// blank line has come, the peer is done, it is over the limit, or what has come
+// is no request (a bare CR, a second blank line before the request line, a
+// first word that is no method). Looks only at what came since the last call.
+bool HeadToRead(const QByteArray &head, bool peerDone, HttpHeadScan &scan);

@@ -103,7 +103,7 @@ bool cHeadless::Start()
     }
     tmrUptime->start();
     tmtTimeout->start();
-    Log(QStringLiteral("serving on port %1").arg(m_prefs.sPort));
+    Log(QStringLiteral("serving on port %1").arg(m_server->ListeningPort()));
     return true;
 }
 

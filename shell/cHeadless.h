@@ -48,7 +48,8 @@ private:
     // Ends first: the cycle under way still hands its picture to the server.
     std::unique_ptr<cCaptureThread> m_capture;
     PictureFiles m_files;
-    QString m_sUptime;
+    // As the window's uptime label shows it before the first tick.
+    QString m_sUptime = QStringLiteral("-");
     int m_lPictures = 0;
     double m_dStreamFps = 0;
 };

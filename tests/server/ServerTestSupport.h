@@ -12,6 +12,7 @@
 #include <optional>
 #include <random>
 
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -72,10 +73,14 @@ public:
         const int size = 4096;
         setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     }
-    bool Connect(int port)
+    // To 127.0.0.1, from 127.0.0.1 or another loopback address.
+    bool Connect(int port, const char *from = nullptr)
     {
         sockaddr_in address{};
         address.sin_family = AF_INET;
+        if (from && (inet_pton(AF_INET, from, &address.sin_addr) != 1 ||
+                     ::bind(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0))
+            return false;
         address.sin_port = htons(quint16(port));
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         return ::connect(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;

@@ -342,3 +342,12 @@ TEST_F(WebServer, RestartKeepsConnectionsAndTakesTheNewPortAndBanList)
     port = QStringLiteral("99999");
     EXPECT_FALSE(server->StartServer(QString()));
 }
+
+// What throws on the I/O thread ends the work at hand, never the thread.
+TEST(ServerThread, AnErrorOnTheThreadEndsOnlyTheWorkAtHand)
+{
+    cServerThread thread;
+    asio::post(thread.Context(), [] { throw std::system_error(std::make_error_code(std::errc::no_space_on_device)); });
+    asio::post(thread.Context(), [] { throw std::bad_alloc(); });
+    EXPECT_EQ(thread.Run([] { return 42; }), 42);
+}

@@ -395,3 +395,32 @@ TEST(AnswerBody, APictureIsSealedAgainstEveryChange)
     EXPECT_EQ(QByteArray(head, 4), QByteArray("JPEG"));
     EXPECT_EQ(cAnswerBody::InFile(QByteArray())->Size(), 0);
 }
+
+// With every slot taken, a banned newcomer costs nobody the slot (the ban is
+// looked at first); and after Stop a connection from before that asks only
+// then gets nothing and asks for no picture.
+TEST_F(ServerClients, NobodyLosesASlotToARefusedPeerAndStopAnswersNothingMore)
+{
+    maxcon = QStringLiteral("0"); // one slot
+    ASSERT_TRUE(server->StartServer(QStringLiteral("127.0.0.2")));
+    server->PublishPicture(Shared("JPEG"));
+    RawClient client;
+    ASSERT_TRUE(client.Connect(port));
+    QTest::qWait(3 * cWebServer::YieldMilliseconds); // silent long enough to give way to a real newcomer
+    RawClient banned;
+    ASSERT_TRUE(banned.Connect(port, "127.0.0.2"));
+    EXPECT_TRUE(banned.ClosedWithoutData());
+    ASSERT_TRUE(client.Send("GET / HTTP/1.0\r\n\r\n"));
+    EXPECT_EQ(client.ReadAll(), QByteArray("JPEG")) << "the client kept its slot";
+
+    RawClient early;
+    ASSERT_TRUE(early.Connect(port));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server->SlotState(0) == sckConnected; }, 2000));
+    QTest::qWait(100);
+    requestThreads.clear();
+    server->StopServer();
+    ASSERT_TRUE(early.Send("GET / HTTP/1.0\r\n\r\n"));
+    EXPECT_TRUE(early.ClosedWithoutData());
+    QTest::qWait(100);
+    EXPECT_TRUE(requestThreads.isEmpty()) << "no picture is taken for it";
+}

@@ -166,15 +166,23 @@ TEST_F(HttpAnswers, RefusalsAreToldBeforeTheClose)
     server->PublishPicture(Shared("\xFF\xD8\xFF\xD9"));
     const QList<std::pair<QByteArray, int>> cases = {
         {"POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\nhello", 405},
-        {"get / HTTP/1.1\r\n\r\n", 405},
+        {"get / HTTP/1.1\r\nHost: x\r\n\r\n", 405},
         {"PUT /uptime HTTP/1.0\r\n\r\n", 405},
         {"GET / HTTP/2.0\r\n\r\n", 505},
         {"GET / HTTP/1.1 extra\r\n\r\n", 400},
-        {"GET nowhere HTTP/1.1\r\n\r\n", 400},
+        {"GET / HTTP/1.1\r\n\r\n", 400},
+        {"GET / HTTP/1.1\r\nHost: x\r\nHost: y\r\n\r\n", 400},
+        {"GET / HTTP/1.1\r\nHost : x\r\n\r\n", 400},
+        {"OPTIONS * HTTP/1.1\r\nHost: x\r\n\r\n", 405},
+        {"CONNECT x:443 HTTP/1.1\r\nHost: x:443\r\n\r\n", 405},
+        // Told at once, with no wait for more: a bare CR, a head of blank lines.
+        {"GET / HTTP/1.1\rHost: x\r", 400},
+        {"\r\n\r\n", 400},
+        {"GET nowhere HTTP/1.1\r\nHost: x\r\n\r\n", 400},
         // A TLS greeting: no line end in sight, told at once all the same.
         {QByteArray("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", 11), 400},
         {"GET / HTTP/1.1\r\nHost: x\r\n" + QByteArray(9000, 'a') + "\r\n\r\n", 431},
-        {"GET /" + QByteArray(20000, 'b') + " HTTP/1.1\r\n\r\n", 431},
+        {"GET /" + QByteArray(20000, 'b') + " HTTP/1.1\r\nHost: x\r\n\r\n", 431},
     };
     for (const auto &[request, status] : cases) {
         const auto got = Ask(request);
@@ -214,15 +222,15 @@ TEST_F(HttpAnswers, SlowSplitAndPipelinedRequestsAreAnsweredOnce)
     EXPECT_TRUE(got->body == picture);
 
     // Three requests in one send: one answer, then the close.
-    const auto piped = Exchange("GET / HTTP/1.1\r\nHost: x\r\n\r\nGET / HTTP/1.1\r\nHost: x\r\n\r\nHEAD / HTTP/1.1\r\n\r\n");
+    const auto piped = Exchange("GET / HTTP/1.1\r\nHost: x\r\n\r\nGET / HTTP/1.1\r\nHost: x\r\n\r\nHEAD / HTTP/1.1\r\nHost: x\r\n\r\n");
     ASSERT_TRUE(piped);
     EXPECT_EQ(piped->count("HTTP/1.1 "), 1);
     const auto pipedAnswer = Parse(piped);
     ASSERT_TRUE(pipedAnswer);
     EXPECT_TRUE(pipedAnswer->body == picture);
 
-    // Bare line feeds, and blank lines before the request line, are read too.
-    const auto bare = Ask("\r\n\nGET / HTTP/1.0\nHost: x\n\n");
+    // Bare line feeds, and a blank line before the request line, are read too.
+    const auto bare = Ask("\nGET / HTTP/1.0\nHost: x\n\n");
     ASSERT_TRUE(bare);
     EXPECT_TRUE(bare->body == picture);
 
@@ -261,18 +269,18 @@ TEST_F(HttpAnswers, StatusPageNoPictureYetAndHeaderLessRequests)
     EXPECT_EQ(page->fields["content-type"], "text/html; charset=ISO-8859-1");
     EXPECT_EQ(page->body, QByteArray("<HTML>Vorsk Server \xe5</HTML>"));
     EXPECT_EQ(page->fields["content-length"], QByteArray::number(page->body.size()));
-    const auto pageHead = Ask("HEAD /uptime HTTP/1.1\r\n\r\n");
+    const auto pageHead = Ask("HEAD /uptime HTTP/1.1\r\nHost: x\r\n\r\n");
     ASSERT_TRUE(pageHead);
     EXPECT_EQ(pageHead->status, 200);
     EXPECT_TRUE(pageHead->body.isEmpty());
     uptime = false;
     server->Refresh();
-    const auto off = Ask("GET /uptime HTTP/1.1\r\n\r\n");
+    const auto off = Ask("GET /uptime HTTP/1.1\r\nHost: x\r\n\r\n");
     ASSERT_TRUE(off);
     EXPECT_EQ(off->status, 404);
 
     // No picture taken yet: nothing a proxy would keep, and when to ask again.
-    const auto none = Ask("GET / HTTP/1.1\r\n\r\n");
+    const auto none = Ask("GET / HTTP/1.1\r\nHost: x\r\n\r\n");
     ASSERT_TRUE(none);
     EXPECT_EQ(none->status, 503);
     EXPECT_EQ(none->fields["retry-after"], "2");
@@ -287,7 +295,7 @@ TEST_F(HttpAnswers, StatusPageNoPictureYetAndHeaderLessRequests)
     headers = false;
     server->Refresh();
     EXPECT_EQ(Exchange("GET / HTTP/1.1\r\nHost: x\r\n\r\n"), picture);
-    EXPECT_EQ(Exchange("HEAD / HTTP/1.1\r\n\r\n"), QByteArray());
+    EXPECT_EQ(Exchange("HEAD / HTTP/1.1\r\nHost: x\r\n\r\n"), QByteArray());
 }
 
 TEST_F(HttpAnswers, BannedPeersGetNoByte)
@@ -295,7 +303,7 @@ TEST_F(HttpAnswers, BannedPeersGetNoByte)
     server->PublishPicture(Shared("\xFF\xD8\xFF\xD9"));
     ASSERT_TRUE(server->StartServer(QStringLiteral("127.0.0.1")));
     // Closed unread, the request may even turn the close into a reset.
-    const auto got = Exchange("GET / HTTP/1.1\r\n\r\n");
+    const auto got = Exchange("GET / HTTP/1.1\r\nHost: x\r\n\r\n");
     EXPECT_TRUE(!got || got->isEmpty()) << got->size();
 }
 
@@ -491,7 +499,7 @@ TEST_F(HttpAnswers, FiftyStreamsThatDoNotReadHoldOnePictureEach)
     for (int i = 0; i < 50; ++i) {
         viewers.push_back(std::make_unique<RawClient>());
         viewers.back()->SmallReceiveBuffer();
-        ASSERT_TRUE(viewers.back()->Connect(port) && viewers.back()->Send("GET /stream HTTP/1.1\r\n\r\n"));
+        ASSERT_TRUE(viewers.back()->Connect(port) && viewers.back()->Send("GET /stream HTTP/1.1\r\nHost: x\r\n\r\n"));
     }
     QTest::qWait(100);
     const qsizetype size = 1000000;
@@ -508,12 +516,12 @@ TEST_F(HttpAnswers, FiftyStreamsThatDoNotReadHoldOnePictureEach)
 TEST_F(HttpAnswers, AStreamAskedForItsHeadOrWithoutHeadersIsOnePicture)
 {
     server->PublishPicture(Shared(Jpeg(1)));
-    const auto head = Exchange("HEAD /stream HTTP/1.1\r\n\r\n");
+    const auto head = Exchange("HEAD /stream HTTP/1.1\r\nHost: x\r\n\r\n");
     ASSERT_TRUE(head);
     EXPECT_TRUE(head->startsWith("HTTP/1.1 200 OK\r\n"));
     EXPECT_TRUE(head->endsWith("\r\n\r\n"));
     EXPECT_FALSE(head->contains("--vorskpart"));
     headers = false;
     server->Refresh();
-    EXPECT_EQ(Exchange("GET /stream HTTP/1.1\r\n\r\n"), Jpeg(1));
+    EXPECT_EQ(Exchange("GET /stream HTTP/1.1\r\nHost: x\r\n\r\n"), Jpeg(1));
 }

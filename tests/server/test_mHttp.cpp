@@ -59,17 +59,32 @@ TEST(HttpRequest, HeadsAreReadAsTheyArrive)
         {"GET / HTTP/1.1\r\nHost: x\r\n\r\n", Status::Complete},
         {"GET /\r\n", Status::Simple},
         {"HEAD /\r\n", Status::Bad},
-        {"BREW / HTTP/1.1\r\n\r\n", Status::Complete},
+        {"BREW / HTTP/1.1\r\nHost: x\r\n\r\n", Status::Complete},
         {"GET / HTTP/3.0\r\n\r\n", Status::WrongVersion},
         {"GET / HTTP/1.10\r\n\r\n", Status::Bad},
         {"GET / http/1.1\r\n\r\n", Status::Bad},
-        {"GET  / HTTP/1.1\r\n\r\n", Status::Bad},
-        {"GET * HTTP/1.1\r\n\r\n", Status::Bad},
-        {"GET ftp://x/ HTTP/1.1\r\n\r\n", Status::Bad},
+        {"GET  / HTTP/1.1\r\nHost: x\r\n\r\n", Status::Bad},
+        {"GET * HTTP/1.1\r\nHost: x\r\n\r\n", Status::Bad},
+        {"GET ftp://x/ HTTP/1.1\r\nHost: x\r\n\r\n", Status::Bad},
         {"G\x01T / HTTP/1.1", Status::Bad},
         {QByteArray("\x16\x03\x01", 3), Status::Bad},
         {"GET /" + QByteArray(kMaxRequestHead, 'a'), Status::TooLarge},
         {"GET / HTTP/1.1\r\nA: " + QByteArray(kMaxRequestHead, 'a') + "\r\n\r\n", Status::TooLarge},
+        // What a server must refuse: HTTP/1.1 without a Host or with two, a
+        // space before a field's colon, a folded line, a line without a
+        // colon, a bare CR, more than one blank line before the request.
+        {"GET / HTTP/1.1\r\n\r\n", Status::Bad},
+        {"GET / HTTP/1.0\r\n\r\n", Status::Complete},
+        {"GET / HTTP/1.1\r\nHost: x\r\nhost: y\r\n\r\n", Status::Bad},
+        {"GET / HTTP/1.1\r\nHost : x\r\n\r\n", Status::Bad},
+        {"GET / HTTP/1.1\r\nHost: x\r\n folded\r\n\r\n", Status::Bad},
+        {"GET / HTTP/1.1\r\nHost: x\r\nnocolon\r\n\r\n", Status::Bad},
+        {"GET / HTTP/1.1\rHost: x\r\r", Status::Bad},
+        {"\r\nGET / HTTP/1.1\r\nHost: x\r\n\r\n", Status::Complete},
+        {"\r\n\r\n", Status::Bad},
+        // Well formed, for methods the server serves not: 405 follows.
+        {"OPTIONS * HTTP/1.1\r\nHost: x\r\n\r\n", Status::Complete},
+        {"CONNECT cam.example:443 HTTP/1.1\r\nHost: cam.example:443\r\n\r\n", Status::Complete},
     };
     for (const auto &[head, status] : cases)
         EXPECT_EQ(ReadRequestHead(head, false).status, status) << head.left(60).toStdString();
@@ -77,4 +92,39 @@ TEST(HttpRequest, HeadsAreReadAsTheyArrive)
     // The peer's end: a request line with fields cut short is still a request.
     EXPECT_EQ(ReadRequestHead("GET / HTTP/1.1\r\nHost: x\r\n", true).status, Status::Complete);
     EXPECT_EQ(ReadRequestHead("GET / HTT", true).status, Status::Bad);
+}
+
+// A head in one-byte pieces is read whole only when it can be answered: at
+// its request line and at its blank line, never again at each piece; what is
+// no request is told at its first wrong byte.
+TEST(HttpRequest, AHeadInTinyPiecesIsReadWholeOnlyWhenItCanBeAnswered)
+{
+    QByteArray head = "GET /picture HTTP/1.1\r\nHost: cam\r\n";
+    for (int i = 0; i < 200; ++i)
+        head += "X-Field-" + QByteArray::number(i) + ": value\r\n";
+    head += "\r\n";
+    HttpHeadScan scan;
+    QByteArray arrived;
+    QList<qsizetype> readAt;
+    for (const char c : head) {
+        arrived += c;
+        if (HeadToRead(arrived, false, scan))
+            readAt << arrived.size();
+    }
+    ASSERT_EQ(readAt.size(), 2);
+    EXPECT_EQ(readAt[0], head.indexOf('\n') + 1);
+    EXPECT_EQ(readAt[1], head.size());
+    EXPECT_EQ(ReadRequestHead(arrived, false).status, HttpRequest::Status::Complete);
+
+    for (const QByteArray &bad : {QByteArray("GE\x01"), QByteArray("GET /\rX"), QByteArray("\r\n\r\n")}) {
+        HttpHeadScan fresh;
+        QByteArray sofar;
+        bool told = false;
+        for (const char c : bad) {
+            sofar += c;
+            told = HeadToRead(sofar, false, fresh);
+        }
+        EXPECT_TRUE(told) << bad.toStdString();
+        EXPECT_EQ(ReadRequestHead(sofar, false).status, HttpRequest::Status::Bad) << bad.toStdString();
+    }
 }

@@ -108,3 +108,18 @@ TEST_F(Headless, TheStoredBanListRefusesAPeer)
     m_vorsk.terminate();
     EXPECT_TRUE(m_vorsk.waitForFinished(1000));
 }
+
+// Port 0 lets the system choose: the log names the port really listened on,
+// and the status page of the first second shows the uptime as the window does.
+TEST_F(Headless, TheLogNamesThePortListenedOnAndTheFirstPageIsWhole)
+{
+    WriteSettings("[prefs]\nport=0\n");
+    Start({QStringLiteral("--headless")});
+    ASSERT_TRUE(WaitForLine(QStringLiteral("serving on port"))) << Err().toStdString();
+    const QRegularExpression serving(QStringLiteral("serving on port (\\d+)"));
+    const quint16 port = quint16(serving.match(m_sOut).captured(1).toUInt());
+    ASSERT_GT(port, 0) << m_sOut.toStdString();
+    EXPECT_TRUE(Fetch(port, "GET /uptime HTTP/1.0\r\n\r\n").contains("Server uptime</FONT></B><BR>-<BR>"));
+    m_vorsk.terminate();
+    EXPECT_TRUE(m_vorsk.waitForFinished(2000));
+}
