@@ -2,6 +2,8 @@
 
 #include "mSafeFile.h"
 
+#include <QHash>
+
 #include <cerrno>
 
 #include <sys/stat.h>
@@ -31,12 +33,20 @@ bool ReadWhole(int descriptor, qint64 size, QByteArray &bytes)
     return true;
 }
 
+// The same bytes, the same tag, in every run; different bytes, another.
+QByteArray EntityTag(const QByteArray &bytes)
+{
+    return '"' + QByteArray::number(quint64(qHash(bytes, 0)), 16) + '-' + QByteArray::number(bytes.size(), 16) + '"';
+}
+
 } // namespace
 
 void cPictureSource::Publish(const Picture &picture)
 {
-    Shot shot{picture ? cAnswerBody::InFile(*picture) : nullptr, std::time(nullptr)};
+    Shot shot{picture ? cAnswerBody::InFile(*picture) : nullptr, std::time(nullptr),
+              picture ? EntityTag(*picture) : QByteArray()};
     std::lock_guard lock(m_mutex);
+    shot.soleInItsSecond = !m_published.body || m_published.modified != shot.modified;
     m_published = std::move(shot);
 }
 
@@ -59,15 +69,15 @@ cPictureSource::Shot cPictureSource::FromFile(const QString &sPath)
         // A picture that does not exist yet is created empty: an empty answer.
         if (!sPath.isEmpty() && errno == ENOENT)
             CreateEmptyFile(sPath);
-        return {kNoPicture, 0};
+        return {kNoPicture, 0, {}};
     }
     struct stat status{};
-    Shot picture{kNoPicture, 0};
+    Shot picture{kNoPicture, 0, {}};
     if (fstat(descriptor, &status) == 0 && m_file.body && sPath == m_sFilePath && status.st_dev == m_device &&
         status.st_ino == m_inode && status.st_size == m_size && SameTime(status.st_ctim, m_changed)) {
         picture = m_file;
     } else if (QByteArray bytes; fstat(descriptor, &status) == 0 && ReadWhole(descriptor, status.st_size, bytes)) {
-        picture = m_file = {cAnswerBody::InFile(bytes), status.st_mtim.tv_sec};
+        picture = m_file = {cAnswerBody::InFile(bytes), status.st_mtim.tv_sec, EntityTag(bytes)};
         m_sFilePath = sPath;
         m_device = status.st_dev;
         m_inode = status.st_ino;

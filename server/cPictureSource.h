@@ -27,6 +27,10 @@ public:
     {
         Body body;
         std::time_t modified = 0;
+        // Its entity tag, from its bytes; and whether it is the only picture
+        // published in its second, so its time alone tells it apart.
+        QByteArray etag;
+        bool soleInItsSecond = true;
     };
 
     // Any thread: the picture answered from now on (none: the file again).

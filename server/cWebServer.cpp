@@ -462,11 +462,11 @@ void cWebServer::AnswerHttpPicture(cWinsockSlot &slot, const HttpRequest &reques
         return;
     }
     const std::time_t modified = std::min(shot.modified, now);
-    if (request.ifModifiedSince && modified <= *request.ifModifiedSince) {
-        slot.SendData(NotModifiedHead(modified, settings.maxAge, now));
+    if (ClientHoldsPicture(request, shot.etag, modified, shot.soleInItsSecond)) {
+        slot.SendData(NotModifiedHead(modified, shot.etag, settings.maxAge, now));
         return;
     }
-    const QByteArray head = PictureHead(shot.body->Size(), modified, settings.maxAge, now);
+    const QByteArray head = PictureHead(shot.body->Size(), modified, shot.etag, settings.maxAge, now);
     if (headOnly) {
         slot.SendData(head);
         return;

@@ -25,9 +25,9 @@ QByteArray StatusLine(int status, std::time_t now)
            "\r\nServer: Vorsk\r\n";
 }
 
-QByteArray PictureFields(std::time_t modified, int maxAge)
+QByteArray PictureFields(std::time_t modified, const QByteArray &etag, int maxAge)
 {
-    return "Last-Modified: " + HttpDate(modified) + "\r\nCache-Control: public, max-age=" +
+    return "Last-Modified: " + HttpDate(modified) + "\r\nETag: " + etag + "\r\nCache-Control: public, max-age=" +
            QByteArray::number(maxAge) + "\r\n";
 }
 
@@ -35,15 +35,15 @@ const QByteArray kClose = QByteArrayLiteral("Connection: close\r\n\r\n");
 
 } // namespace
 
-QByteArray PictureHead(qsizetype length, std::time_t modified, int maxAge, std::time_t now)
+QByteArray PictureHead(qsizetype length, std::time_t modified, const QByteArray &etag, int maxAge, std::time_t now)
 {
     return StatusLine(200, now) + "Content-Type: image/jpeg\r\nContent-Length: " + QByteArray::number(length) +
-           "\r\n" + PictureFields(modified, maxAge) + kClose;
+           "\r\n" + PictureFields(modified, etag, maxAge) + kClose;
 }
 
-QByteArray NotModifiedHead(std::time_t modified, int maxAge, std::time_t now)
+QByteArray NotModifiedHead(std::time_t modified, const QByteArray &etag, int maxAge, std::time_t now)
 {
-    return StatusLine(304, now) + PictureFields(modified, maxAge) + kClose;
+    return StatusLine(304, now) + PictureFields(modified, etag, maxAge) + kClose;
 }
 
 QByteArray PageHead(qsizetype length, std::time_t now)

@@ -9,11 +9,11 @@
 // The boundary between the pictures of a live stream.
 inline constexpr char kStreamBoundary[] = "vorskpart";
 
-// 200 for the picture: its length, its time, and how many seconds a proxy or
-// browser may keep it (the capture interval).
-QByteArray PictureHead(qsizetype length, std::time_t modified, int maxAge, std::time_t now);
+// 200 for the picture: its length, its time, its entity tag, and how many
+// seconds a proxy or browser may keep it (the capture interval).
+QByteArray PictureHead(qsizetype length, std::time_t modified, const QByteArray &etag, int maxAge, std::time_t now);
 // 304 for a picture the client holds already.
-QByteArray NotModifiedHead(std::time_t modified, int maxAge, std::time_t now);
+QByteArray NotModifiedHead(std::time_t modified, const QByteArray &etag, int maxAge, std::time_t now);
 // 200 for the status page, whose bytes are ISO-8859-1 text.
 QByteArray PageHead(qsizetype length, std::time_t now);
 // 200 for a live stream, then the boundary before its first part.

@@ -83,6 +83,9 @@ bool ReadFields(const QList<QByteArray> &lines, bool hostRequired, HttpRequest &
             ++hosts;
         else if (name == "if-modified-since" && !request.ifModifiedSince)
             request.ifModifiedSince = ParseHttpDate(QByteArrayView(line).sliced(colon + 1));
+        else if (name == "if-none-match")
+            request.ifNoneMatch = (request.ifNoneMatch ? *request.ifNoneMatch + ',' : QByteArray()) +
+                                  line.mid(colon + 1);
     }
     return hosts == 1 || (hosts == 0 && !hostRequired);
 }
@@ -209,4 +212,20 @@ bool HeadToRead(const QByteArray &head, bool peerDone, HttpHeadScan &scan)
         }
     }
     return false;
+}
+
+bool ClientHoldsPicture(const HttpRequest &request, const QByteArray &etag, std::time_t modified,
+                        bool soleInItsSecond)
+{
+    if (request.ifNoneMatch) {
+        const QByteArray opaque = etag.startsWith("W/") ? etag.mid(2) : etag;
+        for (QByteArray tag : request.ifNoneMatch->split(',')) {
+            tag = tag.trimmed();
+            if (tag == "*" || (tag.startsWith("W/") ? tag.mid(2) : tag) == opaque)
+                return true;
+        }
+        return false;
+    }
+    return request.ifModifiedSince &&
+           (modified < *request.ifModifiedSince || (modified == *request.ifModifiedSince && soleInItsSecond));
 }

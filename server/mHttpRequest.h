@@ -24,7 +24,16 @@ struct HttpRequest
     // target ("http://host:port/path") as a proxy sends it.
     QByteArray path;
     std::optional<std::time_t> ifModifiedSince;
+    // The If-None-Match fields' values, joined by commas.
+    std::optional<QByteArray> ifNoneMatch;
 };
+
+// Whether the client holds the current picture already (304): by its entity
+// tag when it names any (weak comparison, "*" for any picture); else by its
+// time, which has whole seconds only, so the same second counts only when no
+// other picture was published in it (soleInItsSecond).
+bool ClientHoldsPicture(const HttpRequest &request, const QByteArray &etag, std::time_t modified,
+                        bool soleInItsSecond);
 
 // Reads the head of a request from the bytes arrived so far; peerDone: the
 // peer has ended its sending, so what has come is all there is (a request

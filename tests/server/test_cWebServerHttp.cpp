@@ -141,6 +141,24 @@ TEST_F(HttpAnswers, ThePictureCarriesWhatBrowsersAndProxiesRead)
     EXPECT_EQ(renewed->status, 200);
     EXPECT_EQ(renewed->body, QByteArray("\xFF\xD8new\xFF\xD9"));
 
+    // Pictures taken faster than once a second: the time alone no longer
+    // tells the client's copy from the newer one, its entity tag does.
+    const QByteArray newerTag = renewed->fields["etag"];
+    ASSERT_FALSE(newerTag.isEmpty());
+    server->PublishPicture(Shared("\xFF\xD8newest\xFF\xD9"));
+    const auto sameSecond = Ask(since + renewed->fields["last-modified"] + "\r\n\r\n");
+    ASSERT_TRUE(sameSecond);
+    EXPECT_EQ(sameSecond->status, 200) << "a newer picture of the same second is sent";
+    const QByteArray match = "GET / HTTP/1.1\r\nHost: x\r\nIf-Modified-Since: " + HttpDate(std::time(nullptr) + 60) +
+                             "\r\nIf-None-Match: ";
+    const auto byTag = Ask(match + newerTag + "\r\n\r\n");
+    ASSERT_TRUE(byTag);
+    EXPECT_EQ(byTag->status, 200) << "the tag decides, not the date";
+    const auto held = Ask(match + "\"other\", W/" + sameSecond->fields["etag"] + "\r\n\r\n");
+    ASSERT_TRUE(held);
+    EXPECT_EQ(held->status, 304);
+    EXPECT_EQ(held->fields["etag"], sameSecond->fields["etag"]);
+
     // Every picture request re-arms the capture, as a header-less one does.
     EXPECT_TRUE(QTest::qWaitFor([&] { return requests > 0; }, 2000));
 }
