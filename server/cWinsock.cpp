@@ -297,8 +297,9 @@ void cWinsockSlot::ScheduleFlush()
         return;
     m_bFlushScheduled = true;
     const auto generation = m_generation;
-    asio::post(m_stream.get_executor(), [this, generation] {
-        if (Fresh(generation)) {
+    // The slot may be unloaded before the flush runs: it is only touched while it lives.
+    asio::post(m_stream.get_executor(), [this, generation, alive = std::weak_ptr<char>(m_alive)] {
+        if (alive.lock() && Fresh(generation)) {
             m_bFlushScheduled = false;
             Flush();
         }

@@ -147,6 +147,9 @@ private:
     bool Drain();
     bool Fresh(unsigned long long generation) const { return generation == m_generation && m_fd >= 0; }
 
+    // Gone with the slot: what was posted for it looks here first.
+    std::shared_ptr<char> m_alive = std::make_shared<char>();
+
     int m_lIndex;
     cLingeringClose *m_lingering;
     asio::posix::stream_descriptor m_stream;

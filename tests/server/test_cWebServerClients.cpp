@@ -424,3 +424,33 @@ TEST_F(ServerClients, NobodyLosesASlotToARefusedPeerAndStopAnswersNothingMore)
     QTest::qWait(100);
     EXPECT_TRUE(requestThreads.isEmpty()) << "no picture is taken for it";
 }
+
+// Stopping and unloading the slots while a crowd is being answered, again and
+// again: work posted for a slot finds it alive or leaves it be.
+TEST_F(ServerClients, StoppingAndUnloadingUnderLoadIsSafe)
+{
+    const QByteArray picture = RandomBytes(300000, 5);
+    maxcon = QStringLiteral("20");
+    for (int round = 0; round < 10; ++round) {
+        ASSERT_TRUE(server->StartServer(QString()));
+        server->PublishPicture(Shared(picture));
+        std::atomic<bool> stop{false};
+        std::vector<std::thread> load;
+        for (int t = 0; t < 4; ++t)
+            load.emplace_back([&] {
+                while (!stop) {
+                    RawClient client;
+                    if (client.Connect(port) && client.Send("GET / HTTP/1.0\r\n\r\n"))
+                        client.Read(20000);
+                }
+            });
+        QTest::qWait(30 + round * 7);
+        server->StopServer();
+        server->UnloadSlots();
+        stop = true;
+        for (std::thread &thread : load)
+            thread.join();
+    }
+    ASSERT_TRUE(server->StartServer(QString()));
+    EXPECT_TRUE(Get() == picture);
+}
