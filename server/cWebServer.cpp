@@ -28,6 +28,7 @@ constexpr auto kWaitingLook = std::chrono::milliseconds(10);
 // The window wakes for the server's news at most this often, however many
 // connections come; far below what the eye or the capture timer notices.
 constexpr auto kNewsPause = std::chrono::milliseconds(20);
+constexpr auto kSweepPeriod = std::chrono::seconds(1);
 
 // The connection limit as a 16-bit number; a text that is none (empty, a
 // sign alone, letters) allows slot 0 only, and so does a negative one.
@@ -91,7 +92,7 @@ void RaiseDescriptorLimit()
 
 cWebServer::cWebServer(ServerWindow window, QObject *parent)
     : QObject(parent), m_window(std::move(window)), objWS2(m_io.Context()), objWS1(m_io.Context()),
-      m_waitingTimer(m_io.Context()), m_newsPause(m_io.Context())
+      m_waitingTimer(m_io.Context()), m_sweepTimer(m_io.Context()), m_newsPause(m_io.Context())
 {
     if (QCoreApplication::instance())
         m_sProgramDir = QCoreApplication::applicationDirPath().toStdString();
@@ -187,6 +188,8 @@ bool cWebServer::StartServer(const QString &sBanText)
         const bool bListening = objWS2.Listen(m_sProgramDir);
         sError = objWS2.ErrorString();
         m_bServing = bListening;
+        if (bListening)
+            SweepEverySecond();
         return bListening;
     });
     m_sListenError = sError;
@@ -199,6 +202,7 @@ void cWebServer::StopServer()
     m_io.Run([this] {
         m_bServing = false;
         m_bStreamWatched = false;
+        m_sweepTimer.cancel();
         objWS2.Close();
         for (int i = 0; i <= objWS1.UBound(); ++i)
             if (cWinsockSlot *slot = objWS1.Item(i); slot && slot->Streaming)
@@ -563,6 +567,17 @@ void cWebServer::objWS1_SendComplete(int Index)
         Drop(*slot);
     if (!m_waiting.empty())
         PlaceWaiting();
+}
+
+void cWebServer::SweepEverySecond()
+{
+    m_sweepTimer.expires_after(kSweepPeriod);
+    m_sweepTimer.async_wait([this](const asio::error_code &error) {
+        if (error)
+            return;
+        Sweep();
+        SweepEverySecond();
+    });
 }
 
 void cWebServer::Sweep()

@@ -128,6 +128,7 @@ private:
     void objWS1_DataArrival(int Index);
     void objWS1_SendComplete(int Index);
     void Sweep();
+    void SweepEverySecond();
     static bool Dawdling(const cWinsockSlot &slot);
     cWinsockSlot *TakeSlot(int maxcon);
     bool EveryAnswerInProgress(int maxcon) const;
@@ -159,6 +160,8 @@ private:
     std::unique_ptr<cBanIP> m_cBanList = std::make_unique<cBanIP>();
     std::deque<Waiting> m_waiting;
     asio::steady_timer m_waitingTimer;
+    // The time-outs are the I/O thread's own: a window held up never holds them.
+    asio::steady_timer m_sweepTimer;
     mutable std::mutex m_settingsMutex;
     Settings m_settings;
     struct News

@@ -454,3 +454,13 @@ TEST_F(ServerClients, StoppingAndUnloadingUnderLoadIsSafe)
     ASSERT_TRUE(server->StartServer(QString()));
     EXPECT_TRUE(Get() == picture);
 }
+
+// The time-outs run on the server's own thread: with the window's thread
+// held up (no tick of its timer at all), a silent connection is let go.
+TEST_F(ServerClients, SilentConnectionsGoWhileTheWindowIsHeldUp)
+{
+    ASSERT_TRUE(server->StartServer(QString()));
+    RawClient silent;
+    ASSERT_TRUE(silent.Connect(port));
+    EXPECT_TRUE(silent.ClosedWithoutData());
+}
