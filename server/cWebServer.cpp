@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <ctime>
 #include <limits>
+#include <map>
 
 #include <sys/resource.h>
 
@@ -268,50 +269,59 @@ void cWebServer::objWS2_ConnectionRequest(int requestId)
         Place(*slot, requestId);
         return;
     }
-    // Every slot answers a request: the newcomer is not taken.
-    if (EveryAnswerInProgress(maxcon) || m_waiting.size() >= kMaxWaiting)
+    if (m_waiting.size() >= kMaxWaiting)
+        ForgetGoneWaiters();
+    if (m_waiting.size() >= kMaxWaiting)
         return;
-    // Silent connections fill the slots: the newcomer waits for one of them
-    // to give its slot up.
+    // Every slot is taken: the newcomer waits for one to be given up, by a
+    // connection that dawdles or an answer that stopped moving.
     objWS2.Hold(requestId);
     m_waiting.push_back({requestId, ServerMilliseconds()});
     if (m_waiting.size() == 1)
         PlaceWaiting();
 }
 
-// A connection that has asked for nothing: silent, or an HTTP head still not
-// whole when the sweep would have let a silent connection go.
+// A connection that has asked for nothing: silent, or the start of a
+// request still not whole when the sweep would have let a silent connection go.
 bool cWebServer::Dawdling(const cWinsockSlot &slot)
 {
-    return slot.Tag.isEmpty() &&
-           (slot.Head.isEmpty() || (slot.Http && slot.MillisecondsConnected() >= SilentMilliseconds));
+    return slot.Tag.isEmpty() && (slot.Head.isEmpty() || slot.MillisecondsConnected() >= SilentMilliseconds);
 }
 
-// The lowest free slot from 0 to maxcon; else the one that has dawdled
-// longest, at least YieldMilliseconds, closed for the newcomer.
+// What a slot does least with it: dawdling for at least YieldMilliseconds,
+// or an answer (a live stream's part) that has not moved for GiveWayMilliseconds.
+bool cWebServer::CanGiveWay(const cWinsockSlot &slot)
+{
+    if (Dawdling(slot))
+        return slot.MillisecondsConnected() >= YieldMilliseconds;
+    return slot.BytesToWrite() > 0 && slot.MillisecondsSinceProgress() >= GiveWayMilliseconds;
+}
+
+// The lowest free slot from 0 to maxcon; else, of those that can give way,
+// one of the address that holds the most slots, the one idle longest, closed
+// for the newcomer. No address is capped: behind a caching proxy every
+// viewer has the same.
 cWinsockSlot *cWebServer::TakeSlot(int maxcon)
 {
     if (cWinsockSlot *slot = objWS1.LowestFree(maxcon))
         return slot;
-    cWinsockSlot *silent = nullptr;
+    std::map<QString, int> held;
+    for (int i = 0; i <= maxcon; ++i)
+        if (const cWinsockSlot *slot = objWS1.Item(i); slot && slot->State() != sckClosed)
+            ++held[slot->RemoteHostIP()];
+    cWinsockSlot *chosen = nullptr;
+    auto idle = [](const cWinsockSlot &slot) { return slot.MillisecondsSinceProgress(); };
     for (int i = 0; i <= maxcon; ++i) {
         cWinsockSlot *slot = objWS1.Item(i);
-        if (slot && Dawdling(*slot) &&
-            (!silent || slot->MillisecondsConnected() > silent->MillisecondsConnected()))
-            silent = slot;
+        if (!slot || !CanGiveWay(*slot))
+            continue;
+        const int holds = held[slot->RemoteHostIP()], chosenHolds = chosen ? held[chosen->RemoteHostIP()] : 0;
+        if (!chosen || holds > chosenHolds || (holds == chosenHolds && idle(*slot) > idle(*chosen)))
+            chosen = slot;
     }
-    if (!silent || silent->MillisecondsConnected() < YieldMilliseconds)
-        return nullptr;
-    silent->Close();
-    return silent;
-}
-
-bool cWebServer::EveryAnswerInProgress(int maxcon) const
-{
-    for (int i = 0; i <= maxcon; ++i)
-        if (const cWinsockSlot *slot = objWS1.Item(i); slot && slot->Tag.isEmpty())
-            return false;
-    return true;
+    if (chosen)
+        chosen->Close();
+    return chosen;
 }
 
 void cWebServer::Place(cWinsockSlot &slot, int requestId)
@@ -330,6 +340,17 @@ void cWebServer::Place(cWinsockSlot &slot, int requestId)
     }
 }
 
+// A waiter whose peer has gone holds no place in the queue.
+void cWebServer::ForgetGoneWaiters()
+{
+    std::erase_if(m_waiting, [this](const Waiting &waiting) {
+        const bool gone = !objWS2.IsPending(waiting.requestId) || objWS2.PendingGone(waiting.requestId);
+        if (gone)
+            objWS2.Refuse(waiting.requestId);
+        return gone;
+    });
+}
+
 // Newcomers take the slots silent connections give up, first come first;
 // one that waited too long is closed as a refused one is.
 void cWebServer::PlaceWaiting()
@@ -337,7 +358,8 @@ void cWebServer::PlaceWaiting()
     const int maxcon = Current().maxcon;
     while (!m_waiting.empty()) {
         const Waiting first = m_waiting.front();
-        if (!objWS2.IsPending(first.requestId)) {
+        if (!objWS2.IsPending(first.requestId) || objWS2.PendingGone(first.requestId)) {
+            objWS2.Refuse(first.requestId);
             m_waiting.pop_front();
             continue;
         }

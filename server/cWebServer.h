@@ -74,6 +74,9 @@ public:
     // With every slot taken, a connection silent this long gives its slot up
     // to a newcomer; so does an HTTP head not whole after SilentMilliseconds.
     static constexpr qint64 YieldMilliseconds = 100;
+    // With every slot taken, an answer that has not moved this long (a live
+    // stream's part not taken) gives its slot up to a newcomer too.
+    static constexpr qint64 GiveWayMilliseconds = 1000;
     // An HTTP request whose head has begun to arrive has this long to finish it.
     static constexpr qint64 HeadMilliseconds = 10000;
 
@@ -130,8 +133,9 @@ private:
     void Sweep();
     void SweepEverySecond();
     static bool Dawdling(const cWinsockSlot &slot);
+    static bool CanGiveWay(const cWinsockSlot &slot);
     cWinsockSlot *TakeSlot(int maxcon);
-    bool EveryAnswerInProgress(int maxcon) const;
+    void ForgetGoneWaiters();
     void Place(cWinsockSlot &slot, int requestId);
     void PlaceWaiting();
     void Answer(cWinsockSlot &slot, const QByteArray &request);

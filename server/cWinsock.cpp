@@ -11,6 +11,7 @@
 
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -217,6 +218,12 @@ QString cWinsockListener::PendingPeerAddress(int requestId) const
 {
     const auto found = m_pending.find(requestId);
     return found == m_pending.end() ? QString() : found->second;
+}
+
+bool cWinsockListener::PendingGone(int requestId) const
+{
+    pollfd watch{requestId, POLLRDHUP, 0};
+    return IsPending(requestId) && ::poll(&watch, 1, 0) > 0 && (watch.revents & (POLLRDHUP | POLLHUP | POLLERR));
 }
 
 void cWinsockListener::Refuse(int requestId)
@@ -468,7 +475,10 @@ ssize_t cWinsockSlot::SendSome()
 
 void cWinsockSlot::Sent(qsizetype lBytes)
 {
-    Progress();
+    // A live stream moves when a part begins (its viewer took the last
+    // one), not when a few bytes of a part go out.
+    if (!Streaming)
+        Progress();
     m_unsent -= lBytes;
     while (lBytes > 0) {
         AnswerPiece &front = m_queue.front();

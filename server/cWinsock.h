@@ -51,6 +51,8 @@ public:
     // decimal (also when they came through the IPv6 socket), IPv6 peers in their usual text.
     QString PendingPeerAddress(int requestId) const;
     bool IsPending(int requestId) const { return m_pending.count(requestId) > 0; }
+    // The peer behind a pending request has closed or reset its connection.
+    bool PendingGone(int requestId) const;
     // Keeps a request pending after its event, to be accepted or refused later.
     void Hold(int requestId) { m_held.insert(requestId); }
     // Closes a pending request without a byte sent.

@@ -464,3 +464,41 @@ TEST_F(ServerClients, SilentConnectionsGoWhileTheWindowIsHeldUp)
     ASSERT_TRUE(silent.Connect(port));
     EXPECT_TRUE(silent.ClosedWithoutData());
 }
+
+// With every slot taken, whoever does least with a slot gives it up to a
+// newcomer: an answer its peer does not read, a request begun and left
+// header-less, and of several that dawdle, one of the address that holds the most.
+TEST_F(ServerClients, WithEverySlotTakenWhoDoesLeastGivesWay)
+{
+    const QByteArray picture = RandomBytes(8 << 20, 9);
+    maxcon = QStringLiteral("0");
+    ASSERT_TRUE(server->StartServer(QString()));
+    server->PublishPicture(Shared(picture));
+    RawClient nonReader;
+    nonReader.SmallReceiveBuffer();
+    ASSERT_TRUE(nonReader.Connect(port) && nonReader.Send("GET / HTTP/1.0\r\n\r\n"));
+    QTest::qWait(cWebServer::GiveWayMilliseconds + 300);
+    EXPECT_TRUE(Get() == picture) << "an answer that stopped moving gave way";
+
+    RawClient loris;
+    ASSERT_TRUE(loris.Connect(port) && loris.Send("G"));
+    QTest::qWait(cWebServer::SilentMilliseconds + 100);
+    EXPECT_TRUE(Get() == picture) << "a request begun and left gave way";
+
+    server->StopServer();
+    server->UnloadSlots();
+    maxcon = QStringLiteral("2");
+    server->PublishPicture(Shared("JPEG"));
+    ASSERT_TRUE(server->StartServer(QString()));
+    RawClient oldest, crowd[2];
+    ASSERT_TRUE(oldest.Connect(port, "127.0.0.3"));
+    QTest::qWait(50);
+    for (RawClient &client : crowd)
+        ASSERT_TRUE(client.Connect(port, "127.0.0.2"));
+    QTest::qWait(cWebServer::YieldMilliseconds + 100);
+    RawClient newcomer;
+    ASSERT_TRUE(newcomer.Connect(port) && newcomer.Send("GET / HTTP/1.0\r\n\r\n"));
+    EXPECT_EQ(newcomer.ReadAll(), QByteArray("JPEG"));
+    ASSERT_TRUE(oldest.Send("GET / HTTP/1.0\r\n\r\n"));
+    EXPECT_EQ(oldest.ReadAll(), QByteArray("JPEG")) << "the slot came from the address holding two";
+}
