@@ -1,9 +1,20 @@
 #include "cLingeringClose.h"
 
+#include <algorithm>
 #include <cerrno>
 
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+bool InDescriptorReserve(int descriptor)
+{
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY)
+        return false;
+    const rlim_t reserve = std::max<rlim_t>(64, files.rlim_cur / 4);
+    return rlim_t(descriptor) + reserve >= files.rlim_cur;
+}
 
 cLingeringClose::~cLingeringClose()
 {
@@ -18,7 +29,7 @@ void cLingeringClose::Take(int descriptor)
 {
     if (descriptor < 0)
         return;
-    if (m_entries.size() >= MaxLingering || ::shutdown(descriptor, SHUT_WR) != 0) {
+    if (m_entries.size() >= MaxLingering || InDescriptorReserve(descriptor) || ::shutdown(descriptor, SHUT_WR) != 0) {
         ::close(descriptor);
         return;
     }

@@ -7,6 +7,12 @@
 #include <map>
 #include <memory>
 
+// Descriptors are handed out lowest first, so a high one means the table is
+// nearly full: the top quarter of the limit (at least 64) is kept for the
+// slots and files, and nothing that may wait (a connection lingering, a
+// newcomer waiting for a slot) holds one there.
+bool InDescriptorReserve(int descriptor);
+
 // Ends connections gently. Closing a socket while its peer is still sending
 // (the rest of a request written in pieces, a second request) makes the
 // kernel answer with a reset, and a reset costs the peer whatever of its

@@ -271,7 +271,7 @@ void cWebServer::objWS2_ConnectionRequest(int requestId)
     }
     if (m_waiting.size() >= kMaxWaiting)
         ForgetGoneWaiters();
-    if (m_waiting.size() >= kMaxWaiting)
+    if (m_waiting.size() >= kMaxWaiting || InDescriptorReserve(requestId))
         return;
     // Every slot is taken: the newcomer waits for one to be given up, by a
     // connection that dawdles or an answer that stopped moving.

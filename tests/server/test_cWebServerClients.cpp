@@ -502,3 +502,37 @@ TEST_F(ServerClients, WithEverySlotTakenWhoDoesLeastGivesWay)
     ASSERT_TRUE(oldest.Send("GET / HTTP/1.0\r\n\r\n"));
     EXPECT_EQ(oldest.ReadAll(), QByteArray("JPEG")) << "the slot came from the address holding two";
 }
+
+// Peers that go on sending after their answer linger to be closed gently, but
+// never in the descriptors kept for the slots and files: near the limit they
+// are closed at once, and a descriptor is still to be had.
+TEST_F(ServerClients, LingeringPeersLeaveAReserveOfDescriptors)
+{
+    ASSERT_TRUE(server->StartServer(QString()));
+    server->PublishPicture(Shared("JPEG"));
+    std::vector<std::unique_ptr<RawClient>> peers;
+    for (int i = 0; i < 150; ++i)
+        peers.push_back(std::make_unique<RawClient>());
+    RawClient good;
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const int highest = ::dup(0);
+    ::close(highest);
+    rlimit low = saved;
+    low.rlim_cur = rlim_t(highest + 100);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    for (auto &peer : peers)
+        if (peer->Connect(port))
+            peer->Send("GET / HTTP/1.0\r\n\r\nand more");
+    for (auto &peer : peers)
+        peer->ReadSome();
+    const int spare = ::dup(0);
+    const bool connected = good.Connect(port) && good.Send("GET / HTTP/1.0\r\n\r\n");
+    const auto answer = good.ReadAll();
+    if (spare >= 0)
+        ::close(spare);
+    setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_GE(spare, 0) << "the lingering peers took every descriptor";
+    EXPECT_TRUE(connected);
+    EXPECT_EQ(answer, QByteArray("JPEG"));
+}
