@@ -30,20 +30,6 @@ CaptureSettings Plain(const char *width, const char *height)
     return settings;
 }
 
-// Mean difference per channel between two pictures of the same size.
-double MeanDifference(const QImage &a, const QImage &b, bool inverted = false)
-{
-    double sum = 0;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            auto channel = [&](int v) { return inverted ? 255 - v : v; };
-            sum += std::abs(qRed(p) - channel(qRed(q))) + std::abs(qGreen(p) - channel(qGreen(q))) +
-                   std::abs(qBlue(p) - channel(qBlue(q)));
-        }
-    return sum / (3.0 * a.width() * a.height());
-}
-
 std::vector<CycleStep> Failed(const cCaptureCycle::Outcome &outcome)
 {
     std::vector<CycleStep> steps;

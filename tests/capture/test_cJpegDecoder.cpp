@@ -1,4 +1,5 @@
 #include "cDIB.h"
+#include "PictureMeasures.h"
 #include "cJpegDecoder.h"
 
 #include <QByteArray>
@@ -43,16 +44,6 @@ bool Decode(cJpegDecoder &decoder, const QByteArray &bytes, cDIB &frame, QString
                           frame, error);
 }
 
-double MeanDifference(const QImage &a, const QImage &b)
-{
-    double sum = 0;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q));
-        }
-    return sum / (3.0 * a.width() * a.height());
-}
 
 } // namespace
 

@@ -1,4 +1,5 @@
 #include "CaptureTestSupport.h"
+#include "PictureMeasures.h"
 #include "cCaptureCycle.h"
 #include "cStreamPicture.h"
 #include "cVidCap.h"
@@ -6,21 +7,6 @@
 #include <QImage>
 
 #include <cmath>
-
-namespace {
-
-double MeanDifference(const QImage &a, const QImage &b)
-{
-    double sum = 0;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q));
-        }
-    return sum / (3.0 * a.width() * a.height());
-}
-
-} // namespace
 
 // A picture of the live stream is the snapshot's picture of the same still
 // camera: scaled (from a frame decoded at a smaller size where that covers

@@ -25,12 +25,8 @@ readonly MEASURES=10 SPACING_MS=1000
 # Ending may wait for the grab under way, not for more.
 readonly END_BOUND_SECONDS=10
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
-note() { echo "-- $*"; }
-
-need() {
-  command -v "$1" >/dev/null || { echo "SKIP: $1 is not installed (Debian package $2); scripts/setup installs it"; exit 77; }
-}
+# shellcheck source=session_lib.sh
+source "$(dirname "$0")/session_lib.sh"
 need Xvfb xvfb
 need xdotool xdotool
 need xclip xclip
@@ -44,19 +40,6 @@ sender_pid=
 vorsk_pid=
 viewers_pid=
 
-# Ends one process of ours: politely first, then for good.
-end_process() {
-  local pid=$1
-  [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null || return 0
-  kill -TERM "$pid" 2>/dev/null || true
-  for _ in $(seq 50); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -KILL "$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
-}
-
 cleanup() {
   end_process "$viewers_pid"
   # A stopped sender would not see SIGTERM until it runs again.
@@ -69,37 +52,6 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
 
-# Repeats a command every tenth of a second until it succeeds or the wait is over.
-wait_until() {
-  local what=$1
-  shift
-  for _ in $(seq $((WAIT_SECONDS * 10))); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  fail "waited ${WAIT_SECONDS} s for $what"
-}
-
-# A port below the kernel's range for outgoing connections that nothing holds
-# now, and not the one given (the camera's and the server's must differ).
-free_port() {
-  local other=${1:-0}
-  local -A used=([$other]=1)
-  local table _slot local_address _rest port
-  for table in /proc/net/tcp /proc/net/tcp6; do
-    [ -r "$table" ] || continue
-    while read -r _slot local_address _rest; do
-      [[ "$local_address" == *:* ]] && used[$((16#${local_address##*:}))]=1
-    done < <(tail -n +2 "$table")
-  done
-  for _ in $(seq 100); do
-    port=$((20000 + RANDOM % 12000))
-    [ -z "${used[$port]:-}" ] && { echo "$port"; return 0; }
-  done
-  fail "found no free port"
-}
-
-listening_on() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 listening() { listening_on "$port"; }
 
 # Asks for the picture and keeps everything the server answers until it closes
@@ -122,38 +74,14 @@ keep_asking() {
   done
 }
 
-vorsk_alive() { kill -0 "$vorsk_pid" 2>/dev/null; }
-vorsk_ended() { ! vorsk_alive; }
-
-press() {
-  note "pressing $1"
-  vorsk_alive || fail "vorsk ended before $1 was pressed"
-  timeout "$WAIT_SECONDS" xdotool windowfocus --sync "$window" || fail "could not focus the window"
-  xdotool key --clearmodifiers "$1"
-}
-
 now_ms() { local t=${EPOCHREALTIME/[.,]/}; echo $((t / 1000)); }
 
 # The owner of the PRIMARY selection is asked for its text; xclip prints it.
 primary_text() { timeout 5 xclip -o -selection primary 2>/dev/null; }
 primary_is_ours() { [ "$(primary_text)" = "$INTERVAL" ]; }
 
-check_settings() {
-  prefs=$(awk '/^\[/ { inside = ($0 == "[prefs]"); next } inside && /=/' "$settings")
-  grep -qx "port=$port" <<<"$prefs" || fail "the saved settings lost port=$port: $prefs"
-  grep -qx "interval=$INTERVAL" <<<"$prefs" || fail "the saved settings lost interval=$INTERVAL: $prefs"
-  keys=$(cut -d= -f1 <<<"$prefs" | sort -u | wc -l)
-  [ "$keys" -eq 21 ] || fail "the saved settings hold $keys keys, expected 21: $prefs"
-  note "settings written back: $keys keys"
-}
-
 # --- a private display -------------------------------------------------------
-mkfifo "$work/displayfd"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/displayfd" >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-read -r -t "$WAIT_SECONDS" display_number <"$work/displayfd" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-export DISPLAY=":$display_number"
-note "display $DISPLAY"
+start_xvfb
 
 # --- a network camera: a sender of raw frames on a local port -----------------
 camera_port=$(free_port)
@@ -265,5 +193,5 @@ vorsk_pid=
 [ "$status" -eq 0 ] || fail "vorsk ended with status $status after Exit; it said: $(cat "$work/vorsk.log")"
 note "vorsk ended ${ended_after} ms after Exit was confirmed"
 
-check_settings
+check_settings "interval=$INTERVAL"
 echo "PASS"

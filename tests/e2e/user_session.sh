@@ -22,12 +22,8 @@ readonly WIDTH=320 HEIGHT=240
 # Upper bound for every wait, so a fault shows up as a failure instead of a hang.
 readonly WAIT_SECONDS=20
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
-note() { echo "-- $*"; }
-
-need() {
-  command -v "$1" >/dev/null || { echo "SKIP: $1 is not installed (Debian package $2); scripts/setup installs it"; exit 77; }
-}
+# shellcheck source=session_lib.sh
+source "$(dirname "$0")/session_lib.sh"
 need Xvfb xvfb
 need xdotool xdotool
 need djpeg libjpeg-turbo-progs
@@ -39,19 +35,6 @@ xvfb_pid=
 wm_pid=
 vorsk_pid=
 
-# Ends one process of ours: politely first, then for good.
-end_process() {
-  local pid=$1
-  [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null || return 0
-  kill -TERM "$pid" 2>/dev/null || true
-  for _ in $(seq 50); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -KILL "$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
-}
-
 cleanup() {
   end_process "$vorsk_pid"
   end_process "$wm_pid"
@@ -61,35 +44,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
 
-# Repeats a command every tenth of a second until it succeeds or the wait is over.
-wait_until() {
-  local what=$1
-  shift
-  for _ in $(seq $((WAIT_SECONDS * 10))); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  fail "waited ${WAIT_SECONDS} s for $what"
-}
-
-# A port below the kernel's range for outgoing connections that nothing holds now.
-free_port() {
-  local -A used=()
-  local table _slot local_address _rest port
-  for table in /proc/net/tcp /proc/net/tcp6; do
-    [ -r "$table" ] || continue
-    while read -r _slot local_address _rest; do
-      [[ "$local_address" == *:* ]] && used[$((16#${local_address##*:}))]=1
-    done < <(tail -n +2 "$table")
-  done
-  for _ in $(seq 100); do
-    port=$((20000 + RANDOM % 12000))
-    [ -z "${used[$port]:-}" ] && { echo "$port"; return 0; }
-  done
-  fail "found no free port"
-}
-
-listening() { (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; }
+listening() { listening_on "$port"; }
 not_listening() { ! listening; }
 
 # Sends one request line and keeps everything the server answers until it closes.
@@ -102,9 +57,6 @@ fetch() {
     cat <&3 >"$3"' fetch "$port" "$request" "$out" || fail "no complete answer to '$request'"
 }
 
-vorsk_alive() { kill -0 "$vorsk_pid" 2>/dev/null; }
-vorsk_ended() { ! vorsk_alive; }
-
 # Waits for vorsk to end after what happened, and checks its exit status.
 expect_end() {
   local what=$1 expected=$2 status=0
@@ -114,32 +66,8 @@ expect_end() {
   [ "$status" -eq "$expected" ] || fail "vorsk ended with status $status after $what; it said: $(cat "$work/vorsk.log")"
 }
 
-press() {
-  note "pressing $1"
-  vorsk_alive || fail "vorsk ended before $1 was pressed"
-  timeout "$WAIT_SECONDS" xdotool windowfocus --sync "$window" || fail "could not focus the window"
-  xdotool key --clearmodifiers "$1"
-}
-
-# --- the settings were written back ---------------------------------------------
-check_settings() {
-  prefs=$(awk '/^\[/ { inside = ($0 == "[prefs]"); next } inside && /=/' "$settings")
-  grep -qx "port=$port" <<<"$prefs" || fail "the saved settings lost port=$port: $prefs"
-  keys=$(cut -d= -f1 <<<"$prefs" | sort -u | wc -l)
-  [ "$keys" -eq 21 ] || fail "the saved settings hold $keys keys, expected 21: $prefs"
-  for key in ipserver width height interval fontsize senduptime; do
-    grep -q "^$key=" <<<"$prefs" || fail "the saved settings lack $key"
-  done
-  note "settings written back: $keys keys"
-}
-
 # --- a private display -------------------------------------------------------
-mkfifo "$work/displayfd"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/displayfd" >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-read -r -t "$WAIT_SECONDS" display_number <"$work/displayfd" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-export DISPLAY=":$display_number"
-note "display $DISPLAY"
+start_xvfb
 
 # The notification area is there once icewm's taskbar shows its tray.
 tray_shown() { xdotool search --name '^SystemTray$' >/dev/null 2>&1; }
@@ -237,7 +165,7 @@ if [ "$mode" = tray ]; then
   note "sending SIGTERM to the hidden window's program"
   kill -TERM "$vorsk_pid"
   expect_end "SIGTERM while hidden" 0
-  check_settings
+  check_settings "ipserver=.*" "width=.*" "height=.*" "interval=.*" "fontsize=.*" "senduptime=.*"
   echo "PASS"
   exit 0
 fi
@@ -249,5 +177,5 @@ wait_until "port $port to close after Stop server" not_listening
 press alt+e
 expect_end "Exit" 0
 
-check_settings
+check_settings "ipserver=.*" "width=.*" "height=.*" "interval=.*" "fontsize=.*" "senduptime=.*"
 echo "PASS"

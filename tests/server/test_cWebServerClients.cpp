@@ -19,6 +19,7 @@
 #include <optional>
 #include <random>
 #include <thread>
+#include <utility>
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -28,6 +29,37 @@
 #include <unistd.h>
 
 namespace {
+
+// This process's soft descriptor limit lowered to some headroom above the
+// highest descriptor open now, until restored.
+class LowDescriptorLimit
+{
+public:
+    explicit LowDescriptorLimit(int headroom)
+    {
+        const int highest = ::dup(0);
+        ::close(highest);
+        if (highest < 0 || getrlimit(RLIMIT_NOFILE, &m_saved) != 0)
+            return;
+        rlimit low = m_saved;
+        low.rlim_cur = rlim_t(highest + headroom);
+        m_bLowered = setrlimit(RLIMIT_NOFILE, &low) == 0;
+    }
+    ~LowDescriptorLimit() { Restore(); }
+    LowDescriptorLimit(const LowDescriptorLimit &) = delete;
+    LowDescriptorLimit &operator=(const LowDescriptorLimit &) = delete;
+
+    bool Lowered() const { return m_bLowered; }
+    void Restore()
+    {
+        if (std::exchange(m_bLowered, false))
+            setrlimit(RLIMIT_NOFILE, &m_saved);
+    }
+
+private:
+    rlimit m_saved{};
+    bool m_bLowered = false;
+};
 
 class ServerClients : public ::testing::Test
 {
@@ -205,13 +237,8 @@ TEST_F(ServerClients, RunningOutOfDescriptorsShedsTheCrowdAndServesAfterIt)
     std::vector<std::unique_ptr<RawClient>> crowd;
     for (int i = 0; i < 80; ++i)
         crowd.push_back(std::make_unique<RawClient>());
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
-    const int highest = ::dup(0);
-    ::close(highest);
-    rlimit low = saved;
-    low.rlim_cur = rlim_t(highest + 10);
-    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    LowDescriptorLimit limit(10);
+    ASSERT_TRUE(limit.Lowered());
 
     for (auto &client : crowd)
         client->Connect(port);
@@ -220,7 +247,7 @@ TEST_F(ServerClients, RunningOutOfDescriptorsShedsTheCrowdAndServesAfterIt)
     QTest::qWait(int(cWebServer::SilentMilliseconds) + 50);
     server->tmtTimeout_Timer();
     const auto answer = Get();
-    setrlimit(RLIMIT_NOFILE, &saved);
+    limit.Restore();
     EXPECT_EQ(answer, QByteArray("JPEG")) << "the listener went on after the limit";
     EXPECT_EQ(Get(), QByteArray("JPEG"));
 }
@@ -514,13 +541,8 @@ TEST_F(ServerClients, LingeringPeersLeaveAReserveOfDescriptors)
     for (int i = 0; i < 150; ++i)
         peers.push_back(std::make_unique<RawClient>());
     RawClient good;
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
-    const int highest = ::dup(0);
-    ::close(highest);
-    rlimit low = saved;
-    low.rlim_cur = rlim_t(highest + 100);
-    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    LowDescriptorLimit limit(100);
+    ASSERT_TRUE(limit.Lowered());
     for (auto &peer : peers)
         if (peer->Connect(port))
             peer->Send("GET / HTTP/1.0\r\n\r\nand more");
@@ -531,7 +553,7 @@ TEST_F(ServerClients, LingeringPeersLeaveAReserveOfDescriptors)
     const auto answer = good.ReadAll();
     if (spare >= 0)
         ::close(spare);
-    setrlimit(RLIMIT_NOFILE, &saved);
+    limit.Restore();
     EXPECT_GE(spare, 0) << "the lingering peers took every descriptor";
     EXPECT_TRUE(connected);
     EXPECT_EQ(answer, QByteArray("JPEG"));
