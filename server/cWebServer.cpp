@@ -340,9 +340,14 @@ void cWebServer::Place(cWinsockSlot &slot, int requestId)
     }
 }
 
-// A waiter whose peer has gone holds no place in the queue.
+// A waiter whose peer has gone holds no place in the queue. Looked for at
+// most once a look of the queue, so a flood of arrivals costs no more.
 void cWebServer::ForgetGoneWaiters()
 {
+    const qint64 now = ServerMilliseconds();
+    if (now - m_lastForget < qint64(kWaitingLook.count()))
+        return;
+    m_lastForget = now;
     std::erase_if(m_waiting, [this](const Waiting &waiting) {
         const bool gone = !objWS2.IsPending(waiting.requestId) || objWS2.PendingGone(waiting.requestId);
         if (gone)

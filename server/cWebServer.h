@@ -163,6 +163,7 @@ private:
     cWinsockArray objWS1;
     std::unique_ptr<cBanIP> m_cBanList = std::make_unique<cBanIP>();
     std::deque<Waiting> m_waiting;
+    qint64 m_lastForget = 0;
     asio::steady_timer m_waitingTimer;
     // The time-outs are the I/O thread's own: a window held up never holds them.
     asio::steady_timer m_sweepTimer;

@@ -4,6 +4,7 @@
 
 #include <QList>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -11,17 +12,16 @@ namespace {
 using Status = HttpRequest::Status;
 
 // A method is a token: letters, digits and a few marks.
-bool IsToken(const QByteArray &text)
+bool IsTokenChar(char c)
 {
     static const QByteArray kMarks = QByteArrayLiteral("!#$%&'*+-.^_`|~");
-    if (text.isEmpty())
-        return false;
-    for (const char c : text) {
-        const bool alphanumeric = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-        if (!alphanumeric && !kMarks.contains(c))
-            return false;
-    }
-    return true;
+    const bool alphanumeric = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    return alphanumeric || kMarks.contains(c);
+}
+
+bool IsToken(const QByteArray &text)
+{
+    return !text.isEmpty() && std::all_of(text.begin(), text.end(), IsTokenChar);
 }
 
 bool IsVisible(const QByteArray &text)
@@ -196,7 +196,7 @@ bool HeadToRead(const QByteArray &head, bool peerDone, HttpHeadScan &scan)
             scan.requestLineBegun = true;
             if (scan.inMethod && c == ' ')
                 scan.inMethod = false;
-            else if (scan.inMethod && !IsToken(QByteArray(1, c)))
+            else if (scan.inMethod && !IsTokenChar(c))
                 return true; // no method
             continue;
         }
