@@ -227,8 +227,12 @@ QString BarsSource(const QString &format, QSize size)
 // Mean difference per channel left of the bars' noise block, in grey for a grey source.
 double BarsDifference(const QImage &a, const QImage &b, bool grey)
 {
+    // A picture too narrow for any column left of the noise block (1 x 1:
+    // its one pixel is the noise's) has nothing to compare.
     double sum = 0;
-    const int width = std::max(1, a.width() * 7 / 10);
+    const int width = a.width() * 7 / 10;
+    if (width == 0)
+        return 0;
     for (int y = 0; y < a.height(); ++y)
         for (int x = 0; x < width; ++x) {
             const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
