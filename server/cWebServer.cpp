@@ -294,7 +294,7 @@ bool cWebServer::CanGiveWay(const cWinsockSlot &slot)
 {
     if (Dawdling(slot))
         return slot.MillisecondsConnected() >= YieldMilliseconds;
-    return slot.BytesToWrite() > 0 && slot.MillisecondsSinceProgress() >= GiveWayMilliseconds;
+    return slot.MillisecondsSinceProgress() >= GiveWayMilliseconds && slot.BytesNotTaken() > 0;
 }
 
 // The lowest free slot from 0 to maxcon; else, of those that can give way,
@@ -530,8 +530,10 @@ void cWebServer::SendStreamPart(cWinsockSlot &slot, const cPictureSource::Body &
 }
 
 // On the I/O thread after each capture and each frame of the live stream:
-// every live stream gets the new picture, but a viewer still taking the last
-// one skips it, so a slow viewer holds one picture at most.
+// every live stream gets the new picture, but a viewer that has not yet taken
+// two pictures' worth (counting what the kernel holds for it, which grows to
+// megabytes) skips it. So a slow viewer sees a recent picture rather than one
+// from seconds ago, and is seen to fall behind within a second.
 void cWebServer::FeedStreams(const cPictureSource::Body &picture)
 {
     bool watched = false;
@@ -540,7 +542,7 @@ void cWebServer::FeedStreams(const cPictureSource::Body &picture)
         if (!slot || !slot->Streaming || slot->State() == sckClosed)
             continue;
         watched = true;
-        if (slot->BytesToWrite() == 0 && picture->Size() > 0)
+        if (picture->Size() > 0 && slot->BytesNotTaken() < 2 * picture->Size())
             SendStreamPart(*slot, picture);
     }
     m_bStreamWatched = watched;
@@ -620,7 +622,7 @@ void cWebServer::Sweep()
         const bool answering = slot->Tag == QStringLiteral("ok");
         const qint64 silentLimit = slot->Http && !slot->Head.isEmpty() ? HeadMilliseconds : SilentMilliseconds;
         const bool stalled = slot->MillisecondsSinceProgress() > m_stallMilliseconds &&
-                             (!slot->Streaming || slot->BytesToWrite() > 0);
+                             (!slot->Streaming || slot->BytesNotTaken() > 0);
         if ((!answering && slot->MillisecondsConnected() >= silentLimit) || (answering && stalled))
             Drop(*slot);
     }

@@ -11,7 +11,9 @@
 
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <linux/sockios.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -350,6 +352,14 @@ bool cWinsockSlot::Drain()
     while (i < 16 && ::recv(m_fd, buffer, sizeof buffer, 0) > 0)
         ++i;
     return i > 0;
+}
+
+qint64 cWinsockSlot::BytesNotTaken() const
+{
+    int inKernel = 0;
+    if (m_fd < 0 || ::ioctl(m_fd, SIOCOUTQ, &inKernel) != 0)
+        inKernel = 0;
+    return m_unsent + inKernel;
 }
 
 qint64 cWinsockSlot::MillisecondsSinceProgress() const

@@ -123,6 +123,9 @@ public:
     bool Idle() const { return m_queue.empty() && !m_bCompletePending; }
 
     qint64 BytesToWrite() const { return m_unsent; }
+    // What the peer has not taken yet: the bytes queued here and those the
+    // kernel still holds for it (sent, not yet acknowledged).
+    qint64 BytesNotTaken() const;
     int AnswersQueued() const { return m_answersQueued; }
     // Milliseconds since the connection last moved (accepted, a request, sent).
     qint64 MillisecondsSinceProgress() const;

@@ -510,6 +510,27 @@ TEST_F(HttpAnswers, TheSweepFreesAStreamWhoseViewerStoppedReading)
     EXPECT_GE(parts.load(), 3);
 }
 
+// The kernel takes megabytes for a viewer before it pushes back; a viewer that
+// stops reading still falls behind within a picture or two, and so gives way
+// to a newcomer when every slot is taken.
+TEST_F(HttpAnswers, AViewerThatStopsReadingGivesWayToANewcomer)
+{
+    server->StopServer();
+    maxcon = QStringLiteral("0");
+    ASSERT_TRUE(server->StartServer(QString()));
+    server->PublishPicture(Shared(Jpeg(0)));
+    RawClient viewer;
+    ASSERT_TRUE(viewer.Connect(port) && viewer.Send("GET /stream HTTP/1.0\r\n\r\n"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server->SlotState(0) == sckConnected; }, 2000));
+    for (int i = 0; i < 40; ++i) {
+        server->PublishPicture(Shared(Jpeg(i, 20000)));
+        QTest::qWait(40);
+    }
+    const auto answer = Ask("GET / HTTP/1.0\r\n\r\n");
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->body, Jpeg(39, 20000));
+}
+
 TEST_F(HttpAnswers, FiftyStreamsThatDoNotReadHoldOnePictureEach)
 {
     const long before = ResidentKiB();
