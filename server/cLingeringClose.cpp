@@ -43,6 +43,14 @@ void cLingeringClose::Take(int descriptor)
     WaitReadable(id);
 }
 
+bool cLingeringClose::CloseOldest()
+{
+    if (m_entries.empty())
+        return false;
+    Finish(m_entries.begin()->first);
+    return true;
+}
+
 // The handlers look their connection up by number: one that finished is gone.
 void cLingeringClose::WaitReadable(std::uint64_t id)
 {

@@ -36,6 +36,8 @@ public:
 
     // Takes over a connected descriptor and closes it in its own time.
     void Take(int descriptor);
+    // Closes the connection that has lingered longest; false when none does.
+    bool CloseOldest();
 
 private:
     struct Entry

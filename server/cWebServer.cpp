@@ -271,12 +271,16 @@ void cWebServer::objWS2_ConnectionRequest(int requestId)
     }
     if (m_waiting.size() >= kMaxWaiting)
         ForgetGoneWaiters();
-    if (m_waiting.size() >= kMaxWaiting || InDescriptorReserve(requestId))
-        return;
     // Every slot is taken: the newcomer waits for one to be given up, by a
     // connection that dawdles or an answer that stopped moving.
     objWS2.Hold(requestId);
     m_waiting.push_back({requestId, ServerMilliseconds()});
+    // With the queue full, or descriptors short (and no connection lingering
+    // to be closed, which has had its answer), the listener pauses: those
+    // after this one wait in the system's queue, in order, costing no
+    // descriptor, instead of being turned away.
+    if (m_waiting.size() >= kMaxWaiting || (InDescriptorReserve(requestId) && !objWS1.Lingering().CloseOldest()))
+        objWS2.Pause();
     if (m_waiting.size() == 1)
         PlaceWaiting();
 }
@@ -379,7 +383,9 @@ void cWebServer::PlaceWaiting()
         m_waiting.pop_front();
         Place(*slot, first.requestId);
     }
-    if (m_waiting.empty())
+    if (objWS2.Paused() && m_waiting.size() < kMaxWaiting && !objWS2.NextDescriptorInReserve())
+        objWS2.Resume();
+    if (m_waiting.empty() && !objWS2.Paused())
         return;
     m_waitingTimer.expires_after(kWaitingLook);
     m_waitingTimer.async_wait([this](const asio::error_code &error) {

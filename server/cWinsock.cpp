@@ -145,6 +145,8 @@ bool cWinsockListener::Adopt(int descriptor)
 void cWinsockListener::Close()
 {
     m_retry.cancel();
+    m_paused = false;
+    m_watching = false;
     if (m_stream.is_open())
         m_stream.close();
     if (m_reserve >= 0)
@@ -154,15 +156,34 @@ void cWinsockListener::Close()
 
 void cWinsockListener::WaitForConnections()
 {
+    m_watching = true;
     m_stream.async_wait(asio::posix::stream_descriptor::wait_read, [this](const asio::error_code &error) {
-        if (!error)
-            AcceptAll();
+        if (error)
+            return;
+        m_watching = false;
+        AcceptAll();
     });
+}
+
+void cWinsockListener::Resume()
+{
+    m_paused = false;
+    if (m_stream.is_open() && !m_watching)
+        WaitForConnections();
+}
+
+bool cWinsockListener::NextDescriptorInReserve()
+{
+    const int probe = m_stream.is_open() ? ::fcntl(m_stream.native_handle(), F_DUPFD_CLOEXEC, 0) : -1;
+    if (probe < 0)
+        return true;
+    ::close(probe);
+    return InDescriptorReserve(probe);
 }
 
 void cWinsockListener::AcceptAll()
 {
-    for (int i = 0; i < kAcceptsPerWake && m_stream.is_open(); ++i) {
+    for (int i = 0; i < kAcceptsPerWake && m_stream.is_open() && !m_paused; ++i) {
         sockaddr_storage peer{};
         socklen_t length = sizeof peer;
         const int descriptor = ::accept4(m_stream.native_handle(), reinterpret_cast<sockaddr *>(&peer), &length,
@@ -191,7 +212,7 @@ void cWinsockListener::AcceptAll()
         });
         return;
     }
-    if (m_stream.is_open())
+    if (m_stream.is_open() && !m_paused && !m_watching)
         WaitForConnections();
 }
 

@@ -59,6 +59,13 @@ public:
     void Refuse(int requestId);
     // A slot took the request over.
     void Release(int requestId);
+    // While paused nothing more is accepted: newcomers wait in the system's
+    // queue, where they cost no descriptor.
+    void Pause() { m_paused = true; }
+    void Resume();
+    bool Paused() const { return m_paused; }
+    // Whether the next descriptor the system hands out lies in the reserve.
+    bool NextDescriptorInReserve();
 
     std::function<void(int requestId)> ConnectionRequest;
 
@@ -72,6 +79,8 @@ private:
     asio::posix::stream_descriptor m_stream;
     asio::steady_timer m_retry;
     int m_reserve = -1; // kept free so a crowd beyond the descriptor limit can be shed
+    bool m_paused = false;
+    bool m_watching = false; // a wait for connections is under way
     int m_lLocalPort = 0;
     QString m_sError;
     std::map<int, QString> m_pending; // request id -> peer address
@@ -191,6 +200,7 @@ public:
     int UBound() const { return int(m_slots.size()) - 1; }
     // The lowest free slot from 0 to lLast, null when all are taken.
     cWinsockSlot *LowestFree(int lLast) const;
+    cLingeringClose &Lingering() { return m_lingering; }
 
     std::function<void(int lIndex)> DataArrival;
     std::function<void(int lIndex)> SendComplete;
