@@ -28,12 +28,15 @@ protected:
     QString m_sOut;
 };
 
-// No display at all: the picture and the status page are served, each
-// connection is logged with a time stamp, a request takes a new picture one
-// interval later and counts it, SIGTERM ends it at once with 0, and the
-// settings file, with the server's own group, is as it was.
+// No display at all, as in a service without a session: the picture and the
+// status page are served, each connection is logged with a time stamp, a
+// request takes a new picture one interval later and counts it, SIGTERM ends
+// it at once with 0, nothing goes to stderr (no word from Qt of a missing
+// runtime folder), and the settings file, with the server's own group, is as
+// it was.
 TEST_F(Headless, ServesWithoutADisplayAndEndsInOrder)
 {
+    m_environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
     const quint16 port = FreePort();
     const QByteArray settings =
         QStringLiteral("[prefs]\nport=%1\nwidth=64\nheight=48\ninterval=1\n\n[server]\nheaders=False\n")
@@ -62,6 +65,7 @@ TEST_F(Headless, ServesWithoutADisplayAndEndsInOrder)
     EXPECT_LT(clock.elapsed(), 1000);
     EXPECT_EQ(m_vorsk.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(m_vorsk.exitCode(), 0);
+    EXPECT_EQ(Err(), QString());
     EXPECT_EQ(FileContents(UserSettings()), settings);
 }
 
