@@ -44,7 +44,8 @@ grep -q "stops it" <<<"$first" || fail "the first line does not say how to stop 
 # Asked of this machine by the port printed; the address's host is one of its own.
 fetch() { curl -s --http0.9 --max-time 5 -o "$work/picture.jpg" "$address" && [ -s "$work/picture.jpg" ]; }
 wait_until "the picture at $address" fetch
-size=$(djpeg -pnm "$work/picture.jpg" | head -c 20 | sed -n 2p) || fail "the answer is no JPEG picture"
+djpeg -pnm -outfile "$work/picture.pnm" "$work/picture.jpg" || fail "the answer is no JPEG picture"
+size=$(sed -n 2p "$work/picture.pnm" | tr -d '\r')
 [ "$size" = "64 48" ] || fail "the picture is $size, not 64 48"
 grep -q "serving on port $port" "$work/out" || fail "vorsk --headless did not say it serves: $(cat "$work/out" "$work/err")"
 
