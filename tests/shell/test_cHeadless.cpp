@@ -99,18 +99,39 @@ TEST_F(Headless, InterruptAndHangUpEndItInOrder)
     EXPECT_FALSE(QFile::exists(UserSettings()));
 }
 
-// The stored ban list holds: a banned peer gets nothing and is logged as refused.
-TEST_F(Headless, TheStoredBanListRefusesAPeer)
+// Settings written by hand in the documented forms hold as written: the ban
+// list joined with ";" bans its last address too (a banned peer gets nothing
+// and is logged as refused), and a caption with ";" and ", " is drawn whole:
+// the same picture as from the quoted form, another than from its first word.
+TEST_F(Headless, HandWrittenSettingsHoldAsWritten)
 {
+    // A still camera, so that only the caption can tell two pictures apart.
+    m_environment.insert(QStringLiteral("VORSK_CAMERA"),
+                         QStringLiteral("gst:videotestsrc pattern=solid-color foreground-color=0xff336699 "
+                                        "! video/x-raw,width=160,height=120"));
     const quint16 port = FreePort();
-    WriteSettings(QStringLiteral("[prefs]\nport=%1\nbanlist=\"10.1.2.3;127.0.0.1\"\n").arg(port).toUtf8());
-    Start({QStringLiteral("--headless")});
-    ASSERT_TRUE(WaitForLine(QStringLiteral("port %1").arg(port))) << Err().toStdString();
-    EXPECT_EQ(Fetch(port, "GET / HTTP/1.0\r\n\r\n"), QByteArray());
-    EXPECT_TRUE(WaitForLine(QStringLiteral("127.0.0.1")));
-    EXPECT_FALSE(m_sOut.contains(QStringLiteral("Accepted"))) << m_sOut.toStdString();
-    m_vorsk.terminate();
-    EXPECT_TRUE(m_vorsk.waitForFinished(1000));
+    auto pictureWith = [&](const char *imagetext) {
+        WriteSettings(QStringLiteral("[prefs]\nport=%1\nwidth=160\nheight=120\nbanlist=10.1.2.3;127.0.0.1\n"
+                                     "imagetext=%2\n")
+                          .arg(port)
+                          .arg(QLatin1String(imagetext))
+                          .toUtf8());
+        m_sOut.clear();
+        Start({QStringLiteral("--headless")});
+        EXPECT_TRUE(WaitForLine(QStringLiteral("port %1").arg(port))) << Err().toStdString();
+        EXPECT_EQ(Fetch(port, "GET / HTTP/1.0\r\n\r\n"), QByteArray());
+        EXPECT_TRUE(WaitForLine(QStringLiteral("127.0.0.1")));
+        EXPECT_FALSE(m_sOut.contains(QStringLiteral("Accepted"))) << m_sOut.toStdString();
+        const QByteArray picture = FileContents(Picture());
+        m_vorsk.terminate();
+        EXPECT_TRUE(m_vorsk.waitForFinished(2000));
+        QFile::remove(Picture());
+        return picture;
+    };
+    const QByteArray asWritten = pictureWith("Door; side, front");
+    ASSERT_TRUE(QImage::fromData(asWritten, "JPEG").size() == QSize(160, 120));
+    EXPECT_EQ(pictureWith("\"Door; side, front\""), asWritten);
+    EXPECT_NE(pictureWith("Door"), asWritten);
 }
 
 // Port 0 lets the system choose: the log names the port really listened on,

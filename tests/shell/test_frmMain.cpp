@@ -273,7 +273,7 @@ TEST_F(MainWindow, LabelsShowOutsideTextAsPlainCharacters)
 TEST(MainWindowStart, ACameraThatCannotStartEndsTheProgram)
 {
     QTemporaryDir home;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, home.path());
     qputenv("VORSK_CAMERA", "/dev/no-such-camera");
     QString shown;
     WhenDialogOpens([&](QWidget &dialog) {
