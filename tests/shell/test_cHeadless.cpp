@@ -2,6 +2,8 @@
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
+#include <QStandardPaths>
+#include <QUdpSocket>
 
 #include <csignal>
 
@@ -147,4 +149,82 @@ TEST_F(Headless, TheLogNamesThePortListenedOnAndTheFirstPageIsWhole)
     EXPECT_TRUE(Fetch(port, "GET /uptime HTTP/1.0\r\n\r\n").contains("Server uptime</FONT></B><BR>-<BR>"));
     m_vorsk.terminate();
     EXPECT_TRUE(m_vorsk.waitForFinished(2000));
+}
+
+namespace {
+
+// One answer of the server at an address: everything it sends before it closes.
+QByteArray FetchFrom(const QHostAddress &address, quint16 port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(address, port);
+    if (!socket.waitForConnected(5000))
+        return {};
+    socket.write("GET / HTTP/1.0\r\n\r\n");
+    QByteArray answer;
+    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(5000))
+        answer += socket.readAll();
+    return answer + socket.readAll();
+}
+
+} // namespace
+
+// Socket activation as systemd does it, by its own launcher: the first viewer
+// starts vorsk, which serves on the socket handed over, to IPv4 and IPv6 peers
+// alike, and never opens the port of its settings. A handed socket that is no
+// listening TCP socket ends it with 1 and says why.
+TEST_F(Headless, ServesOnTheSocketSystemdHandsOver)
+{
+    const QString launcher = QStandardPaths::findExecutable(QStringLiteral("systemd-socket-activate"));
+    if (launcher.isEmpty())
+        GTEST_SKIP() << "systemd-socket-activate is not installed (Debian package systemd)";
+    const quint16 handed = FreePort();
+    quint16 own = FreePort();
+    while (own == handed)
+        own = FreePort();
+    QString sErr;
+    WriteSettings(QStringLiteral("[prefs]\nport=%1\nwidth=64\nheight=48\n").arg(own).toUtf8());
+    auto launch = [&](const QStringList &options) {
+        m_vorsk.setProcessEnvironment(m_environment);
+        m_vorsk.start(launcher, options + QStringList{QStringLiteral("-E"), QStringLiteral("HOME"),
+                                                      QStringLiteral("-E"), QStringLiteral("XDG_CONFIG_HOME"),
+                                                      QStringLiteral("-E"), QStringLiteral("TMPDIR"),
+                                                      QStringLiteral("-E"), QStringLiteral("VORSK_CAMERA"),
+                                                      QStringLiteral(VORSK_EXECUTABLE), QStringLiteral("--headless")});
+        sErr.clear();
+        if (!m_vorsk.waitForStarted())
+            return false;
+        // The launcher says on stderr when it listens.
+        for (int i = 0; i < 50 && !sErr.contains(QStringLiteral("Listening on")); ++i) {
+            m_vorsk.waitForReadyRead(100);
+            sErr += Err();
+        }
+        return sErr.contains(QStringLiteral("Listening on"));
+    };
+    ASSERT_TRUE(launch({QStringLiteral("-l"), QString::number(handed)})) << sErr.toStdString();
+
+    QImage picture;
+    EXPECT_TRUE(picture.loadFromData(FetchFrom(QHostAddress::LocalHost, handed), "JPEG")) << Err().toStdString();
+    EXPECT_EQ(picture.size(), QSize(64, 48));
+    ASSERT_TRUE(WaitForLine(QStringLiteral("serving on port %1").arg(handed))) << m_sOut.toStdString();
+    QTcpServer ipv6;
+    if (ipv6.listen(QHostAddress::LocalHostIPv6, 0)) {
+        EXPECT_TRUE(picture.loadFromData(FetchFrom(QHostAddress::LocalHostIPv6, handed), "JPEG"));
+        EXPECT_TRUE(WaitForLine(QStringLiteral("::1")));
+    }
+    EXPECT_TRUE(m_sOut.contains(QStringLiteral(" 127.0.0.1\n"))) << m_sOut.toStdString();
+    QTcpSocket ownPort;
+    ownPort.connectToHost(QHostAddress::LocalHost, own);
+    EXPECT_FALSE(ownPort.waitForConnected(1000)) << "the settings' port is not opened";
+    ::kill(pid_t(m_vorsk.processId()), SIGTERM);
+    ASSERT_TRUE(m_vorsk.waitForFinished(5000));
+    EXPECT_EQ(m_vorsk.exitCode(), 0);
+
+    m_sOut.clear();
+    ASSERT_TRUE(launch({QStringLiteral("--datagram"), QStringLiteral("-l"), QString::number(handed)}));
+    QUdpSocket knock;
+    knock.writeDatagram("knock", QHostAddress::LocalHost, handed);
+    ASSERT_TRUE(m_vorsk.waitForFinished(5000));
+    EXPECT_EQ(m_vorsk.exitCode(), 1);
+    EXPECT_TRUE((sErr + Err()).contains(QStringLiteral("no listening TCP socket"))) << sErr.toStdString();
 }
