@@ -167,16 +167,26 @@ struct RateRange
     double hi = 0;
 };
 
+// Both ranges in one; an unknown one adds nothing.
+RateRange Joined(RateRange a, RateRange b)
+{
+    if (a.hi <= 0)
+        return b;
+    if (b.hi <= 0)
+        return a;
+    return {std::min(a.lo, b.lo), std::max(a.hi, b.hi)};
+}
+
 void AddSize(std::vector<CaptureFormat> &formats, QSize size, RateRange rates)
 {
     auto same = std::find_if(formats.begin(), formats.end(), [&](const CaptureFormat &f) { return f.size == size; });
     if (same == formats.end()) {
         formats.push_back({size, rates.lo, rates.hi});
-    } else if (rates.hi > 0) {
-        same->dMinFramesPerSecond =
-            same->dMaxFramesPerSecond > 0 ? std::min(same->dMinFramesPerSecond, rates.lo) : rates.lo;
-        same->dMaxFramesPerSecond = std::max(same->dMaxFramesPerSecond, rates.hi);
+        return;
     }
+    const RateRange joined = Joined({same->dMinFramesPerSecond, same->dMaxFramesPerSecond}, rates);
+    same->dMinFramesPerSecond = joined.lo;
+    same->dMaxFramesPerSecond = joined.hi;
 }
 
 // The whole values a field of a caps structure allows, with the range bounds.
@@ -225,8 +235,7 @@ void AddRates(const GValue *value, RateRange &rates, bool &bKnown)
         bKnown = false;
         return;
     }
-    rates.lo = rates.hi > 0 ? std::min(rates.lo, lo) : lo;
-    rates.hi = std::max(rates.hi, hi);
+    rates = Joined(rates, {lo, hi});
 }
 
 RateRange FrameRates(const GstStructure *structure)

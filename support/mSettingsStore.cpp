@@ -22,6 +22,7 @@ bool IsBlank(QChar c)
     return c == QLatin1Char(' ') || c == QLatin1Char('\t');
 }
 
+// Without the spaces and tabs around it; any other white space is the text's own.
 QStringView Trimmed(QStringView text)
 {
     while (!text.isEmpty() && IsBlank(text.front()))
@@ -128,9 +129,9 @@ bool ReadIni(QIODevice &device, QSettings::SettingsMap &map)
             continue;
         }
         const qsizetype equals = line.indexOf(QLatin1Char('='));
-        const QStringView key = Trimmed(line.left(equals));
-        if (equals <= 0 || key.isEmpty())
+        if (equals <= 0)
             continue;
+        const QStringView key = Trimmed(line.left(equals));
         const QString name = section.isEmpty() ? key.toString() : section + QLatin1Char('/') + key.toString();
         map.insert(name, ValueOf(line.mid(equals + 1)));
     }
@@ -171,13 +172,12 @@ QString WrittenValue(const QString &value)
 
 bool WriteIni(QIODevice &device, const QSettings::SettingsMap &map)
 {
-    // Keys without a group first, then each group in turn.
+    // Keys without a group first, under [General] as Qt writes them, then each group in turn.
     std::map<QString, QStringList> sections;
     for (auto it = map.cbegin(); it != map.cend(); ++it) {
         const qsizetype slash = it.key().indexOf(QLatin1Char('/'));
-        const QString section = slash < 0 ? QStringLiteral("General") : it.key().left(slash);
-        sections[slash < 0 ? QString() : section].append(it.key().mid(slash + 1) + QLatin1Char('=') +
-                                                         WrittenValue(it.value().toString()));
+        sections[slash < 0 ? QString() : it.key().left(slash)].append(it.key().mid(slash + 1) + QLatin1Char('=') +
+                                                                      WrittenValue(it.value().toString()));
     }
     QString text;
     for (const auto &[section, lines] : sections) {
