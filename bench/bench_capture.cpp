@@ -34,7 +34,7 @@ CaptureSettings SettingsFor(int width, int height)
 void BM_CaptureTick(benchmark::State &state)
 {
     QTemporaryDir folder;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder.path());
     qputenv("VORSK_CAMERA", "test");
     cVidCap camera;
     camera.Connect();
@@ -56,7 +56,7 @@ struct MjpegCamera
 {
     MjpegCamera()
     {
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder.path());
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder.path());
         qputenv("VORSK_CAMERA", "test");
         cVidCap pattern;
         pattern.Connect();

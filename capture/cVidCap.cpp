@@ -160,13 +160,33 @@ GstElement *MakeSource(const QString &sId, QString &sError)
     return source;
 }
 
-void AddSize(std::vector<CaptureFormat> &formats, QSize size, double fps)
+// The frame rates of a size, lowest and highest; both 0 when unknown.
+struct RateRange
+{
+    double lo = 0;
+    double hi = 0;
+};
+
+// Both ranges in one; an unknown one adds nothing.
+RateRange Joined(RateRange a, RateRange b)
+{
+    if (a.hi <= 0)
+        return b;
+    if (b.hi <= 0)
+        return a;
+    return {std::min(a.lo, b.lo), std::max(a.hi, b.hi)};
+}
+
+void AddSize(std::vector<CaptureFormat> &formats, QSize size, RateRange rates)
 {
     auto same = std::find_if(formats.begin(), formats.end(), [&](const CaptureFormat &f) { return f.size == size; });
-    if (same == formats.end())
-        formats.push_back({size, fps});
-    else
-        same->dFramesPerSecond = std::max(same->dFramesPerSecond, fps);
+    if (same == formats.end()) {
+        formats.push_back({size, rates.lo, rates.hi});
+        return;
+    }
+    const RateRange joined = Joined({same->dMinFramesPerSecond, same->dMaxFramesPerSecond}, rates);
+    same->dMinFramesPerSecond = joined.lo;
+    same->dMaxFramesPerSecond = joined.hi;
 }
 
 // The whole values a field of a caps structure allows, with the range bounds.
@@ -189,25 +209,58 @@ std::vector<int> IntValues(const GValue *value, int &lo, int &hi)
     return values;
 }
 
-double BestFrameRate(const GstStructure *structure)
+// No camera gives more frames a second than this; a source whose rates reach
+// beyond it (the test pattern's 0 to 2^31) takes any rate and tells none.
+constexpr double kMostFramesPerSecond = 1000;
+
+double Rate(const GValue *value)
+{
+    return GST_VALUE_HOLDS_FRACTION(value) && gst_value_get_fraction_denominator(value) > 0
+               ? double(gst_value_get_fraction_numerator(value)) / gst_value_get_fraction_denominator(value)
+               : 0.0;
+}
+
+// The rates of one value of a "framerate" field: a rate, a range or a list of them.
+void AddRates(const GValue *value, RateRange &rates, bool &bKnown)
+{
+    if (GST_VALUE_HOLDS_LIST(value)) {
+        for (guint i = 0; i < gst_value_list_get_size(value); ++i)
+            AddRates(gst_value_list_get_value(value, i), rates, bKnown);
+        return;
+    }
+    const bool range = GST_VALUE_HOLDS_FRACTION_RANGE(value);
+    const double lo = std::max(0.0, range ? Rate(gst_value_get_fraction_range_min(value)) : Rate(value));
+    const double hi = range ? Rate(gst_value_get_fraction_range_max(value)) : lo;
+    if (hi <= 0 || hi > kMostFramesPerSecond) {
+        bKnown = false;
+        return;
+    }
+    rates = Joined(rates, {lo, hi});
+}
+
+RateRange FrameRates(const GstStructure *structure)
 {
     const GValue *value = gst_structure_get_value(structure, "framerate");
-    auto rate = [](const GValue *v) {
-        return GST_VALUE_HOLDS_FRACTION(v) && gst_value_get_fraction_denominator(v) != 0
-                   ? double(gst_value_get_fraction_numerator(v)) / gst_value_get_fraction_denominator(v)
-                   : 0.0;
-    };
-    if (!value)
-        return 0;
-    if (GST_VALUE_HOLDS_FRACTION_RANGE(value))
-        return rate(gst_value_get_fraction_range_max(value));
-    if (GST_VALUE_HOLDS_LIST(value)) {
-        double best = 0;
-        for (guint i = 0; i < gst_value_list_get_size(value); ++i)
-            best = std::max(best, rate(gst_value_list_get_value(value, i)));
-        return best;
-    }
-    return rate(value);
+    RateRange rates;
+    bool bKnown = value != nullptr;
+    if (value)
+        AddRates(value, rates, bKnown);
+    return bKnown ? rates : RateRange();
+}
+
+// "30 fps", "5-30 fps", "up to 30 fps"; empty when unknown.
+QString RateText(const CaptureFormat &format)
+{
+    auto number = [](double fps) { return QString::number(std::round(fps * 100) / 100); };
+    const double lo = format.dMinFramesPerSecond;
+    const double hi = format.dMaxFramesPerSecond;
+    if (hi <= 0)
+        return {};
+    if (lo == hi)
+        return number(hi) + QStringLiteral(" fps");
+    if (lo <= 0)
+        return QStringLiteral("up to ") + number(hi) + QStringLiteral(" fps");
+    return number(lo) + QLatin1Char('-') + number(hi) + QStringLiteral(" fps");
 }
 
 std::vector<CaptureFormat> FormatsOf(const GstCaps *caps)
@@ -224,7 +277,7 @@ std::vector<CaptureFormat> FormatsOf(const GstCaps *caps)
         int wLo, wHi, hLo, hHi;
         const std::vector<int> widths = IntValues(w, wLo, wHi);
         const std::vector<int> heights = IntValues(h, hLo, hHi);
-        const double fps = BestFrameRate(s);
+        const RateRange fps = FrameRates(s);
         if (widths.size() == 1 && heights.size() == 1)
             AddSize(formats, QSize(widths[0], heights[0]), fps);
         for (QSize size : kStandardSizes)
@@ -563,9 +616,10 @@ bool cVidCap::Open(const QString &sId, QSize wanted)
             size = QSize(m_frame.Width(), m_frame.Height());
             m_bFrameHeld = true;
         }
-        formats.clear();
-        if (!size.isEmpty())
-            formats.push_back({size, 0});
+        // The one size it gives, at the rates it offers that size at.
+        std::erase_if(formats, [&](const CaptureFormat &format) { return format.size != size; });
+        if (formats.empty() && !size.isEmpty())
+            formats.push_back({size});
         if (failure.isEmpty() && !size.isEmpty() && !cDIB::SizeAllowed(size.width(), size.height()))
             failure = QStringLiteral("it sends frames of ") + OversizeText(size.width(), size.height());
     }
@@ -708,7 +762,7 @@ void cVidCap::Remember() const
     store->setValue(QStringLiteral("height"), m_size.height());
 }
 
-std::optional<QSize> cVidCap::ShowFormatDialog(QWidget *owner) const
+std::optional<QSize> cVidCap::ShowFormatDialog(QWidget *owner, const QString &sTitle) const
 {
     const std::vector<CaptureFormat> formats = Formats();
     const QSize current = Size();
@@ -718,21 +772,21 @@ std::optional<QSize> cVidCap::ShowFormatDialog(QWidget *owner) const
         if (format.size == current)
             currentItem = int(items.size());
         QString item = QStringLiteral("%1 x %2").arg(format.size.width()).arg(format.size.height());
-        if (format.dFramesPerSecond > 0)
-            item += QStringLiteral("  (%1 fps)").arg(std::round(format.dFramesPerSecond * 10) / 10);
+        if (const QString rate = RateText(format); !rate.isEmpty())
+            item += QStringLiteral("  (%1)").arg(rate);
         items << item;
     }
     if (items.isEmpty())
         return std::nullopt;
     bool ok = false;
-    const QString choice = QInputDialog::getItem(owner, QString(), QString(), items, currentItem, false, &ok);
+    const QString choice = QInputDialog::getItem(owner, sTitle, QString(), items, currentItem, false, &ok);
     const qsizetype index = items.indexOf(choice);
     if (!ok || index < 0 || formats[std::size_t(index)].size == current)
         return std::nullopt;
     return formats[std::size_t(index)].size;
 }
 
-std::optional<QString> cVidCap::ShowSourceDialog(QWidget *owner) const
+std::optional<QString> cVidCap::ShowSourceDialog(QWidget *owner, const QString &sTitle) const
 {
     const std::vector<CaptureSource> sources = Sources();
     const QString current = CurrentSourceId();
@@ -747,7 +801,7 @@ std::optional<QString> cVidCap::ShowSourceDialog(QWidget *owner) const
         items << (twin && source.sId.startsWith(kCameraPrefix) ? source.sId.mid(kCameraPrefix.size()) : source.sName);
     }
     bool ok = false;
-    const QString choice = QInputDialog::getItem(owner, QString(), QString(), items, currentItem, false, &ok);
+    const QString choice = QInputDialog::getItem(owner, sTitle, QString(), items, currentItem, false, &ok);
     const qsizetype index = items.indexOf(choice);
     if (!ok || index < 0 || sources[std::size_t(index)].sId == current)
         return std::nullopt;

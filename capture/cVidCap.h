@@ -26,11 +26,13 @@ struct CaptureSource
     QString sId;
 };
 
-// One frame size a source offers, with its best frame rate (0 when unknown).
+// One frame size a source offers, with the frame rates it offers it at
+// (both 0 when unknown: a source that takes any rate tells none).
 struct CaptureFormat
 {
     QSize size;
-    double dFramesPerSecond = 0;
+    double dMinFramesPerSecond = 0;
+    double dMaxFramesPerSecond = 0;
 };
 
 // The capture control: one GStreamer pipeline per opened source, ending in a
@@ -74,10 +76,11 @@ public:
     QString CurrentSourceId() const;
     std::vector<CaptureFormat> Formats() const;
 
-    // The format and source dialogs: the choice confirmed, nothing when
-    // cancelled or unchanged. SelectFormat or SelectSource then makes it.
-    std::optional<QSize> ShowFormatDialog(QWidget *owner) const;
-    std::optional<QString> ShowSourceDialog(QWidget *owner) const;
+    // The format and source dialogs, under the title given: the choice
+    // confirmed, nothing when cancelled or unchanged. SelectFormat or
+    // SelectSource then makes it.
+    std::optional<QSize> ShowFormatDialog(QWidget *owner, const QString &sTitle) const;
+    std::optional<QString> ShowSourceDialog(QWidget *owner, const QString &sTitle) const;
     std::vector<CaptureSource> Sources() const;
     // Reopen at another size or with another source; on failure the previous
     // choice is opened again and false returned. A success is remembered in the

@@ -186,7 +186,8 @@ bool cWebServer::StartServer(const QString &sBanText)
             objWS1.Load(i);
         objWS2.Close();
         objWS2.setLocalPort(ok ? port : -1);
-        const bool bListening = objWS2.Listen(m_sProgramDir);
+        const int handed = std::exchange(m_handedSocket, -1);
+        const bool bListening = handed >= 0 ? objWS2.Adopt(handed) : objWS2.Listen(m_sProgramDir);
         sError = objWS2.ErrorString();
         m_bServing = bListening;
         if (bListening)

@@ -88,6 +88,9 @@ public:
     bool StartServer(const QString &sBanText);
     void StopServer();
     QString ListenError() const { return m_sListenError; }
+    // The next start listens on this socket, handed over listening (by
+    // systemd), instead of opening the port; later starts open it again.
+    void setHandedSocket(int descriptor) { m_handedSocket = descriptor; }
     // The port listened on (the one the system chose for port 0).
     int ListeningPort();
     // At shut-down: slots 1 to maxcon go away (element 0 stays).
@@ -182,6 +185,7 @@ private:
     asio::steady_timer m_newsPause;
     std::string m_sProgramDir;
     QString m_sListenError;
+    int m_handedSocket = -1;
     qint64 m_stallMilliseconds = StallMilliseconds;
     std::atomic<bool> m_bStreamWatched{false};
     // On the I/O thread: between Start and Stop. A connection left from

@@ -43,6 +43,8 @@ public:
     // Listens on LocalPort with a socket the port helper opened; false when
     // there is none, and ErrorString() says why.
     bool ListenThroughHelper(const std::string &sProgramDir);
+    // Listens on a socket opened and listening already, which it takes over.
+    bool Adopt(int descriptor);
     void Close();
     int State() const { return m_stream.is_open() ? sckListening : sckClosed; }
     QString ErrorString() const { return m_sError; }
@@ -70,7 +72,6 @@ public:
     std::function<void(int requestId)> ConnectionRequest;
 
 private:
-    bool Adopt(int descriptor);
     void WaitForConnections();
     void AcceptAll();
     void ShedOne();

@@ -4,6 +4,7 @@
 #include "cWebServer.h"
 #include "mMain.h"
 #include "mServing.h"
+#include "mSocketActivation.h"
 #include "mStatusPage.h"
 #include "mUptime.h"
 
@@ -81,6 +82,12 @@ void cHeadless::CreateServer()
 
 bool cHeadless::Start()
 {
+    const HandedSocket handed = TakeHandedSocket();
+    if (!handed.sError.isEmpty()) {
+        Error(handed.sError);
+        return false;
+    }
+    m_server->setHandedSocket(handed.descriptor);
     m_files = PictureFileNames();
     m_prefs.font = DesignFont();
     ReadPrefs(m_prefs);

@@ -23,9 +23,10 @@ public:
     ~cHeadless() override;
 
     // Reads the settings, opens the camera, publishes the first picture and
-    // starts the server. A camera that cannot start is tried again every
-    // second while the server runs, saying so once. False, with the reason
-    // on stderr, when the listener cannot start.
+    // starts the server, on the listening socket handed over by systemd where
+    // there is one, else on the port of the settings. A camera that cannot
+    // start is tried again every second while the server runs, saying so
+    // once. False, with the reason on stderr, when the listener cannot start.
     bool Start();
     void Stop();
 

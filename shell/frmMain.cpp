@@ -31,6 +31,8 @@ constexpr int kLogoPicture = 101;
 constexpr int kStartupFailureText = 144;
 constexpr int kQuitWhileServingText = 152;
 constexpr int kColorDialogTitle = 146;
+constexpr int kFormatDialogTitle = 165;
+constexpr int kSourceDialogTitle = 166;
 const int kTabCaptions[] = {133, 132, 134, 139, 141};
 
 // Where the camera motif sits in the logo; it is the window's icon.
@@ -86,11 +88,11 @@ frmMain::frmMain(QWidget *parent) : QWidget(parent)
     connect(tmr1, &QTimer::timeout, this, &frmMain::tmr1_Timer);
     // The camera is switched where it is driven, after the cycle under way.
     connect(ui.cmdChangeRes, &QPushButton::clicked, this, [this] {
-        if (const auto size = objCam->ShowFormatDialog(this))
+        if (const auto size = objCam->ShowFormatDialog(this, LangString(kFormatDialogTitle)))
             m_captureThread->Post([this, size] { objCam->SelectFormat(*size); }, [this] { ShowCamResolution(); });
     });
     connect(ui.cmdDevice, &QPushButton::clicked, this, [this] {
-        if (const auto source = objCam->ShowSourceDialog(this))
+        if (const auto source = objCam->ShowSourceDialog(this, LangString(kSourceDialogTitle)))
             m_captureThread->Post([this, source] { objCam->SelectSource(*source); }, [this] { ShowCamResolution(); });
     });
 

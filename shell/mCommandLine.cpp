@@ -20,6 +20,55 @@ void Print(std::FILE *stream, const QString &text)
     std::fflush(stream);
 }
 
+// The options every Qt program takes (QGuiApplication's, QApplication's and
+// the X11 platform's); QApplication reads and removes them itself.
+struct ToolkitOption
+{
+    const char *name;
+    bool bTakesValue;
+};
+constexpr ToolkitOption kToolkitOptions[] = {
+    {"platform", true},   {"platformpluginpath", true}, {"platformtheme", true}, {"plugin", true},
+    {"qwindowgeometry", true}, {"qwindowicon", true},   {"qwindowtitle", true},  {"session", true},
+    {"display", true},    {"geometry", true},           {"title", true},         {"icon", true},
+    {"name", true},       {"style", true},              {"stylesheet", true},    {"qmljsdebugger", true},
+    {"reverse", false},   {"widgetcount", false},       {"nograb", false},       {"dograb", false},
+    {"sync", false},      {"testability", false},
+};
+
+QList<QCommandLineOption> ToolkitOptions()
+{
+    QList<QCommandLineOption> options;
+    for (const ToolkitOption &known : kToolkitOptions) {
+        QCommandLineOption option(QString::fromLatin1(known.name));
+        if (known.bTakesValue)
+            option.setValueName(QStringLiteral("value"));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        options << option;
+    }
+    return options;
+}
+
+// The first toolkit option given, without its dashes; empty when none.
+QString ToolkitOptionGiven(const QCommandLineParser &parser)
+{
+    for (const QString &name : parser.optionNames())
+        for (const ToolkitOption &known : kToolkitOptions)
+            if (name == QLatin1String(known.name))
+                return name;
+    return {};
+}
+
+// Qt ends the program inside QApplication where it has nowhere to show a
+// window; it is said here, before Qt is asked, with the way out.
+bool WindowCanShow(const QCommandLineParser &parser)
+{
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        if (!qEnvironmentVariableIsEmpty(name))
+            return true;
+    return parser.isSet(QStringLiteral("platform")) || parser.isSet(QStringLiteral("display"));
+}
+
 // A file that exists and can be read; it is never created here.
 QString SettingsFileProblem(const QString &sPath)
 {
@@ -39,7 +88,8 @@ QString SettingsFileProblem(const QString &sPath)
 std::variant<CommandLine, int> ReadCommandLine(const QStringList &arguments)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Vorsk, a webcam image server."));
+    parser.setApplicationDescription(QStringLiteral("Vorsk, a webcam image server. The window also takes Qt's "
+                                                   "standard options (-platform, -display, -style, ...)."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Shows these options and ends."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
@@ -55,6 +105,9 @@ std::variant<CommandLine, int> ReadCommandLine(const QStringList &arguments)
                                                    "overrides VORSK_CAMERA."),
                                     QStringLiteral("ID"));
     parser.addOptions({help, version, headless, config, camera});
+    parser.addOptions(ToolkitOptions());
+    // Qt's options begin with one dash: -platform offscreen, -style=Fusion.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QString usageHint = QStringLiteral("Try 'vorsk --help' for the options.\n");
     if (!parser.parse(arguments)) {
         Print(stderr, QStringLiteral("vorsk: ") + parser.errorText() + QLatin1Char('\n') + usageHint);
@@ -75,6 +128,11 @@ std::variant<CommandLine, int> ReadCommandLine(const QStringList &arguments)
                           QLatin1Char('\n'));
         return 0;
     }
+    if (const QString toolkit = ToolkitOptionGiven(parser); !toolkit.isEmpty() && parser.isSet(headless)) {
+        Print(stderr, QStringLiteral("vorsk: -%1 is an option of the window, not of --headless\n").arg(toolkit) +
+                          usageHint);
+        return kExitUsage;
+    }
     CommandLine options;
     options.bHeadless = parser.isSet(headless);
     options.sConfigFile = parser.value(config);
@@ -85,6 +143,11 @@ std::variant<CommandLine, int> ReadCommandLine(const QStringList &arguments)
                               .arg(options.sConfigFile, problem));
             return kExitFailure;
         }
+    }
+    if (!parser.isSet(headless) && !WindowCanShow(parser)) {
+        Print(stderr, QStringLiteral("vorsk: no display to show the window on (DISPLAY and WAYLAND_DISPLAY are "
+                                     "not set); vorsk --headless serves without one\n"));
+        return kExitFailure;
     }
     return options;
 }

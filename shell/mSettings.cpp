@@ -6,7 +6,6 @@
 #include "ui_frmMain.h"
 
 #include <QSettings>
-#include <QStringList>
 
 #include <cmath>
 #include <functional>
@@ -18,16 +17,11 @@ const QString kSection = QStringLiteral("prefs");
 // The server's own choices; the "prefs" keys stay as they always were.
 const QString kServerSection = QStringLiteral("server");
 
-// A stored value as text. An INI value holding unquoted commas reads back as
-// a list; it is the same text to us.
+// A stored value as text.
 QString ReadText(QSettings &store, const QString &key, const QString &fallback)
 {
     const QVariant value = store.value(key);
-    if (!value.isValid())
-        return fallback;
-    if (value.typeId() == QMetaType::QStringList)
-        return value.toStringList().join(QLatin1Char(','));
-    return value.toString();
+    return value.isValid() ? value.toString() : fallback;
 }
 
 std::optional<bool> TruthValue(const QString &text)

@@ -4,9 +4,11 @@
 #include "frmMain.h"
 #include "mCommandLine.h"
 #include "mLanguage.h"
+#include "mPrivateFolder.h"
 #include "mToolkitLanguage.h"
 
 #include <QApplication>
+#include <QFile>
 
 namespace {
 
@@ -45,6 +47,11 @@ int RunHeadless(int argc, char *argv[])
     // The caption is drawn with the system's fonts, which need a platform;
     // the off-screen one needs no display.
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Qt looks into the user's runtime folder as it starts and warns where
+    // there is none, as in a service; this run's private folder is one.
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
+        if (const QString folder = PrivateTempFolder(); !folder.isEmpty())
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(folder));
     QGuiApplication app(argc, argv);
     RaiseDescriptorLimit();
     SetNames();

@@ -19,7 +19,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_home.isValid());
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_home.path());
+        // The program's own settings format keeps its files where the INI format does.
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_home.path());
         qputenv("VORSK_CAMERA", "test");
         qputenv("TMPDIR", QFile::encodeName(m_home.path()));
     }

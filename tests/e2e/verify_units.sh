@@ -11,7 +11,10 @@ command -v systemd-analyze >/dev/null || { echo "SKIP: systemd-analyze is not in
 
 status=0
 for unit in "$@"; do
-  grep -q '^ExecStart=/.*/vorsk --headless$' "$unit" || { echo "FAIL: $unit does not start vorsk --headless"; status=1; }
+  case "$unit" in
+    *.service) grep -q '^ExecStart=/.*/vorsk --headless$' "$unit" || { echo "FAIL: $unit does not start vorsk --headless"; status=1; } ;;
+    *.socket) grep -q '^ListenStream=[0-9]' "$unit" || { echo "FAIL: $unit listens on no port"; status=1; } ;;
+  esac
   # Unknown keys are only warnings to systemd; here they fail.
   if ! output=$(systemd-analyze verify --man=no "$unit" 2>&1) || [ -n "$output" ]; then
     echo "FAIL: $unit"

@@ -2,6 +2,8 @@
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
+#include <QStandardPaths>
+#include <QUdpSocket>
 
 #include <csignal>
 
@@ -28,12 +30,15 @@ protected:
     QString m_sOut;
 };
 
-// No display at all: the picture and the status page are served, each
-// connection is logged with a time stamp, a request takes a new picture one
-// interval later and counts it, SIGTERM ends it at once with 0, and the
-// settings file, with the server's own group, is as it was.
+// No display at all, as in a service without a session: the picture and the
+// status page are served, each connection is logged with a time stamp, a
+// request takes a new picture one interval later and counts it, SIGTERM ends
+// it at once with 0, nothing goes to stderr (no word from Qt of a missing
+// runtime folder), and the settings file, with the server's own group, is as
+// it was.
 TEST_F(Headless, ServesWithoutADisplayAndEndsInOrder)
 {
+    m_environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
     const quint16 port = FreePort();
     const QByteArray settings =
         QStringLiteral("[prefs]\nport=%1\nwidth=64\nheight=48\ninterval=1\n\n[server]\nheaders=False\n")
@@ -62,6 +67,7 @@ TEST_F(Headless, ServesWithoutADisplayAndEndsInOrder)
     EXPECT_LT(clock.elapsed(), 1000);
     EXPECT_EQ(m_vorsk.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(m_vorsk.exitCode(), 0);
+    EXPECT_EQ(Err(), QString());
     EXPECT_EQ(FileContents(UserSettings()), settings);
 }
 
@@ -95,18 +101,39 @@ TEST_F(Headless, InterruptAndHangUpEndItInOrder)
     EXPECT_FALSE(QFile::exists(UserSettings()));
 }
 
-// The stored ban list holds: a banned peer gets nothing and is logged as refused.
-TEST_F(Headless, TheStoredBanListRefusesAPeer)
+// Settings written by hand in the documented forms hold as written: the ban
+// list joined with ";" bans its last address too (a banned peer gets nothing
+// and is logged as refused), and a caption with ";" and ", " is drawn whole:
+// the same picture as from the quoted form, another than from its first word.
+TEST_F(Headless, HandWrittenSettingsHoldAsWritten)
 {
+    // A still camera, so that only the caption can tell two pictures apart.
+    m_environment.insert(QStringLiteral("VORSK_CAMERA"),
+                         QStringLiteral("gst:videotestsrc pattern=solid-color foreground-color=0xff336699 "
+                                        "! video/x-raw,width=160,height=120"));
     const quint16 port = FreePort();
-    WriteSettings(QStringLiteral("[prefs]\nport=%1\nbanlist=\"10.1.2.3;127.0.0.1\"\n").arg(port).toUtf8());
-    Start({QStringLiteral("--headless")});
-    ASSERT_TRUE(WaitForLine(QStringLiteral("port %1").arg(port))) << Err().toStdString();
-    EXPECT_EQ(Fetch(port, "GET / HTTP/1.0\r\n\r\n"), QByteArray());
-    EXPECT_TRUE(WaitForLine(QStringLiteral("127.0.0.1")));
-    EXPECT_FALSE(m_sOut.contains(QStringLiteral("Accepted"))) << m_sOut.toStdString();
-    m_vorsk.terminate();
-    EXPECT_TRUE(m_vorsk.waitForFinished(1000));
+    auto pictureWith = [&](const char *imagetext) {
+        WriteSettings(QStringLiteral("[prefs]\nport=%1\nwidth=160\nheight=120\nbanlist=10.1.2.3;127.0.0.1\n"
+                                     "imagetext=%2\n")
+                          .arg(port)
+                          .arg(QLatin1String(imagetext))
+                          .toUtf8());
+        m_sOut.clear();
+        Start({QStringLiteral("--headless")});
+        EXPECT_TRUE(WaitForLine(QStringLiteral("port %1").arg(port))) << Err().toStdString();
+        EXPECT_EQ(Fetch(port, "GET / HTTP/1.0\r\n\r\n"), QByteArray());
+        EXPECT_TRUE(WaitForLine(QStringLiteral("127.0.0.1")));
+        EXPECT_FALSE(m_sOut.contains(QStringLiteral("Accepted"))) << m_sOut.toStdString();
+        const QByteArray picture = FileContents(Picture());
+        m_vorsk.terminate();
+        EXPECT_TRUE(m_vorsk.waitForFinished(2000));
+        QFile::remove(Picture());
+        return picture;
+    };
+    const QByteArray asWritten = pictureWith("Door; side, front");
+    ASSERT_TRUE(QImage::fromData(asWritten, "JPEG").size() == QSize(160, 120));
+    EXPECT_EQ(pictureWith("\"Door; side, front\""), asWritten);
+    EXPECT_NE(pictureWith("Door"), asWritten);
 }
 
 // Port 0 lets the system choose: the log names the port really listened on,
@@ -122,4 +149,82 @@ TEST_F(Headless, TheLogNamesThePortListenedOnAndTheFirstPageIsWhole)
     EXPECT_TRUE(Fetch(port, "GET /uptime HTTP/1.0\r\n\r\n").contains("Server uptime</FONT></B><BR>-<BR>"));
     m_vorsk.terminate();
     EXPECT_TRUE(m_vorsk.waitForFinished(2000));
+}
+
+namespace {
+
+// One answer of the server at an address: everything it sends before it closes.
+QByteArray FetchFrom(const QHostAddress &address, quint16 port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(address, port);
+    if (!socket.waitForConnected(5000))
+        return {};
+    socket.write("GET / HTTP/1.0\r\n\r\n");
+    QByteArray answer;
+    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(5000))
+        answer += socket.readAll();
+    return answer + socket.readAll();
+}
+
+} // namespace
+
+// Socket activation as systemd does it, by its own launcher: the first viewer
+// starts vorsk, which serves on the socket handed over, to IPv4 and IPv6 peers
+// alike, and never opens the port of its settings. A handed socket that is no
+// listening TCP socket ends it with 1 and says why.
+TEST_F(Headless, ServesOnTheSocketSystemdHandsOver)
+{
+    const QString launcher = QStandardPaths::findExecutable(QStringLiteral("systemd-socket-activate"));
+    if (launcher.isEmpty())
+        GTEST_SKIP() << "systemd-socket-activate is not installed (Debian package systemd)";
+    const quint16 handed = FreePort();
+    quint16 own = FreePort();
+    while (own == handed)
+        own = FreePort();
+    QString sErr;
+    WriteSettings(QStringLiteral("[prefs]\nport=%1\nwidth=64\nheight=48\n").arg(own).toUtf8());
+    auto launch = [&](const QStringList &options) {
+        m_vorsk.setProcessEnvironment(m_environment);
+        m_vorsk.start(launcher, options + QStringList{QStringLiteral("-E"), QStringLiteral("HOME"),
+                                                      QStringLiteral("-E"), QStringLiteral("XDG_CONFIG_HOME"),
+                                                      QStringLiteral("-E"), QStringLiteral("TMPDIR"),
+                                                      QStringLiteral("-E"), QStringLiteral("VORSK_CAMERA"),
+                                                      QStringLiteral(VORSK_EXECUTABLE), QStringLiteral("--headless")});
+        sErr.clear();
+        if (!m_vorsk.waitForStarted())
+            return false;
+        // The launcher says on stderr when it listens.
+        for (int i = 0; i < 50 && !sErr.contains(QStringLiteral("Listening on")); ++i) {
+            m_vorsk.waitForReadyRead(100);
+            sErr += Err();
+        }
+        return sErr.contains(QStringLiteral("Listening on"));
+    };
+    ASSERT_TRUE(launch({QStringLiteral("-l"), QString::number(handed)})) << sErr.toStdString();
+
+    QImage picture;
+    EXPECT_TRUE(picture.loadFromData(FetchFrom(QHostAddress::LocalHost, handed), "JPEG")) << Err().toStdString();
+    EXPECT_EQ(picture.size(), QSize(64, 48));
+    ASSERT_TRUE(WaitForLine(QStringLiteral("serving on port %1").arg(handed))) << m_sOut.toStdString();
+    QTcpServer ipv6;
+    if (ipv6.listen(QHostAddress::LocalHostIPv6, 0)) {
+        EXPECT_TRUE(picture.loadFromData(FetchFrom(QHostAddress::LocalHostIPv6, handed), "JPEG"));
+        EXPECT_TRUE(WaitForLine(QStringLiteral("::1")));
+    }
+    EXPECT_TRUE(m_sOut.contains(QStringLiteral(" 127.0.0.1\n"))) << m_sOut.toStdString();
+    QTcpSocket ownPort;
+    ownPort.connectToHost(QHostAddress::LocalHost, own);
+    EXPECT_FALSE(ownPort.waitForConnected(1000)) << "the settings' port is not opened";
+    ::kill(pid_t(m_vorsk.processId()), SIGTERM);
+    ASSERT_TRUE(m_vorsk.waitForFinished(5000));
+    EXPECT_EQ(m_vorsk.exitCode(), 0);
+
+    m_sOut.clear();
+    ASSERT_TRUE(launch({QStringLiteral("--datagram"), QStringLiteral("-l"), QString::number(handed)}));
+    QUdpSocket knock;
+    knock.writeDatagram("knock", QHostAddress::LocalHost, handed);
+    ASSERT_TRUE(m_vorsk.waitForFinished(5000));
+    EXPECT_EQ(m_vorsk.exitCode(), 1);
+    EXPECT_TRUE((sErr + Err()).contains(QStringLiteral("no listening TCP socket"))) << sErr.toStdString();
 }

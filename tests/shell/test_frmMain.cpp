@@ -10,6 +10,7 @@
 #include <QClipboard>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QInputDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QRegularExpression>
@@ -273,7 +274,7 @@ TEST_F(MainWindow, LabelsShowOutsideTextAsPlainCharacters)
 TEST(MainWindowStart, ACameraThatCannotStartEndsTheProgram)
 {
     QTemporaryDir home;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, home.path());
     qputenv("VORSK_CAMERA", "/dev/no-such-camera");
     QString shown;
     WhenDialogOpens([&](QWidget &dialog) {
@@ -553,4 +554,42 @@ TEST_F(SettingsHome, StopAndQuitWhileAPictureIsEncoded)
         EXPECT_EQ(stored.value(QStringLiteral("prefs/imagetext")).toString(), caption);
     }
     qunsetenv("VORSK_CAMERA");
+}
+
+// The camera's dialogs carry the wording's titles; the resolution dialog
+// gives each size the frame rates the camera offers it at, and none where
+// the source takes any rate (the test pattern).
+TEST_F(SettingsHome, TheCameraDialogsHaveTitlesAndRealFrameRates)
+{
+    const std::pair<const char *, QStringList> cameras[] = {
+        {"gst:videotestsrc ! video/x-raw,width=320,height=240,framerate=[5/1,30/1]",
+         {QStringLiteral("320 x 240  (5-30 fps)")}},
+        {"gst:videotestsrc ! video/x-raw,width=320,height=240,framerate=15/2", {QStringLiteral("320 x 240  (7.5 fps)")}},
+        {"test", {}},
+    };
+    for (const auto &[camera, expected] : cameras) {
+        qputenv("VORSK_CAMERA", camera);
+        frmMain window;
+        ASSERT_TRUE(window.Form_Load()) << camera;
+        QString title;
+        QStringList items;
+        auto look = [&](QWidget &dialog) {
+            auto &input = static_cast<QInputDialog &>(dialog);
+            title = input.windowTitle();
+            items = input.comboBoxItems();
+            input.reject();
+        };
+        WhenDialogOpens(look);
+        window.Controls().cmdChangeRes->click();
+        EXPECT_EQ(title, QStringLiteral("Camera resolution"));
+        ASSERT_FALSE(items.isEmpty()) << camera;
+        if (expected.isEmpty())
+            EXPECT_FALSE(items.join(QLatin1Char('|')).contains(QStringLiteral("fps"))) << items.join('|').toStdString();
+        else
+            EXPECT_EQ(items, expected);
+        title.clear();
+        WhenDialogOpens(look);
+        window.Controls().cmdDevice->click();
+        EXPECT_EQ(title, QStringLiteral("Camera source"));
+    }
 }

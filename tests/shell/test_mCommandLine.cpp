@@ -79,3 +79,28 @@ TEST_F(CommandLine, TheWindowUsesTheNamedFileAndCamera)
     EXPECT_TRUE(FileContents(config).contains("maxcon=200"));
     EXPECT_FALSE(QFile::exists(UserSettings()));
 }
+
+// Without a display the window is not tried: one line naming --headless and
+// status 1, nothing from Qt. Qt's own options reach the window as in any Qt
+// program (here the off-screen platform, a style, a title), and are refused
+// with --headless, where they mean nothing.
+TEST_F(CommandLine, TheWindowNeedsADisplayAndTakesQtsOptions)
+{
+    EXPECT_EQ(Run({}), 1);
+    const QString error = Err();
+    EXPECT_EQ(error.count(QLatin1Char('\n')), 1) << error.toStdString();
+    EXPECT_TRUE(error.startsWith(QStringLiteral("vorsk: no display"))) << error.toStdString();
+    EXPECT_TRUE(error.contains(QStringLiteral("--headless"))) << error.toStdString();
+    EXPECT_EQ(Out(), QString());
+
+    Start({QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("-style=Fusion"),
+           QStringLiteral("--qwindowtitle"), QStringLiteral("Door"), QStringLiteral("-reverse")});
+    ASSERT_TRUE(WaitForPicture()) << Err().toStdString();
+    m_vorsk.terminate();
+    ASSERT_TRUE(m_vorsk.waitForFinished(10000));
+    EXPECT_EQ(m_vorsk.exitCode(), 0) << Err().toStdString();
+    EXPECT_TRUE(FileContents(UserSettings()).contains("[prefs]")) << "the window ended in order";
+
+    EXPECT_EQ(Run({QStringLiteral("--headless"), QStringLiteral("-platform"), QStringLiteral("xcb")}), 2);
+    EXPECT_TRUE(Err().contains(QStringLiteral("-platform"))) << "named";
+}

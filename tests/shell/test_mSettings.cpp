@@ -366,3 +366,62 @@ TEST_F(Settings, TheWindowKeepsTheUsersNumbersThroughStartAndClose)
     EXPECT_EQ(raw.value(QStringLiteral("server/headers")).toString(), QStringLiteral("False"));
     EXPECT_EQ(raw.value(QStringLiteral("prefs/port")).toString(), QStringLiteral("8081"));
 }
+
+// The documented forms written by hand read as written: ";" and "," inside a
+// value, blanks around it dropped, comment lines skipped, a quoted value with
+// its escapes. Whatever the window saves reads back exactly, here and with Qt's
+// own INI reader, however odd the text; a file of noise gives the defaults.
+TEST_F(Settings, HandWrittenValuesReadAsWrittenAndSavedOnesReadBackExactly)
+{
+    WriteSettings(QStringLiteral("; the door camera\n"
+                                 "[prefs]\n"
+                                 "banlist=10.1.2.3;127.0.0.1\n"
+                                 "imagetext={HH}:{MI}, {DD}.{MM}.\n"
+                                 "# the outside address\n"
+                                 "  ipserver =  http://ip.example/?a=b;c  \n"
+                                 "fontname=\"  DejaVu, \\\"Sans\\\"\\t\"\n"));
+    {
+        BareControls c;
+        LoadBanList(c.ui);
+        LoadSettings(c.ui);
+        EXPECT_EQ(c.ui.txtBan->toPlainText(), QStringLiteral("10.1.2.3\n127.0.0.1"));
+        EXPECT_EQ(c.ui.txtOnImage->text(), QStringLiteral("{HH}:{MI}, {DD}.{MM}."));
+        EXPECT_EQ(c.ui.txtIPServer->text(), QStringLiteral("http://ip.example/?a=b;c"));
+        EXPECT_EQ(c.ui.pfg->font().family(), QStringLiteral("  DejaVu, \"Sans\"\t"));
+    }
+
+    const QString odd = QStringLiteral(" Ström \\ \"x\" ;y=z #w\t") + QChar(1) + QStringLiteral("a ");
+    const QString plain = QStringLiteral("Cam {HH}:{MI} @door");
+    for (const QString &text : {odd, plain}) {
+        {
+            BareControls c;
+            c.ui.txtOnImage->setText(text);
+            c.ui.txtIPServer->setText(text);
+            SaveSettings(c.ui);
+        }
+        BareControls c;
+        LoadSettings(c.ui);
+        EXPECT_EQ(c.ui.txtOnImage->text(), text);
+        EXPECT_EQ(c.ui.txtIPServer->text(), text);
+        // A copy, so that Qt parses it rather than take what it holds of the file written.
+        const QString copy = m_home.filePath(QStringLiteral("copy%1.ini").arg(text.size()));
+        ASSERT_TRUE(QFile::copy(SettingsFile(), copy));
+        QSettings qt(copy, QSettings::IniFormat);
+        EXPECT_EQ(qt.value(QStringLiteral("prefs/imagetext")).toString(), text);
+    }
+    EXPECT_TRUE(FileContents(SettingsFile()).contains("\nimagetext=Cam {HH}:{MI} @door\n")) << "plain stays plain";
+
+    QByteArray noise;
+    std::uint32_t seed = 24;
+    for (int i = 0; i < 65536; ++i)
+        noise += char((seed = seed * 1664525u + 1013904223u) >> 24);
+    WriteSettings(QString());
+    QFile file(SettingsFile());
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[prefs]\nwidth=\"" + noise + "\nheight=\"\\x\\");
+    file.close();
+    BareControls c;
+    LoadSettings(c.ui);
+    EXPECT_EQ(c.ui.txtWidth->text(), QStringLiteral("320"));
+    EXPECT_EQ(c.ui.txtHeight->text(), QStringLiteral("240"));
+}
