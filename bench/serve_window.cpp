@@ -1,6 +1,7 @@
 // The real program's window, offscreen, serving its own pictures, for the load
 // comparison (bench/compare_nginx):
-//   serve_window <port> <width> <height> <quality> <maxcon>
+//   serve_window <port> <width> <height> <quality> <maxcon> [headers]
+// ("headers": HTTP/1.1 answers with a status line and header fields)
 // Run it with QT_QPA_PLATFORM=offscreen, VORSK_CAMERA=test and a settings
 // folder of its own (XDG_CONFIG_HOME): the window saves its settings at the end.
 #include "cSystemEnd.h"
@@ -15,8 +16,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Vorsk"));
     QApplication::setApplicationName(QStringLiteral("Vorsk"));
-    if (argc != 6) {
-        std::fprintf(stderr, "usage: serve_window <port> <width> <height> <quality> <maxcon>\n");
+    if (argc != 6 && !(argc == 7 && QByteArray(argv[6]) == "headers")) {
+        std::fprintf(stderr, "usage: serve_window <port> <width> <height> <quality> <maxcon> [headers]\n");
         return 2;
     }
     frmMain window;
@@ -31,6 +32,7 @@ int main(int argc, char *argv[])
     ui.txtHeight->setText(QString::fromLocal8Bit(argv[3]));
     ui.Slider1->setValue(QString::fromLocal8Bit(argv[4]).toInt());
     ui.txtMaxCon->setText(QString::fromLocal8Bit(argv[5]));
+    ui.chkHeaders->setChecked(argc == 7);
     // One picture of that size, kept through the run: the byte count the
     // load program checks stays the same.
     ui.txtIntvl->setText(QStringLiteral("100000"));

@@ -398,13 +398,16 @@ void cWinsockSlot::Progress()
     m_lastProgress = ServerMilliseconds();
 }
 
+// Asio's own read, unlike a wait, leaves the descriptor's watch alone and
+// reads at once only where that may find something.
 void cWinsockSlot::WaitReadable()
 {
     const auto generation = m_generation;
-    m_stream.async_wait(asio::posix::stream_descriptor::wait_read, [this, generation](const asio::error_code &error) {
-        if (!error && Fresh(generation))
-            ReadArrival();
-    });
+    m_stream.async_read_some(asio::buffer(m_firstRead),
+                             [this, generation](const asio::error_code &error, std::size_t lBytes) {
+                                 if (Fresh(generation))
+                                     ReadArrival(error, lBytes);
+                             });
 }
 
 void cWinsockSlot::WaitWritable()
@@ -419,18 +422,32 @@ void cWinsockSlot::WaitWritable()
     });
 }
 
+void cWinsockSlot::Keep(const char *data, qsizetype lBytes)
+{
+    m_tail = (m_tail + QByteArray::fromRawData(data, lBytes).right(4)).right(4);
+    m_arrival.append(data, std::min<qsizetype>(lBytes, std::max<qsizetype>(0, kArrivalKept - m_arrival.size())));
+}
+
 // One arrival: all the peer has sent so far. Its end of sending is no reason
 // to close: a half-closed peer still reads its answer.
-void cWinsockSlot::ReadArrival()
+void cWinsockSlot::ReadArrival(const asio::error_code &error, std::size_t lBytes)
 {
+    if (error == asio::error::eof) {
+        m_bPeerDone = true;
+    } else if (error) {
+        // The peer is gone: its slot is free again.
+        Close();
+        Tag.clear();
+        return;
+    }
+    Keep(m_firstRead.data(), qsizetype(lBytes));
+    // A full first read may have left more behind: the rest is read here.
     char buffer[16384];
-    qsizetype total = 0;
-    while (total < kReadPerWake) {
+    for (qsizetype total = qsizetype(lBytes); lBytes == m_firstRead.size() && total < kReadPerWake;) {
         const ssize_t got = ::recv(m_fd, buffer, sizeof buffer, 0);
         if (got > 0) {
             total += got;
-            m_tail = (m_tail + QByteArray::fromRawData(buffer, got).right(4)).right(4);
-            m_arrival.append(buffer, std::min<qsizetype>(got, std::max<qsizetype>(0, kArrivalKept - m_arrival.size())));
+            Keep(buffer, got);
             continue;
         }
         if (got == 0)
@@ -438,7 +455,6 @@ void cWinsockSlot::ReadArrival()
         else if (errno == EINTR)
             continue;
         else if (errno != EAGAIN && errno != EWOULDBLOCK) {
-            // The peer is gone: its slot is free again.
             Close();
             Tag.clear();
             return;
@@ -448,7 +464,7 @@ void cWinsockSlot::ReadArrival()
     // The end of the peer's sending is told too: a request cut short can be
     // decided now.
     const auto generation = m_generation;
-    if ((total > 0 || m_bPeerDone) && DataArrival)
+    if ((lBytes > 0 || m_bPeerDone) && DataArrival)
         DataArrival(m_lIndex);
     if (Fresh(generation) && !m_bPeerDone)
         WaitReadable();

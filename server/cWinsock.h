@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <array>
 #include <deque>
 #include <functional>
 #include <map>
@@ -152,7 +153,8 @@ public:
 private:
     void WaitReadable();
     void WaitWritable();
-    void ReadArrival();
+    void ReadArrival(const asio::error_code &error, std::size_t lBytes);
+    void Keep(const char *data, qsizetype lBytes);
     void ScheduleFlush();
     void Flush();
     // Hands the front of the queue to the kernel: bytes sent, or -1 with errno.
@@ -172,6 +174,9 @@ private:
     unsigned long long m_generation = 0;
     QString m_sRemoteHostIP;
     QByteArray m_arrival;
+    // Asio reads into it first: a request that fits costs one read and no
+    // change of the descriptor's watch.
+    std::array<char, 2048> m_firstRead{};
     std::deque<AnswerPiece> m_queue;
     qint64 m_unsent = 0;
     int m_answersQueued = 0;
