@@ -252,6 +252,38 @@ TEST_F(ServerClients, RunningOutOfDescriptorsShedsTheCrowdAndServesAfterIt)
     EXPECT_EQ(Get(), QByteArray("JPEG"));
 }
 
+// Answered peers that keep sending linger on descriptors of their own; with
+// those nearly spent and every slot taken, a newcomer still waits for its
+// picture: the oldest lingering connection is closed for it, or the listener
+// pauses, but nobody is turned away without a byte.
+TEST_F(ServerClients, ANewcomerAtTheDescriptorLimitWaitsInsteadOfBeingTurnedAway)
+{
+    maxcon = QStringLiteral("2");
+    ASSERT_TRUE(server->StartServer(QString()));
+    server->PublishPicture(Shared("JPEG"));
+    std::vector<std::unique_ptr<RawClient>> lingering(60), silent(3);
+    for (auto &peer : lingering)
+        peer = std::make_unique<RawClient>();
+    for (auto &peer : silent)
+        peer = std::make_unique<RawClient>();
+    RawClient newcomer, later;
+    LowDescriptorLimit limit(100);
+    ASSERT_TRUE(limit.Lowered());
+
+    for (auto &peer : lingering) {
+        ASSERT_TRUE(peer->Connect(port) && peer->Send("GET / HTTP/1.0\r\n\r\nand more"));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return server->SlotState(0) == sckClosed; }, 2000));
+    }
+    for (auto &peer : silent)
+        ASSERT_TRUE(peer->Connect(port));
+    ASSERT_TRUE(newcomer.Connect(port) && newcomer.Send("GET / HTTP/1.0\r\n\r\n"));
+    ASSERT_TRUE(later.Connect(port) && later.Send("GET / HTTP/1.0\r\n\r\n"));
+    const auto first = newcomer.ReadAll(), second = later.ReadAll();
+    limit.Restore();
+    EXPECT_EQ(first, QByteArray("JPEG"));
+    EXPECT_EQ(second, QByteArray("JPEG"));
+}
+
 // Silent sockets that reconnect as soon as they are dropped, on a thread of their own.
 class SilentCrowd
 {
