@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """The real program's HTTP answers, seen by real clients.
 
-    http_viewers.py caching-proxy VORSK   many viewers through nginx reach vorsk once per interval
+    http_viewers.py caching-proxy VORSK   many viewers through nginx, set up as README says, reach vorsk
+                                          once per interval
     http_viewers.py live-stream VORSK     /stream, the HTTP answers, and header-less answers when off
 
 Each run has its own settings file, HOME and picture folder in a temporary
 folder, and ends every process it started. Exit status 0 passes, 1 fails,
-77 skips (nginx or curl missing).
+77 skips (nginx, its configuration or curl missing).
 """
 
 import ctypes
@@ -346,6 +347,9 @@ def caching_proxy(binary):
         if not path or not os.access(path, os.X_OK):
             print(f"SKIP: {tool} is not installed (nginx-light, curl)", file=sys.stderr)
             return SKIP
+    if not os.path.isfile("/etc/nginx/nginx.conf"):
+        print("SKIP: nginx has no configuration of its own in /etc/nginx", file=sys.stderr)
+        return SKIP
     run = Run()
     try:
         vorsk = Vorsk(run, binary, "vorsk", headers=True)
