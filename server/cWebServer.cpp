@@ -127,7 +127,7 @@ cWebServer::Settings cWebServer::Current() const
     return m_settings;
 }
 
-void cWebServer::NotifyLog(bool bAccepted, const QString &sAddress)
+void cWebServer::NotifyLog(Told told, const QString &sAddress)
 {
     // A crowd arriving while the window's thread is busy (a slow camera) never
     // piles up more than this many lines for it.
@@ -135,7 +135,7 @@ void cWebServer::NotifyLog(bool bAccepted, const QString &sAddress)
     std::lock_guard lock(m_newsMutex);
     if (m_news.log.size() >= kMaxNewsLines)
         m_news.log.pop_front();
-    m_news.log.push_back({bAccepted, sAddress});
+    m_news.log.push_back({told, sAddress});
     QueueNews();
 }
 
@@ -166,8 +166,12 @@ void cWebServer::DeliverNews()
         std::lock_guard lock(m_newsMutex);
         news = std::exchange(m_news, News());
     }
-    for (const auto &[bAccepted, sAddress] : news.log)
-        m_window.logConnection(bAccepted, sAddress);
+    for (const auto &[told, sAddress] : news.log) {
+        if (told != Told::OverLimit)
+            m_window.logConnection(told == Told::Accepted, sAddress);
+        else if (m_window.logOverLimit)
+            m_window.logOverLimit(sAddress);
+    }
     if (news.bRequest)
         m_window.pictureRequested();
 }
@@ -262,7 +266,7 @@ void cWebServer::objWS2_ConnectionRequest(int requestId)
     const QString peer = objWS2.PendingPeerAddress(requestId);
     if (IsBanned(*m_cBanList, peer)) {
         objWS2.Refuse(requestId);
-        NotifyLog(false, peer);
+        NotifyLog(Told::Banned, peer);
         return;
     }
     const int maxcon = Current().maxcon;
@@ -337,7 +341,7 @@ void cWebServer::Place(cWinsockSlot &slot, int requestId)
     // more descriptor) is closed alone; everyone else is served on.
     try {
         if (slot.Accept(objWS2, requestId))
-            NotifyLog(true, slot.RemoteHostIP());
+            NotifyLog(Told::Accepted, slot.RemoteHostIP());
     } catch (const std::exception &error) {
         std::fprintf(stderr, "vorsk: a connection cannot be taken: %s\n", error.what());
         slot.Close();
@@ -374,7 +378,9 @@ void cWebServer::PlaceWaiting()
             continue;
         }
         if (ServerMilliseconds() - first.since > kMaxWaitMilliseconds || objWS2.State() == sckClosed) {
+            const QString peer = objWS2.PendingPeerAddress(first.requestId);
             objWS2.Refuse(first.requestId);
+            NotifyLog(Told::OverLimit, peer);
             m_waiting.pop_front();
             continue;
         }

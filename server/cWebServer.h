@@ -38,6 +38,10 @@ struct ServerWindow
     std::function<QString()> retUptimePage;
     // A connection was accepted (true) or refused (false) from an address.
     std::function<void(bool, const QString &)> logConnection;
+    // A connection over the limit was closed unanswered after its wait for a
+    // slot. Not set (the window, whose log such a connection leaves as it
+    // was): not told.
+    std::function<void(const QString &)> logOverLimit;
     // A request starting with "GET" arrived: the capture timer is re-armed if idle.
     std::function<void()> pictureRequested;
 };
@@ -106,6 +110,9 @@ public:
     // or last begun; the live stream's pictures are made only while so.
     bool StreamWatched() const { return m_bStreamWatched; }
     void tmtTimeout_Timer();
+    // Tells the window at once what waits for the pause: at shut-down, after
+    // StopServer, so that no line is lost with the program's end.
+    void DeliverNews();
 
     // A slot's state and unsent bytes, asked of the I/O thread.
     int SlotState(int lIndex);
@@ -152,12 +159,12 @@ private:
     void FeedStreams(const cPictureSource::Body &picture);
     void Drop(cWinsockSlot &slot);
     Settings Current() const;
+    enum class Told { Accepted, Banned, OverLimit };
     // Tells the window, on its thread, a short pause after the first news:
     // what comes meanwhile is told with it, every log line and one re-arm.
-    void NotifyLog(bool bAccepted, const QString &sAddress);
+    void NotifyLog(Told told, const QString &sAddress);
     void NotifyRequest();
     void QueueNews();
-    void DeliverNews();
 
     ServerWindow m_window;
     cServerThread m_io;
@@ -176,7 +183,7 @@ private:
     {
         // Every connection of the pause, accepted or refused, in order; the
         // oldest give way beyond a bound, should the window's thread be held up.
-        std::deque<std::pair<bool, QString>> log;
+        std::deque<std::pair<Told, QString>> log;
         bool bRequest = false;
         bool bQueued = false;
     };

@@ -70,6 +70,11 @@ void cHeadless::CreateServer()
                              QString::number(m_lPictures));
     };
     window.logConnection = [](bool accepted, const QString &address) { Log(ConnectionLogText(accepted, address)); };
+    // A service's log has a line for every connection, so also for one the
+    // limit turns away, which the window's log box passes over.
+    window.logOverLimit = [](const QString &address) {
+        Log(ConnectionLogText(false, address) + QStringLiteral(" (over the limit)"));
+    };
     window.pictureRequested = [this] {
         if (!tmr1->isActive())
             tmr1->start();
@@ -116,11 +121,14 @@ bool cHeadless::Start()
 
 void cHeadless::Stop()
 {
+    m_server->StopServer();
+    // Every connection taken or refused before the stop has its line, though
+    // the program ends before the server's next news would come.
+    m_server->DeliverNews();
     tmrCamera->stop();
     tmr1->stop();
     tmrUptime->stop();
     tmtTimeout->stop();
-    m_server->StopServer();
     m_server->UnloadSlots();
     Log(QStringLiteral("stopped"));
 }

@@ -98,7 +98,9 @@ std::variant<CommandLine, int> ReadCommandLine(const QStringList &arguments)
                                       QStringLiteral("Serves without a window or display, with the stored "
                                                      "settings; log lines on stdout."));
     const QCommandLineOption config(QStringLiteral("config"),
-                                    QStringLiteral("Reads the settings from FILE instead of the user's own."),
+                                    QStringLiteral("Reads the settings from FILE instead of the user's own: an "
+                                                   "INI file with the groups [prefs], [server] and [capture] "
+                                                   "(man vorsk, SETTINGS FILE)."),
                                     QStringLiteral("FILE"));
     const QCommandLineOption camera(QStringLiteral("camera"),
                                     QStringLiteral("Uses camera ID (a device such as /dev/video0, or test); "

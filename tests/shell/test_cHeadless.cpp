@@ -5,7 +5,12 @@
 #include <QStandardPaths>
 #include <QUdpSocket>
 
+#include <arpa/inet.h>
+#include <atomic>
 #include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
 
 class Headless : public ProgramRun
 {
@@ -167,7 +172,131 @@ QByteArray FetchFrom(const QHostAddress &address, quint16 port)
     return answer + socket.readAll();
 }
 
+// What the server sends a request from a given loopback address before it closes.
+QByteArray AskFrom(const QHostAddress &from, quint16 port)
+{
+    QTcpSocket socket;
+    if (!socket.bind(from))
+        return {};
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(5000))
+        return {};
+    socket.write("GET / HTTP/1.0\r\n\r\n");
+    QByteArray answer;
+    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(5000))
+        answer += socket.readAll();
+    return answer + socket.readAll();
+}
+
+// A live stream's viewer on a thread of its own that takes every byte as it
+// comes, so its slot never stands idle; how many bytes it had.
+class StreamViewer
+{
+public:
+    explicit StreamViewer(quint16 port)
+        : m_thread([this, port] {
+              const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+              const timeval tick{0, 100000};
+              ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick);
+              sockaddr_in address{};
+              address.sin_family = AF_INET;
+              address.sin_port = htons(port);
+              address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+              const char request[] = "GET /stream HTTP/1.1\r\nHost: vorsk\r\n\r\n";
+              if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
+                  ::send(fd, request, sizeof request - 1, 0) > 0) {
+                  char buffer[65536];
+                  while (!m_bStop)
+                      if (const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0); got > 0)
+                          m_bytes += got;
+                      else if (got == 0)
+                          break;
+              }
+              ::close(fd);
+          })
+    {
+    }
+    ~StreamViewer()
+    {
+        m_bStop = true;
+        m_thread.join();
+    }
+    qint64 Bytes() const { return m_bytes; }
+
+private:
+    std::atomic<bool> m_bStop{false};
+    std::atomic<qint64> m_bytes{0};
+    std::thread m_thread;
+};
+
 } // namespace
+
+// The limit counts from slot 0: with maxcon=1 two live streams are served at
+// once, and a third connection, after its wait for a slot, is closed
+// unanswered and has its line in the service's log.
+TEST_F(Headless, OneMoreThanTheLimitIsServedAndTheNextIsLoggedOverTheLimit)
+{
+    const quint16 port = FreePort();
+    WriteSettings(QStringLiteral("[prefs]\nport=%1\nwidth=64\nheight=48\nmaxcon=1\n\n[server]\nheaders=True\n")
+                      .arg(port).toUtf8());
+    Start({QStringLiteral("--headless")});
+    ASSERT_TRUE(WaitForLine(QStringLiteral("serving on port"))) << Err().toStdString();
+    StreamViewer first(port), second(port);
+    for (int i = 0; i < 100 && (first.Bytes() == 0 || second.Bytes() == 0); ++i)
+        QThread::msleep(50);
+    EXPECT_GT(first.Bytes(), 0);
+    EXPECT_GT(second.Bytes(), 0);
+
+    EXPECT_EQ(Fetch(port, "GET / HTTP/1.0\r\n\r\n"), QByteArray());
+    EXPECT_TRUE(WaitForLine(QStringLiteral("127.0.0.1 (over the limit)\n"))) << m_sOut.toStdString();
+    EXPECT_EQ(m_sOut.count(QStringLiteral("over the limit")), 1) << m_sOut.toStdString();
+    m_vorsk.terminate();
+    EXPECT_TRUE(m_vorsk.waitForFinished(5000));
+}
+
+// A service's log, stdout being a file as under systemd: every connection,
+// accepted or refused as banned, has its line in the file while the program
+// runs (no buffer holds them back), and the lines of connections made just
+// before SIGTERM are all there after it.
+TEST_F(Headless, TheLogInAFileHasEveryConnectionAtOnceAndAfterSigterm)
+{
+    const quint16 port = FreePort();
+    WriteSettings(QStringLiteral("[prefs]\nport=%1\nwidth=64\nheight=48\nbanlist=127.0.0.2\n").arg(port).toUtf8());
+    const QString log = m_root.filePath(QStringLiteral("stdout.log"));
+    m_vorsk.setStandardOutputFile(log);
+    Start({QStringLiteral("--headless")});
+    auto lines = [&](const char *address) {
+        const QRegularExpression line(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT[\\d:]{8} [^\\n]* %1$")
+                                          .arg(QRegularExpression::escape(QLatin1String(address))),
+                                      QRegularExpression::MultilineOption);
+        return QString::fromLocal8Bit(FileContents(log)).count(line);
+    };
+    for (int i = 0; i < 100 && !FileContents(log).contains("serving on port"); ++i)
+        QThread::msleep(100);
+    ASSERT_TRUE(FileContents(log).contains("serving on port")) << Err().toStdString();
+
+    // Ten connections, every third from the banned address.
+    auto visit = [&] {
+        for (int i = 0; i < 10; ++i) {
+            const bool bBanned = i % 3 == 2;
+            const QByteArray answer = AskFrom(QHostAddress(bBanned ? "127.0.0.2" : "127.0.0.1"), port);
+            EXPECT_EQ(answer.isEmpty(), bBanned) << i;
+        }
+    };
+    visit();
+    for (int i = 0; i < 50 && lines("127.0.0.1") + lines("127.0.0.2") < 10; ++i)
+        QThread::msleep(100);
+    EXPECT_EQ(lines("127.0.0.1"), 7) << FileContents(log).toStdString();
+    EXPECT_EQ(lines("127.0.0.2"), 3) << FileContents(log).toStdString();
+
+    visit();
+    ::kill(pid_t(m_vorsk.processId()), SIGTERM);
+    ASSERT_TRUE(m_vorsk.waitForFinished(5000));
+    EXPECT_EQ(m_vorsk.exitCode(), 0);
+    EXPECT_EQ(lines("127.0.0.1"), 14) << FileContents(log).toStdString();
+    EXPECT_EQ(lines("127.0.0.2"), 6) << FileContents(log).toStdString();
+    EXPECT_TRUE(FileContents(log).endsWith("stopped\n")) << FileContents(log).toStdString();
+}
 
 // Socket activation as systemd does it, by its own launcher: the first viewer
 // starts vorsk, which serves on the socket handed over, to IPv4 and IPv6 peers
