@@ -379,8 +379,10 @@ void cWebServer::PlaceWaiting()
         }
         if (ServerMilliseconds() - first.since > kMaxWaitMilliseconds || objWS2.State() == sckClosed) {
             const QString peer = objWS2.PendingPeerAddress(first.requestId);
+            const bool overLimit = objWS2.State() != sckClosed;
             objWS2.Refuse(first.requestId);
-            NotifyLog(Told::OverLimit, peer);
+            if (overLimit)
+                NotifyLog(Told::OverLimit, peer);
             m_waiting.pop_front();
             continue;
         }
