@@ -37,8 +37,24 @@ const QByteArray kClose = QByteArrayLiteral("Connection: close\r\n\r\n");
 
 QByteArray PictureHead(qsizetype length, std::time_t modified, const QByteArray &etag, int maxAge, std::time_t now)
 {
-    return StatusLine(200, now) + "Content-Type: image/jpeg\r\nContent-Length: " + QByteArray::number(length) +
-           "\r\n" + PictureFields(modified, etag, maxAge) + kClose;
+    // Every viewer of one picture within one second gets the same head: it is
+    // written once, and shared.
+    struct Made
+    {
+        qsizetype length = -1;
+        std::time_t modified = 0, now = 0;
+        QByteArray etag;
+        int maxAge = 0;
+        QByteArray head;
+    };
+    thread_local Made last;
+    if (length != last.length || modified != last.modified || now != last.now || etag != last.etag ||
+        maxAge != last.maxAge) {
+        last = {length, modified, now, etag, maxAge,
+                StatusLine(200, now) + "Content-Type: image/jpeg\r\nContent-Length: " + QByteArray::number(length) +
+                    "\r\n" + PictureFields(modified, etag, maxAge) + kClose};
+    }
+    return last.head;
 }
 
 QByteArray NotModifiedHead(std::time_t modified, const QByteArray &etag, int maxAge, std::time_t now)
