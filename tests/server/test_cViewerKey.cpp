@@ -220,7 +220,9 @@ TEST_F(ViewerKey, TenWrongKeysLockOutTheirAddressForAMinuteWhileOthersAreServed)
     while (more && !more->isEmpty());
     EXPECT_TRUE(more) << "the stream ended with the server's close";
     const QByteArray keyed = "GET /?key=" + kEncoded + " HTTP/1.1\r\nHost: x\r\n\r\n";
-    EXPECT_EQ(Exchange(keyed, "127.0.0.2"), QByteArray()) << "locked out, even with the key";
+    // Refused unread, as a banned peer is: the close may even be a reset.
+    const auto locked = Exchange(keyed, "127.0.0.2");
+    EXPECT_TRUE(!locked || locked->isEmpty()) << "locked out, even with the key";
     EXPECT_TRUE(Exchange(keyed, "127.0.0.1").value_or(QByteArray()).endsWith(picture));
 
     skipped += cViewerKey::LockMilliseconds;
