@@ -8,8 +8,12 @@
 
 namespace {
 
-// Past this many addresses on record, those whose minute is over are let go.
+// Past this many addresses on record, those whose minute is over are let go,
+// looked for at most once a second; past the most, a new address goes
+// uncounted, so a crowd of addresses never costs the server more.
 constexpr std::size_t kRecordsKept = 256;
+constexpr std::size_t kMostRecords = 65536;
+constexpr qint64 kForgetEvery = 1000;
 
 int HexValue(char c)
 {
@@ -138,8 +142,9 @@ qint64 cViewerKey::Now() const
 
 void cViewerKey::ForgetOld(qint64 now)
 {
-    if (m_records.size() <= kRecordsKept)
+    if (m_records.size() <= kRecordsKept || now - m_lastForget < kForgetEvery)
         return;
+    m_lastForget = now;
     std::erase_if(m_records, [now](const auto &entry) {
         return now - entry.second.firstWrong >= LockMilliseconds && now >= entry.second.lockedUntil;
     });
@@ -149,6 +154,8 @@ bool cViewerKey::CountWrong(const QString &sAddress)
 {
     const qint64 now = Now();
     ForgetOld(now);
+    if (m_records.size() >= kMostRecords && !m_records.contains(sAddress))
+        return false;
     Record &record = m_records[sAddress];
     if (record.wrong == 0 || now - record.firstWrong >= LockMilliseconds)
         record = Record{now, 0, record.lockedUntil};

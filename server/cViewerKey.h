@@ -57,6 +57,7 @@ private:
 
     Clock m_clock;
     std::map<QString, Record> m_records;
+    qint64 m_lastForget = 0;
 };
 
 // The %XX escapes of a query value decoded; an escape that is none stays as it is.
