@@ -62,9 +62,15 @@ bool CanBeGet(const QByteArray &head)
     return kGet.startsWith(head.left(kGet.size()));
 }
 
-bool Decided(const QByteArray &head)
+// Behind a password, what may be kept by proxies and browsers is theirs alone.
+QByteArray Keyed(const auto &settings, const QByteArray &head)
 {
-    return head.size() >= kDecidingBytes || head.contains('\n') || !CanBeGet(head);
+    return settings.password.isEmpty() ? head : cViewerKey::PrivateHead(head);
+}
+
+bool Decided(const QByteArray &head, qsizetype deciding)
+{
+    return head.size() >= deciding || head.contains('\n') || !CanBeGet(head);
 }
 
 } // namespace
@@ -116,6 +122,7 @@ void cWebServer::Refresh()
     settings.headers = m_window.chkHeaders && m_window.chkHeaders();
     settings.maxAge = MaxAge(m_window.txtIntvl ? m_window.txtIntvl() : QStringLiteral("3"));
     settings.sPicturePath = m_window.picturePath();
+    settings.password = m_window.txtPassword ? m_window.txtPassword().toUtf8() : QByteArray();
     settings.statusPage = m_window.retUptimePage().toLatin1();
     std::lock_guard lock(m_settingsMutex);
     m_settings = std::move(settings);
@@ -127,7 +134,7 @@ cWebServer::Settings cWebServer::Current() const
     return m_settings;
 }
 
-void cWebServer::NotifyLog(Told told, const QString &sAddress)
+void cWebServer::NotifyLog(Told told, const QString &sText)
 {
     // A crowd arriving while the window's thread is busy (a slow camera) never
     // piles up more than this many lines for it.
@@ -135,7 +142,7 @@ void cWebServer::NotifyLog(Told told, const QString &sAddress)
     std::lock_guard lock(m_newsMutex);
     if (m_news.log.size() >= kMaxNewsLines)
         m_news.log.pop_front();
-    m_news.log.push_back({told, sAddress});
+    m_news.log.push_back({told, sText});
     QueueNews();
 }
 
@@ -166,11 +173,13 @@ void cWebServer::DeliverNews()
         std::lock_guard lock(m_newsMutex);
         news = std::exchange(m_news, News());
     }
-    for (const auto &[told, sAddress] : news.log) {
-        if (told != Told::OverLimit)
-            m_window.logConnection(told == Told::Accepted, sAddress);
-        else if (m_window.logOverLimit)
-            m_window.logOverLimit(sAddress);
+    for (const auto &[told, sText] : news.log) {
+        if (told == Told::Accepted || told == Told::Banned)
+            m_window.logConnection(told == Told::Accepted, sText);
+        else if (told == Told::OverLimit && m_window.logOverLimit)
+            m_window.logOverLimit(sText);
+        else if (told == Told::Line && m_window.logLine)
+            m_window.logLine(sText);
     }
     if (news.bRequest)
         m_window.pictureRequested();
@@ -267,6 +276,10 @@ void cWebServer::objWS2_ConnectionRequest(int requestId)
     if (IsBanned(*m_cBanList, peer)) {
         objWS2.Refuse(requestId);
         NotifyLog(Told::Banned, peer);
+        return;
+    }
+    if (m_key.Locked(peer)) {
+        objWS2.Refuse(requestId);
         return;
     }
     const int maxcon = Current().maxcon;
@@ -425,9 +438,11 @@ void cWebServer::objWS1_DataArrival(int Index)
         return;
     }
     // The first request may come in pieces: it is decided on its first line.
+    // Behind a password the whole first line is read, for its key.
     if (slot->Tag.isEmpty()) {
-        slot->Head += data.left(kDecidingBytes - slot->Head.size());
-        if (!Decided(slot->Head) && !slot->PeerDone())
+        const qsizetype deciding = Current().password.isEmpty() ? kDecidingBytes : kMaxRequestHead;
+        slot->Head += data.left(deciding - slot->Head.size());
+        if (!Decided(slot->Head, deciding) && !slot->PeerDone())
             return;
         const QByteArray request = std::exchange(slot->Head, QByteArray());
         Answer(*slot, request);
@@ -463,8 +478,14 @@ void cWebServer::ReadHttp(cWinsockSlot &slot, const QByteArray &data)
     const HttpRequest request = ReadRequestHead(slot.Head, slot.PeerDone());
     if (request.status == HttpRequest::Status::Incomplete)
         return;
-    slot.Head.clear();
+    const QByteArray head = std::exchange(slot.Head, QByteArray());
     slot.HeadScan = {};
+    const bool headOnly = request.method == "HEAD";
+    const bool complete = request.status == HttpRequest::Status::Complete;
+    const bool asks =
+        request.status == HttpRequest::Status::Simple || (complete && (headOnly || request.method == "GET"));
+    if (asks && KeyRefused(slot, head, complete, headOnly))
+        return;
     AnswerHttp(slot, request);
 }
 
@@ -487,7 +508,8 @@ void cWebServer::AnswerHttp(cWinsockSlot &slot, const HttpRequest &request)
         if (!settings.uptime)
             slot.SendData(ErrorAnswer(404, now, 0, headOnly));
         else
-            slot.SendData(PageHead(settings.statusPage.size(), now) + (headOnly ? QByteArray() : settings.statusPage));
+            slot.SendData(Keyed(settings, PageHead(settings.statusPage.size(), now)) +
+                          (headOnly ? QByteArray() : settings.statusPage));
     } else if (request.path == "/stream") {
         StartStream(slot, headOnly);
     } else {
@@ -509,10 +531,10 @@ void cWebServer::AnswerHttpPicture(cWinsockSlot &slot, const HttpRequest &reques
     }
     const std::time_t modified = std::min(shot.modified, now);
     if (ClientHoldsPicture(request, shot.etag, modified, shot.soleInItsSecond)) {
-        slot.SendData(NotModifiedHead(modified, shot.etag, settings.maxAge, now));
+        slot.SendData(Keyed(settings, NotModifiedHead(modified, shot.etag, settings.maxAge, now)));
         return;
     }
-    const QByteArray head = PictureHead(shot.body->Size(), modified, shot.etag, settings.maxAge, now);
+    const QByteArray head = Keyed(settings, PictureHead(shot.body->Size(), modified, shot.etag, settings.maxAge, now));
     if (headOnly) {
         slot.SendData(head);
         return;
@@ -571,6 +593,8 @@ void cWebServer::Answer(cWinsockSlot &slot, const QByteArray &request)
         Drop(slot);
         return;
     }
+    if (KeyRefused(slot, request, false, false))
+        return;
     NotifyRequest();
     const Settings settings = Current();
     if (request.left(kUptimeRequest.size()).toLower() == kUptimeRequest) {
@@ -602,6 +626,30 @@ void cWebServer::Drop(cWinsockSlot &slot)
 {
     slot.Close();
     slot.Tag.clear();
+}
+
+// A request without the password: 401 as HTTP, else closed without a byte.
+// The wrong key that locks its address out frees every slot the address holds.
+bool cWebServer::KeyRefused(cWinsockSlot &slot, const QByteArray &head, bool bHttp, bool headOnly)
+{
+    const cViewerKey::Verdict verdict = cViewerKey::Check(Current().password, head, bHttp);
+    if (verdict == cViewerKey::Verdict::Admitted)
+        return false;
+    const QString peer = slot.RemoteHostIP();
+    NotifyLog(Told::Line, cViewerKey::WrongKeyText(peer));
+    slot.Tag = QStringLiteral("ok");
+    slot.Progress();
+    if (verdict == cViewerKey::Verdict::Wrong && m_key.CountWrong(peer)) {
+        NotifyLog(Told::Line, cViewerKey::LockedText(peer));
+        for (int i = 0; i <= objWS1.UBound(); ++i)
+            if (cWinsockSlot *held = objWS1.Item(i); held && held->State() != sckClosed && held->RemoteHostIP() == peer)
+                Drop(*held);
+    } else if (bHttp) {
+        slot.SendData(ErrorAnswer(401, std::time(nullptr), 0, headOnly));
+    } else {
+        Drop(slot);
+    }
+    return true;
 }
 
 void cWebServer::objWS1_SendComplete(int Index)

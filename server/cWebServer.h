@@ -3,6 +3,7 @@
 #include "cBanIP.h"
 #include "cPictureSource.h"
 #include "cServerThread.h"
+#include "cViewerKey.h"
 #include "cWinsock.h"
 #include "mHttpRequest.h"
 
@@ -13,6 +14,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <tuple>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -32,6 +34,8 @@ struct ServerWindow
     // The capture interval as typed: how long a proxy or browser may keep a
     // picture. Not set, or no valid interval: the default of 3 seconds.
     std::function<QString()> txtIntvl;
+    // The password viewers must give; empty or not set: everyone may watch.
+    std::function<QString()> txtPassword;
     // Full path of the picture file, answered where no picture is published;
     // empty when there is no place for it.
     std::function<QString()> picturePath;
@@ -42,6 +46,8 @@ struct ServerWindow
     // slot. Not set (the window, whose log such a connection leaves as it
     // was): not told.
     std::function<void(const QString &)> logOverLimit;
+    // Any other line for the log (a wrong key, an address locked out).
+    std::function<void(const QString &)> logLine;
     // A request starting with "GET" arrived: the capture timer is re-armed if idle.
     std::function<void()> pictureRequested;
 };
@@ -119,6 +125,8 @@ public:
     qint64 SlotBytesToWrite(int lIndex);
 
     void setStallMilliseconds(qint64 milliseconds) { m_stallMilliseconds = milliseconds; }
+    // Before the start: the clock the lock-out of wrong keys is timed by.
+    void setViewerClock(cViewerKey::Clock clock) { m_key.setClock(std::move(clock)); }
 
 private:
     struct Settings
@@ -127,6 +135,7 @@ private:
         bool uptime = true;
         bool headers = false;
         int maxAge = 3;
+        QByteArray password;
         QString sPicturePath;
         QByteArray statusPage;
     };
@@ -158,11 +167,14 @@ private:
     void SendStreamPart(cWinsockSlot &slot, const cPictureSource::Body &picture);
     void FeedStreams(const cPictureSource::Body &picture);
     void Drop(cWinsockSlot &slot);
+    // Whether a request without the password was refused (and the slot dealt with).
+    bool KeyRefused(cWinsockSlot &slot, const QByteArray &head, bool bHttp, bool headOnly);
     Settings Current() const;
-    enum class Told { Accepted, Banned, OverLimit };
+    enum class Told { Accepted, Banned, OverLimit, Line };
     // Tells the window, on its thread, a short pause after the first news:
     // what comes meanwhile is told with it, every log line and one re-arm.
-    void NotifyLog(Told told, const QString &sAddress);
+    // sText: the peer's address, or for Told::Line the line itself.
+    void NotifyLog(Told told, const QString &sText);
     void NotifyRequest();
     void QueueNews();
 
@@ -172,6 +184,7 @@ private:
     cWinsockListener objWS2;
     cWinsockArray objWS1;
     std::unique_ptr<cBanIP> m_cBanList = std::make_unique<cBanIP>();
+    cViewerKey m_key;
     std::deque<Waiting> m_waiting;
     qint64 m_lastForget = 0;
     asio::steady_timer m_waitingTimer;

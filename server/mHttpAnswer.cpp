@@ -10,6 +10,7 @@ const char *Reason(int status)
     case 200: return "OK";
     case 304: return "Not Modified";
     case 400: return "Bad Request";
+    case 401: return "Unauthorized";
     case 404: return "Not Found";
     case 405: return "Method Not Allowed";
     case 431: return "Request Header Fields Too Large";
@@ -98,6 +99,8 @@ QByteArray ErrorAnswer(int status, std::time_t now, int retryAfter, bool headOnl
                       QByteArray::number(body.size()) + "\r\nCache-Control: no-store\r\n";
     if (status == 405)
         head += "Allow: GET, HEAD\r\n";
+    if (status == 401)
+        head += "WWW-Authenticate: Basic realm=\"Vorsk\", charset=\"UTF-8\"\r\n";
     if (retryAfter > 0)
         head += "Retry-After: " + QByteArray::number(retryAfter) + "\r\n";
     head += kClose;

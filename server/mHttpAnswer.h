@@ -24,7 +24,7 @@ QByteArray StreamFirstBoundary();
 QByteArray StreamPartHead(qsizetype length);
 QByteArray StreamPartEnd();
 
-// A refusal with a short text body: 400, 404, 405 (naming the methods
-// answered), 431, 503 (no picture yet, ask again after retryAfter seconds),
-// 505. headOnly: the head without the body, for a HEAD request.
+// A refusal with a short text body: 400, 401 (asking for the password), 404,
+// 405 (naming the methods answered), 431, 503 (no picture yet, ask again after
+// retryAfter seconds), 505. headOnly: the head without the body, for a HEAD request.
 QByteArray ErrorAnswer(int status, std::time_t now, int retryAfter = 0, bool headOnly = false);

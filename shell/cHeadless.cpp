@@ -64,6 +64,7 @@ void cHeadless::CreateServer()
     window.chkUptime = [this] { return m_prefs.bUptime; };
     window.chkHeaders = [this] { return m_prefs.bHeaders; };
     window.txtIntvl = [this] { return m_prefs.sIntvl; };
+    window.txtPassword = [this] { return m_prefs.sPassword; };
     window.picturePath = [this] { return PicturePath(m_files.sJpgFile); };
     window.retUptimePage = [this] {
         return retUptimePage(kVersionMajor, kVersionMinor, kVersionRevision, m_sUptime,
@@ -75,6 +76,7 @@ void cHeadless::CreateServer()
     window.logOverLimit = [](const QString &address) {
         Log(ConnectionLogText(false, address) + QStringLiteral(" (over the limit)"));
     };
+    window.logLine = [](const QString &line) { Log(line); };
     window.pictureRequested = [this] {
         if (!tmr1->isActive())
             tmr1->start();
@@ -96,6 +98,8 @@ bool cHeadless::Start()
     m_files = PictureFileNames();
     m_prefs.font = DesignFont();
     ReadPrefs(m_prefs);
+    if (const QString warning = PasswordExposedText(m_prefs.sPassword); !warning.isEmpty())
+        Error(warning);
     m_dStreamFps = StoredStreamFps();
     // A service may well start before its camera is up: it serves the
     // picture that says there is none meanwhile.

@@ -38,12 +38,14 @@ void frmMain::CreateServer()
     window.chkUptime = [this] { return ui.chkUptime->isChecked(); };
     window.chkHeaders = [this] { return ui.chkHeaders->isChecked(); };
     window.txtIntvl = [this] { return ui.txtIntvl->text(); };
+    window.txtPassword = [this] { return ui.txtPassword->text(); };
     window.picturePath = [this] { return PicturePath(m_sJpgFile); };
     window.retUptimePage = [this] {
         return retUptimePage(kVersionMajor, kVersionMinor, kVersionRevision, ui.lblUptime->text(),
                              ui.lblConnections->text());
     };
     window.logConnection = [this](bool accepted, const QString &address) { LogConnection(accepted, address); };
+    window.logLine = [this](const QString &line) { ShowLog(line + QStringLiteral("\r\n")); };
     window.pictureRequested = [this] {
         if (!tmr1->isActive())
             tmr1->start();
@@ -59,6 +61,7 @@ void frmMain::CreateServer()
     connect(ui.chkUptime, &QCheckBox::toggled, m_server.get(), &cWebServer::Refresh);
     connect(ui.chkHeaders, &QCheckBox::toggled, m_server.get(), &cWebServer::Refresh);
     connect(ui.txtIntvl, &QLineEdit::textChanged, m_server.get(), &cWebServer::Refresh);
+    connect(ui.txtPassword, &QLineEdit::textChanged, m_server.get(), &cWebServer::Refresh);
     connect(tmrUptime, &QTimer::timeout, this, &frmMain::tmrUptime_Timer);
     connect(tmtTimeout, &QTimer::timeout, m_server.get(), &cWebServer::tmtTimeout_Timer);
     connect(tmtTimeout, &QTimer::timeout, this, &frmMain::FeedStream);
@@ -172,7 +175,7 @@ void frmMain::cmdCopy_Click()
         return;
     QClipboard *clipboard = QGuiApplication::clipboard();
     clipboard->clear();
-    clipboard->setText(ui.lblWAN->text());
+    clipboard->setText(cViewerKey::LinkWithKey(ui.lblWAN->text(), ui.txtPassword->text()));
 }
 
 void frmMain::lblWAN_MouseUp()
@@ -183,5 +186,5 @@ void frmMain::lblWAN_MouseUp()
 
 void frmMain::cmdPreview_Click()
 {
-    Tools().mSurfToURL(PreviewUrl(ui.txtPort->text()));
+    Tools().mSurfToURL(cViewerKey::LinkWithKey(PreviewUrl(ui.txtPort->text()), ui.txtPassword->text()));
 }

@@ -21,9 +21,9 @@ struct PageRule
 std::vector<QWidget *> ManagedControls(Ui::frmMain &ui)
 {
     return {ui.txtPort, ui.txtIntvl, ui.txtMaxCon, ui.txtWidth, ui.txtHeight, ui.txtOnImage,
-            ui.txtIPServer, ui.chkInvertImage, ui.chkTransparent, ui.chkHeaders, ui.chkSavelog, ui.chkUptime,
-            ui.chkPreview, ui.cmdSelectFont, ui.cmdChangeRes, ui.cmdDevice, ui.cmdPreview, ui.cmdRenewWAN,
-            ui.cmdCopy};
+            ui.txtIPServer, ui.chkInvertImage, ui.chkTransparent, ui.chkHeaders, ui.txtPassword, ui.chkSavelog,
+            ui.chkUptime, ui.chkPreview, ui.cmdSelectFont, ui.cmdChangeRes, ui.cmdDevice, ui.cmdPreview,
+            ui.cmdRenewWAN, ui.cmdCopy};
 }
 
 std::vector<QWidget *> WithButtons(Ui::frmMain &ui, std::vector<QWidget *> controls)
@@ -39,7 +39,7 @@ PageRule RuleOf(Ui::frmMain &ui, int lIndex)
         return {WithButtons(ui, {ui.cmdRenewWAN, ui.cmdCopy, ui.chkPreview, ui.cmdPreview}), {}, Focus::RenewWAN};
     case 2:
         return {WithButtons(ui, {ui.txtIntvl, ui.txtPort, ui.txtMaxCon, ui.txtIPServer, ui.txtOnImage,
-                                 ui.cmdSelectFont, ui.chkTransparent, ui.chkHeaders}),
+                                 ui.cmdSelectFont, ui.chkTransparent, ui.chkHeaders, ui.txtPassword}),
                 {ui.txtIntvl, ui.txtPort, ui.txtMaxCon, ui.txtIPServer, ui.txtOnImage},
                 Focus::First};
     case 3:

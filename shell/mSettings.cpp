@@ -5,7 +5,10 @@
 #include "mSettingsStore.h"
 #include "ui_frmMain.h"
 
+#include <QFile>
 #include <QSettings>
+
+#include <sys/stat.h>
 
 #include <cmath>
 #include <functional>
@@ -155,6 +158,8 @@ std::vector<KeyRule> ServerRules(Prefs &prefs)
 {
     return {
         {QStringLiteral("headers"), [] { return TruthText(false); }, Truth(prefs.bHeaders)},
+        {QStringLiteral("password"), [] { return QString(); },
+         [&prefs](const QString &value) { prefs.sPassword = value; }},
     };
 }
 
@@ -185,6 +190,7 @@ void ShowPrefs(Ui::frmMain &ui, const Prefs &prefs)
     ui.chkUptime->setChecked(prefs.bUptime);
     ui.chkSavelog->setChecked(prefs.bSavelog);
     ui.chkHeaders->setChecked(prefs.bHeaders);
+    ui.txtPassword->setText(prefs.sPassword);
 }
 
 QString CheckText(const QCheckBox *box)
@@ -222,6 +228,7 @@ Prefs PrefsOf(const Ui::frmMain &ui)
     prefs.bUptime = ui.chkUptime->isChecked();
     prefs.bSavelog = ui.chkSavelog->isChecked();
     prefs.bHeaders = ui.chkHeaders->isChecked();
+    prefs.sPassword = ui.txtPassword->text();
     return prefs;
 }
 
@@ -271,6 +278,11 @@ void SaveSettings(const Ui::frmMain &ui)
     store->sync();
     const auto server = OpenSettingsGroup(kServerSection);
     server->setValue(QStringLiteral("headers"), TruthText(ui.chkHeaders->isChecked()));
+    // No password, no key: a file without one stays as it was.
+    if (ui.txtPassword->text().isEmpty())
+        server->remove(QStringLiteral("password"));
+    else
+        server->setValue(QStringLiteral("password"), ui.txtPassword->text());
     server->sync();
 }
 
@@ -287,6 +299,17 @@ double StoredStreamFps()
     bool ok = false;
     const double fps = NumericValue(ReadText(*store, QStringLiteral("streamfps"), QString()), &ok);
     return ok && fps > 0 && std::isfinite(fps) ? fps : 0;
+}
+
+QString PasswordExposedText(const QString &sPassword)
+{
+    const QString path = OpenSettingsGroup(kServerSection)->fileName();
+    struct stat status{};
+    if (sPassword.isEmpty() || ::stat(QFile::encodeName(path).constData(), &status) != 0 ||
+        (status.st_mode & (S_IRWXG | S_IRWXO)) == 0)
+        return QString();
+    return QStringLiteral("the settings file %1 holds the viewers' password and others may read it "
+                          "(chmod 600 it)").arg(path);
 }
 
 void LoadBanList(Ui::frmMain &ui)

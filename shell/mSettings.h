@@ -34,6 +34,8 @@ struct Prefs
     bool bSavelog = false;
     // Kept in a group of its own, "server", beside the window's "prefs".
     bool bHeaders = false;
+    // [server] password: what viewers must give; empty, everyone may watch.
+    QString sPassword;
 };
 
 // Reads the stored settings over prefs, key by key: a key that is missing
@@ -60,6 +62,10 @@ QString StoredBanList();
 // The most pictures a second of the live stream, [server] streamfps; 0, the
 // camera's own rate, when missing or no number above 0.
 double StoredStreamFps();
+
+// One line for a settings file that holds a password while others may read
+// it; empty when the file is its owner's alone, or holds none.
+QString PasswordExposedText(const QString &sPassword);
 
 // The stored ban list into txtBan, one address a line.
 void LoadBanList(Ui::frmMain &ui);

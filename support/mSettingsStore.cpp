@@ -1,5 +1,7 @@
 #include "mSettingsStore.h"
 
+#include <QFile>
+#include <QFileDevice>
 #include <QIODevice>
 #include <QSettings>
 #include <QStringList>
@@ -8,6 +10,8 @@
 #include <map>
 #include <optional>
 #include <utility>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -170,6 +174,22 @@ QString WrittenValue(const QString &value)
     return quoted + QLatin1Char('"');
 }
 
+// The file may hold the viewers' password: its owner's alone before a byte is
+// written, taken from the mode of the file it replaces (the file being written
+// is a fresh one beside it), so a mode the owner narrowed further is never widened.
+void KeepToOwner(QFileDevice &file)
+{
+    struct stat status{};
+    const bool exists = ::stat(QFile::encodeName(file.fileName()).constData(), &status) == 0;
+    const mode_t mode = exists ? status.st_mode & (S_IRUSR | S_IWUSR) : (S_IRUSR | S_IWUSR);
+    QFileDevice::Permissions permissions;
+    if (mode & S_IRUSR)
+        permissions |= QFileDevice::ReadOwner;
+    if (mode & S_IWUSR)
+        permissions |= QFileDevice::WriteOwner;
+    file.setPermissions(permissions);
+}
+
 bool WriteIni(QIODevice &device, const QSettings::SettingsMap &map)
 {
     // Keys without a group first, under [General] as Qt writes them, then each group in turn.
@@ -186,6 +206,8 @@ bool WriteIni(QIODevice &device, const QSettings::SettingsMap &map)
         text += QLatin1Char('[') + (section.isEmpty() ? QStringLiteral("General") : section) +
                 QStringLiteral("]\n") + lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
     }
+    if (auto *file = qobject_cast<QFileDevice *>(&device))
+        KeepToOwner(*file);
     const QByteArray bytes = text.toUtf8();
     return device.write(bytes) == bytes.size();
 }

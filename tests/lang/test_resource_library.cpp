@@ -34,7 +34,7 @@ TEST(ResourceLibrary, RealLibraryAnswersWithEitherLanguage)
     for (qint32 language : {0, 1053}) {
         library->SetLangID(language);
         EXPECT_EQ(library->LangID(), language);
-        for (qint32 id : {96, 97, 98, 99, 100, 0, 113, 167, -1, -104, INT32_MIN, INT32_MAX})
+        for (qint32 id : {96, 97, 98, 99, 100, 0, 113, 168, -1, -104, INT32_MIN, INT32_MAX})
             EXPECT_EQ(library->Loadresstring(id), QString()) << id;
         EXPECT_EQ(library->Loadresstring(104), QStringLiteral("&Help"));
         EXPECT_EQ(library->Loadresstring(143).size(), 62);

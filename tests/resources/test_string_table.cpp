@@ -78,18 +78,18 @@ TEST(StringTable, EnglishBlocksHaveTheWindowsLayout)
         tail.insert(tail.end(), entry.begin(), entry.end());
     }
     EXPECT_TRUE(HasAt(block10, block10.size() - tail.size(), tail));
-    // Block 11 opens with 160 to 166; its other nine IDs are absent.
+    // Block 11 opens with 160 to 167; its other eight IDs are absent.
     const Bytes &block11 = blocks.at(11);
     Bytes opening;
     for (std::u16string_view text : {u"The picture is published again.", u"Outside address unknown", u"en",
                                      u"Send HTTP headers (any port, any browser)",
                                      u"No picture from the camera since %1", u"Camera resolution",
-                                     u"Camera source"}) {
+                                     u"Camera source", u"Viewer password"}) {
         const Bytes entry = Entry(text);
         opening.insert(opening.end(), entry.begin(), entry.end());
     }
     EXPECT_TRUE(HasAt(block11, 0, opening));
-    EXPECT_EQ(block11.size(), opening.size() + 9 * 2);
+    EXPECT_EQ(block11.size(), opening.size() + 8 * 2);
     EXPECT_TRUE(HasAt(block10, 0,
                       Entry(u"Could not start camera.\\nMake sure its connected and try again.")));
 }

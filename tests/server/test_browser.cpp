@@ -112,3 +112,28 @@ TEST(Browser, ChromiumShowsPictureAndStreamOnAHighPortWithHeaders)
     server.Refresh();
     EXPECT_EQ(ChromiumShows(folder, base + QStringLiteral("?2")), "failed");
 }
+
+// Behind a password a page elsewhere shows the picture through the shared
+// link's key, and nothing without it.
+TEST(Browser, ChromiumShowsThePictureThroughTheKeyOnly)
+{
+    if (!QFile::exists(kChromium))
+        GTEST_SKIP() << "Debian's chromium is not installed";
+    QTemporaryDir folder;
+    const QString picture = WritePicture(folder);
+    ASSERT_FALSE(picture.isEmpty());
+    int port = 0;
+    {
+        QTcpServer probe;
+        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+        port = probe.serverPort();
+    }
+    ServerWindow window = PictureOnlyWindow(QString::number(port), picture, QStringLiteral("200"));
+    window.chkHeaders = [] { return true; };
+    window.txtPassword = [] { return QStringLiteral("open sesame"); };
+    cWebServer server(std::move(window));
+    ASSERT_TRUE(server.StartServer(QString())) << server.ListenError().toStdString();
+    const QString base = QStringLiteral("http://127.0.0.1:%1/").arg(port);
+    EXPECT_EQ(ChromiumShows(folder, base + QStringLiteral("?key=open%20sesame")), "width 173");
+    EXPECT_EQ(ChromiumShows(folder, base + QStringLiteral("?key=open")), "failed");
+}

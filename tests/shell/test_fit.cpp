@@ -95,36 +95,48 @@ TEST_F(SettingsHome, EveryCaptionFitsItsControlInBothWordings)
     ui.tabSettings->setCurrentIndex(0);
 }
 
-// The headers box carries the longest caption of the Settings page: it shows
-// whole in both wordings at the window's own size and a size up, stays inside
-// its page and covers no other control there.
-TEST_F(SettingsHome, TheHeadersBoxFitsItsPageInBothWordings)
+// The headers box carries the longest caption of the Settings page, and the
+// password box's label follows it: each shows whole in both wordings at the
+// window's own size and a size up, stays inside its page and covers no other
+// control there.
+TEST_F(SettingsHome, TheHeadersAndPasswordBoxesFitTheirPageInBothWordings)
 {
     frmMain window;
     ASSERT_TRUE(window.Form_Load());
     window.show();
     Ui::frmMain &ui = window.Controls();
     ui.tabSettings->setCurrentWidget(ui.pSettings);
-    QCheckBox &box = *ui.chkHeaders;
-    EXPECT_TRUE(ui.pSettings->rect().contains(box.geometry())) << "inside a page of " << ui.pSettings->width() << " x "
-                                                               << ui.pSettings->height();
-    for (QWidget *other : ui.pSettings->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
-        if (other != &box) {
-            EXPECT_FALSE(box.geometry().intersects(other->geometry())) << other->objectName().toStdString();
+    for (QWidget *box : {static_cast<QWidget *>(ui.chkHeaders), static_cast<QWidget *>(ui.lblPassword),
+                         static_cast<QWidget *>(ui.txtPassword)}) {
+        EXPECT_TRUE(ui.pSettings->rect().contains(box->geometry()))
+            << box->objectName().toStdString() << " inside a page of " << ui.pSettings->width() << " x "
+            << ui.pSettings->height();
+        for (QWidget *other : ui.pSettings->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+            if (other != box) {
+                EXPECT_FALSE(box->geometry().intersects(other->geometry()))
+                    << box->objectName().toStdString() << " " << other->objectName().toStdString();
+            }
         }
     }
 
-    const qreal designPoints = box.font().pointSizeF();
+    const qreal designPoints = ui.chkHeaders->font().pointSizeF();
     for (const char *wordingFile : {"en.txt", "sv.txt"}) {
-        const QString text = Texts(wordingFile).at(163);
-        box.setText(text);
-        for (const qreal points : {designPoints, 8.25, 9.0}) {
-            QFont font = box.font();
-            font.setPointSizeF(points);
-            box.setFont(font);
-            const auto [needed, room] = TextAndRoom(box);
-            EXPECT_LE(needed, room) << wordingFile << " at " << points << " points: \"" << text.toStdString() << "\"";
-            EXPECT_LE(box.fontMetrics().height(), box.height()) << points;
+        const auto texts = Texts(wordingFile);
+        for (const auto &[control, id] : {std::pair<QWidget *, int>{ui.chkHeaders, 163}, {ui.lblPassword, 167}}) {
+            const QString text = texts.at(id);
+            if (auto *label = qobject_cast<QLabel *>(control))
+                label->setText(text);
+            else
+                static_cast<QAbstractButton *>(control)->setText(text);
+            for (const qreal points : {designPoints, 8.25, 9.0}) {
+                QFont font = control->font();
+                font.setPointSizeF(points);
+                control->setFont(font);
+                const auto [needed, room] = TextAndRoom(*control);
+                EXPECT_LE(needed, room)
+                    << wordingFile << " at " << points << " points: \"" << text.toStdString() << "\"";
+                EXPECT_LE(control->fontMetrics().height(), control->height()) << points;
+            }
         }
     }
 }

@@ -60,7 +60,8 @@ const QStringList kManaged = {
     QStringLiteral("txtPort"),        QStringLiteral("txtIntvl"),      QStringLiteral("txtMaxCon"),
     QStringLiteral("txtWidth"),       QStringLiteral("txtHeight"),     QStringLiteral("txtOnImage"),
     QStringLiteral("txtIPServer"),    QStringLiteral("chkInvertImage"), QStringLiteral("chkTransparent"),
-    QStringLiteral("chkHeaders"),     QStringLiteral("chkSavelog"),    QStringLiteral("chkUptime"),
+    QStringLiteral("chkHeaders"),     QStringLiteral("txtPassword"),   QStringLiteral("chkSavelog"),
+    QStringLiteral("chkUptime"),
     QStringLiteral("chkPreview"),     QStringLiteral("cmdSelectFont"), QStringLiteral("cmdChangeRes"),
     QStringLiteral("cmdDevice"),      QStringLiteral("cmdPreview"),    QStringLiteral("cmdRenewWAN"),
     QStringLiteral("cmdCopy")};
@@ -118,15 +119,18 @@ TEST_F(MainWindow, EachPageKeepsTheKeyboardToItself)
     EXPECT_EQ(QApplication::focusWidget(), ui().txtIntvl);
     EXPECT_EQ(ui().txtIntvl->selectedText(), QStringLiteral("3"));
     const QStringList settingsWalk = WalkTab(16);
-    EXPECT_EQ(ManagedOnly(settingsWalk).mid(0, 7),
+    EXPECT_EQ(ManagedOnly(settingsWalk).mid(0, 8),
               (QStringList{QStringLiteral("txtPort"), QStringLiteral("txtMaxCon"), QStringLiteral("txtIPServer"),
                            QStringLiteral("txtOnImage"), QStringLiteral("cmdSelectFont"),
-                           QStringLiteral("chkTransparent"), QStringLiteral("chkHeaders")}));
-    // The headers box comes last of the page, just before the bottom buttons.
+                           QStringLiteral("chkTransparent"), QStringLiteral("chkHeaders"),
+                           QStringLiteral("txtPassword")}));
+    // The headers box and the password box come last of the page, just before the bottom buttons.
     const qsizetype headers = settingsWalk.indexOf(QStringLiteral("chkHeaders"));
     ASSERT_GE(headers, 1);
     EXPECT_EQ(settingsWalk.at(headers - 1), QStringLiteral("chkTransparent"));
-    EXPECT_EQ(settingsWalk.value(headers + 1), QStringLiteral("cmdStart"));
+    EXPECT_EQ(settingsWalk.value(headers + 1), QStringLiteral("txtPassword"));
+    EXPECT_EQ(settingsWalk.value(headers + 2), QStringLiteral("cmdStart"));
+    EXPECT_EQ(ui().txtPassword->echoMode(), QLineEdit::Password);
 
     ui().tabSettings->setCurrentIndex(2);
     EXPECT_EQ(QApplication::focusWidget(), ui().cmdChangeRes);
@@ -143,6 +147,7 @@ TEST_F(MainWindow, EachPageKeepsTheKeyboardToItself)
         EXPECT_TRUE(name == QStringLiteral("chkSavelog") || name == QStringLiteral("chkUptime")) << name.toStdString();
     ui().tabSettings->setCurrentIndex(0);
     EXPECT_FALSE(ManagedOnly(WalkTab(16)).contains(QStringLiteral("chkHeaders"))) << "only the Settings page reaches it";
+    EXPECT_FALSE(ManagedOnly(WalkTab(16)).contains(QStringLiteral("txtPassword")));
 
     ui().tabSettings->setCurrentIndex(4);
     EXPECT_TRUE(ManagedOnly(WalkTab(8)).isEmpty());
@@ -240,6 +245,11 @@ TEST_F(MainWindow, AnUnknownOutsideAddressIsSaidSoAndNotCopied)
     EXPECT_EQ(ui().lblWAN->text(), QStringLiteral("http://203.0.113.5:8080"));
     window->cmdCopy_Click();
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("http://203.0.113.5:8080"));
+    // Behind a password the link copied carries it, so it works for whoever gets it.
+    ui().txtPassword->setText(QStringLiteral("a b&c/\u00e5"));
+    window->cmdCopy_Click();
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("http://203.0.113.5:8080/?key=a%20b%26c%2F%C3%A5"));
+    EXPECT_EQ(ui().lblWAN->text(), QStringLiteral("http://203.0.113.5:8080")) << "the label never shows it";
 }
 
 TEST_F(MainWindow, TabAndBacktabLeaveTheBanList)

@@ -9,6 +9,8 @@
 #include <map>
 #include <vector>
 
+#include <sys/stat.h>
+
 class Settings : public SettingsHome
 {
 };
@@ -424,4 +426,56 @@ TEST_F(Settings, HandWrittenValuesReadAsWrittenAndSavedOnesReadBackExactly)
     LoadSettings(c.ui);
     EXPECT_EQ(c.ui.txtWidth->text(), QStringLiteral("320"));
     EXPECT_EQ(c.ui.txtHeight->text(), QStringLiteral("240"));
+}
+
+namespace {
+
+mode_t ModeOf(const QString &path)
+{
+    struct stat status{};
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
+
+} // namespace
+
+// The password lives in [server]; the file that holds it is written its
+// owner's alone, never wider than it was, and a file others may read while it
+// holds one is told once (never the password itself).
+TEST_F(Settings, ThePasswordIsKeptWhereOnlyItsOwnerReadsIt)
+{
+    const QString password = QStringLiteral("p;w \"x\" \u00e5");
+    {
+        BareControls c;
+        c.ui.txtPassword->setText(password);
+        SaveSettings(c.ui);
+    }
+    EXPECT_EQ(ModeOf(SettingsFile()), 0600u) << "a new file";
+    BareControls c;
+    LoadSettings(c.ui);
+    EXPECT_EQ(c.ui.txtPassword->text(), password);
+    EXPECT_TRUE(PasswordExposedText(password).isEmpty());
+
+    // A file made by hand, open to others: told, then narrowed by the next save.
+    for (const mode_t mode : {0644u, 0660u, 0604u}) {
+        ASSERT_EQ(::chmod(QFile::encodeName(SettingsFile()).constData(), mode), 0);
+        const QString warning = PasswordExposedText(password);
+        EXPECT_TRUE(warning.contains(SettingsFile())) << warning.toStdString();
+        EXPECT_FALSE(warning.contains(QStringLiteral("p;w"))) << "the password is never told";
+        EXPECT_TRUE(PasswordExposedText(QString()).isEmpty()) << "no password, nothing to tell";
+        SaveSettings(c.ui);
+        EXPECT_EQ(ModeOf(SettingsFile()), 0600u) << std::oct << mode;
+    }
+    // A mode narrower than the owner's read and write stays as narrow.
+    ASSERT_EQ(::chmod(QFile::encodeName(SettingsFile()).constData(), 0200), 0);
+    SaveSettings(c.ui);
+    EXPECT_EQ(ModeOf(SettingsFile()), 0200u);
+    ASSERT_EQ(::chmod(QFile::encodeName(SettingsFile()).constData(), 0600), 0);
+
+    // Emptied, the key goes: the file holds no password line at all.
+    c.ui.txtPassword->clear();
+    SaveSettings(c.ui);
+    EXPECT_FALSE(FileContents(SettingsFile()).contains("password"));
+    Prefs prefs;
+    ReadPrefs(prefs);
+    EXPECT_TRUE(prefs.sPassword.isEmpty());
 }
