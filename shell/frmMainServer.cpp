@@ -181,7 +181,7 @@ void frmMain::cmdCopy_Click()
 void frmMain::lblWAN_MouseUp()
 {
     if (AddressKnown() && ui.lblWAN->text().size() > kSchemeLength)
-        Tools().mSurfToURL(ui.lblWAN->text());
+        Tools().mSurfToURL(cViewerKey::LinkWithKey(ui.lblWAN->text(), ui.txtPassword->text()));
 }
 
 void frmMain::cmdPreview_Click()
