@@ -428,6 +428,36 @@ void cWinsockSlot::Keep(const char *data, qsizetype lBytes)
     m_arrival.append(data, std::min<qsizetype>(lBytes, std::max<qsizetype>(0, kArrivalKept - m_arrival.size())));
 }
 
+// The peer is gone: its slot is free again.
+void cWinsockSlot::PeerGone()
+{
+    Close();
+    Tag.clear();
+}
+
+// Reads on after a full first read, up to the most one arrival takes; false
+// when the peer turned out gone and its slot was freed.
+bool cWinsockSlot::ReadRest(qsizetype lTotal)
+{
+    char buffer[16384];
+    while (lTotal < kReadPerWake) {
+        const ssize_t got = ::recv(m_fd, buffer, sizeof buffer, 0);
+        if (got > 0) {
+            lTotal += got;
+            Keep(buffer, got);
+        } else if (got == 0) {
+            m_bPeerDone = true;
+            break;
+        } else if (errno != EINTR) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                break;
+            PeerGone();
+            return false;
+        }
+    }
+    return true;
+}
+
 // One arrival: all the peer has sent so far. Its end of sending is no reason
 // to close: a half-closed peer still reads its answer.
 void cWinsockSlot::ReadArrival(const asio::error_code &error, std::size_t lBytes)
@@ -435,32 +465,13 @@ void cWinsockSlot::ReadArrival(const asio::error_code &error, std::size_t lBytes
     if (error == asio::error::eof) {
         m_bPeerDone = true;
     } else if (error) {
-        // The peer is gone: its slot is free again.
-        Close();
-        Tag.clear();
+        PeerGone();
         return;
     }
     Keep(m_firstRead.data(), qsizetype(lBytes));
-    // A full first read may have left more behind: the rest is read here.
-    char buffer[16384];
-    for (qsizetype total = qsizetype(lBytes); lBytes == m_firstRead.size() && total < kReadPerWake;) {
-        const ssize_t got = ::recv(m_fd, buffer, sizeof buffer, 0);
-        if (got > 0) {
-            total += got;
-            Keep(buffer, got);
-            continue;
-        }
-        if (got == 0)
-            m_bPeerDone = true;
-        else if (errno == EINTR)
-            continue;
-        else if (errno != EAGAIN && errno != EWOULDBLOCK) {
-            Close();
-            Tag.clear();
-            return;
-        }
-        break;
-    }
+    // A full first read may have left more behind.
+    if (lBytes == m_firstRead.size() && !ReadRest(qsizetype(lBytes)))
+        return;
     // The end of the peer's sending is told too: a request cut short can be
     // decided now.
     const auto generation = m_generation;
@@ -483,8 +494,7 @@ void cWinsockSlot::Flush()
             return;
         }
         if (sent < 0) {
-            Close();
-            Tag.clear();
+            PeerGone();
             return;
         }
         Sent(sent);

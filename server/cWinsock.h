@@ -155,6 +155,8 @@ private:
     void WaitWritable();
     void ReadArrival(const asio::error_code &error, std::size_t lBytes);
     void Keep(const char *data, qsizetype lBytes);
+    bool ReadRest(qsizetype lTotal);
+    void PeerGone();
     void ScheduleFlush();
     void Flush();
     // Hands the front of the queue to the kernel: bytes sent, or -1 with errno.
