@@ -225,7 +225,6 @@ TEST(BindHelperInstall, LaysOutTheHelperWhereTheInstalledProgramFindsIt)
     ASSERT_EQ(install.exitCode(), 0) << install.readAllStandardError().toStdString();
 
     const QString helper = QDir(prefix.path()).filePath(VORSK_BIND_INSTALLED);
-    EXPECT_TRUE(helper.endsWith("libexec/vorsk/vorsk-bind")) << helper.toStdString();
     ASSERT_TRUE(QFileInfo(helper).isExecutable()) << helper.toStdString();
     const QString bin = QDir(prefix.path()).filePath(VORSK_BINDIR);
     EXPECT_TRUE(QFileInfo(bin + "/vorsk").isExecutable());
