@@ -119,8 +119,10 @@ TEST(cDIB, PaintPictureCopiesAndExclusiveOrsWithClipping)
     dib.PaintPicture(small, -1, 1, 10, 10, 0, 0);
     EXPECT_EQ(small.pixel(0, 1), qRgb(0x0F, 0xF0, 0x33));
     EXPECT_EQ(small.pixel(0, 0), qRgb(0, 0, 0));
+    const QImage before = small;
     dib.PaintPicture(small, 5, 5);
     dib.PaintPicture(small, 0, 0, -1, -1, 7, 7);
+    EXPECT_EQ(small, before) << "a rectangle outside either surface paints nothing";
 
     // A greyscale surface is painted through a conversion and keeps its format.
     QImage grey(3, 2, QImage::Format_Grayscale8);
