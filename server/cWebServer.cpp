@@ -683,7 +683,7 @@ void cWebServer::Sweep()
         // arrive; so does an answer that stopped moving, and a live stream
         // whose viewer stopped reading its picture.
         const bool answering = slot->Tag == QStringLiteral("ok");
-        const qint64 silentLimit = slot->Http && !slot->Head.isEmpty() ? HeadMilliseconds : SilentMilliseconds;
+        const qint64 silentLimit = slot->Http && !slot->Head.isEmpty() ? m_headMilliseconds : SilentMilliseconds;
         const bool stalled = slot->MillisecondsSinceProgress() > m_stallMilliseconds &&
                              (!slot->Streaming || slot->BytesNotTaken() > 0);
         if ((!answering && slot->MillisecondsConnected() >= silentLimit) || (answering && stalled))

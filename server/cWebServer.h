@@ -125,6 +125,7 @@ public:
     qint64 SlotBytesToWrite(int lIndex);
 
     void setStallMilliseconds(qint64 milliseconds) { m_stallMilliseconds = milliseconds; }
+    void setHeadMilliseconds(qint64 milliseconds) { m_headMilliseconds = milliseconds; }
     // Before the start: the clock the lock-out of wrong keys is timed by.
     void setViewerClock(cViewerKey::Clock clock) { m_key.setClock(std::move(clock)); }
 
@@ -207,6 +208,7 @@ private:
     QString m_sListenError;
     int m_handedSocket = -1;
     qint64 m_stallMilliseconds = StallMilliseconds;
+    qint64 m_headMilliseconds = HeadMilliseconds;
     std::atomic<bool> m_bStreamWatched{false};
     // On the I/O thread: between Start and Stop. A connection left from
     // before Stop is answered nothing afterwards.

@@ -212,6 +212,7 @@ TEST_F(WebServer, SlotsLimitTheConnectionsAndTheLowestFreeSlotWins)
     held[5] = Connect();
     ASSERT_TRUE(QTest::qWaitFor([&] { return server->SlotState(5) == sckConnected; }, 3000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return log.size() == 1; }, 3000));
+    QTest::qWait(100); // longer than the window's news pause
     EXPECT_EQ(log.size(), 1) << "one line: the latest event only";
 
     server->tmtTimeout_Timer();
@@ -353,8 +354,8 @@ TEST(ServerThread, AnErrorOnTheThreadEndsOnlyTheWorkAtHand)
 }
 
 // A slot unloaded in the same turn that queued an answer on it: the flush
-// posted for it finds it gone and leaves it be (run under valgrind or a
-// sanitizer, the old flush read the freed slot).
+// posted for it finds it gone and leaves it be. Reading the freed slot shows
+// only under AddressSanitizer (scripts/test-sanitize).
 TEST(ServerThread, AFlushPostedForAnUnloadedSlotLeavesItBe)
 {
     cServerThread thread;
@@ -377,7 +378,6 @@ TEST(ServerThread, AFlushPostedForAnUnloadedSlotLeavesItBe)
     client.connectToHost(QHostAddress::LocalHost, quint16(port));
     ASSERT_TRUE(client.waitForConnected(2000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return unloaded.load(); }, 2000));
-    EXPECT_EQ(thread.Run([&] { return pool.Item(1) == nullptr; }), true);
-    thread.Run([&] { listener.Close(); });
+    thread.Run([&] { listener.Close(); }); // runs after the flush posted before it
     thread.Stop();
 }

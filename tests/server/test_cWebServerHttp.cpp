@@ -254,11 +254,15 @@ TEST_F(HttpAnswers, SlowSplitAndPipelinedRequestsAreAnsweredOnce)
 
     // A head that never ends is let go by the sweep in time, not kept for good.
     server->setStallMilliseconds(100);
+    server->setHeadMilliseconds(1500);
     RawClient stuck;
     ASSERT_TRUE(stuck.Connect(port) && stuck.Send("GET / HTTP/1.1\r\nHost: x\r\n"));
-    QTest::qWait(300);
+    QTest::qWait(int(cWebServer::SilentMilliseconds) + 200);
     server->tmtTimeout_Timer();
-    EXPECT_EQ(server->SlotState(0), sckConnected) << "an unfinished head waits for its end";
+    EXPECT_EQ(server->SlotState(0), sckConnected) << "an unfinished head waits longer than a silent peer";
+    QTest::qWait(1000);
+    server->tmtTimeout_Timer();
+    EXPECT_EQ(server->SlotState(0), sckClosed) << "an unfinished head is let go after its time";
 }
 
 // Heads that dribble in cannot keep a full server from real clients.
