@@ -11,7 +11,7 @@
 TEST(HttpDate, WrittenInEveryLocaleAndReadInAllThreeForms)
 {
     // Month and day names never follow the user's language.
-    std::setlocale(LC_ALL, "sv_SE.UTF-8");
+    ASSERT_NE(std::setlocale(LC_ALL, "sv_SE.UTF-8"), nullptr) << "scripts/setup installs the Swedish locale";
     EXPECT_EQ(HttpDate(784111777), "Sun, 06 Nov 1994 08:49:37 GMT");
     EXPECT_EQ(HttpDate(0), "Thu, 01 Jan 1970 00:00:00 GMT");
     EXPECT_EQ(HttpDate(951782400), "Tue, 29 Feb 2000 00:00:00 GMT");
