@@ -41,8 +41,8 @@ TEST(cLogFile, AFileThatCannotBeWrittenIsToldOncePerFailure)
     for (const bool bBlocked : {true, false, true}) {
         QDir(blocker).removeRecursively();
         QFile::remove(blocker);
-        if (bBlocked)
-            ASSERT_TRUE(QFile(blocker).open(QIODevice::WriteOnly));
+        QFile file(blocker);
+        ASSERT_TRUE(!bBlocked || file.open(QIODevice::WriteOnly));
         for (int i = 0; i < 3; ++i)
             log.Write(QStringLiteral("a line"));
     }
