@@ -58,9 +58,10 @@ void cLogFile::Write(const QString &sLine)
 {
     if (!m_bEnabled)
         return;
+    // One entry, one line: the box's line ends, and any break inside, are blanks.
     QString line = sLine;
-    while (line.endsWith(QLatin1Char('\n')) || line.endsWith(QLatin1Char('\r')))
-        line.chop(1);
+    line.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    line = line.trimmed();
     const QByteArray bytes =
         (QDateTime::currentDateTime().toString(Qt::ISODate) + QLatin1Char(' ') + line + QLatin1Char('\n')).toUtf8();
     // A file removed meanwhile (a cleaner, an admin) is made anew.

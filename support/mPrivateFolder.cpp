@@ -135,18 +135,23 @@ bool SameFolder(int at, const QByteArray &name, const struct stat &known)
            now.st_ino == known.st_ino;
 }
 
+// An instance folder, open as fd, goes with what it holds; never one somebody
+// put in its place meanwhile.
+void RemoveInstanceFolder(int baseFd, const QByteArray &name, int fd)
+{
+    struct stat st{};
+    if (fstat(fd, &st) == 0 && OwnTree(fd, 0, true) && SameFolder(baseFd, name, st))
+        unlinkat(baseFd, name.constData(), AT_REMOVEDIR);
+}
+
 // The folders of instances that ended without taking theirs away (a crash, a
-// kill) go, with what they hold; those held by running instances stay.
+// kill) go; those held by running instances stay.
 void RemoveForsakenInstances(int baseFd)
 {
     for (const QByteArray &name : EntriesOf(baseFd).value_or(QList<QByteArray>{})) {
         const OpenFolder folder = OpenAt(baseFd, name);
-        struct stat st{};
-        if (!folder || flock(folder->Fd(), LOCK_EX | LOCK_NB) != 0 || !ClosedFolder(folder->Fd()) ||
-            fstat(folder->Fd(), &st) != 0)
-            continue;
-        if (OwnTree(folder->Fd(), 0, true) && SameFolder(baseFd, name, st))
-            unlinkat(baseFd, name.constData(), AT_REMOVEDIR);
+        if (folder && flock(folder->Fd(), LOCK_EX | LOCK_NB) == 0 && ClosedFolder(folder->Fd()))
+            RemoveInstanceFolder(baseFd, name, folder->Fd());
     }
 }
 
@@ -329,13 +334,9 @@ void RemovePrivateTempFolder()
 {
     Chosen &chosen = TheChosen();
     const std::lock_guard lock(chosen.mutex);
-    if (chosen.instance && chosen.base) {
-        const QByteArray name = QFile::encodeName(QFileInfo(chosen.path).fileName());
-        struct stat st{};
-        if (fstat(chosen.instance->Fd(), &st) == 0 && OwnTree(chosen.instance->Fd(), 0, true) &&
-            SameFolder(chosen.base->Fd(), name, st))
-            unlinkat(chosen.base->Fd(), name.constData(), AT_REMOVEDIR);
-    }
+    if (chosen.instance && chosen.base)
+        RemoveInstanceFolder(chosen.base->Fd(), QFile::encodeName(QFileInfo(chosen.path).fileName()),
+                             chosen.instance->Fd());
     chosen.instance.reset();
     chosen.base.reset();
     chosen.path.clear();

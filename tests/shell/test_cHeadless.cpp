@@ -399,8 +399,9 @@ TEST_F(Headless, SaveLogfileWritesEveryLineAndAFileThatCannotBeWrittenIsSaidOnce
     WriteSettings(QStringLiteral("[prefs]\nport=%1\nsavelog=1\n").arg(port).toUtf8());
     const QString state = m_root.filePath(QStringLiteral("state"));
     m_environment.insert(QStringLiteral("XDG_STATE_HOME"), state);
-    const QRegularExpression accepted(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT[\\d:]{8} Accepted[^\\n]* 127\\.0\\.0\\.1$"),
-                                      QRegularExpression::MultilineOption);
+    const QRegularExpression accepted(
+        QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT[\\d:]{8} Accepted[^\\n]* 127\\.0\\.0\\.1$"),
+        QRegularExpression::MultilineOption);
     for (const bool bWritable : {true, false}) {
         QFile blocker(state);
         ASSERT_TRUE(bWritable || (QDir(state).removeRecursively() && blocker.open(QIODevice::WriteOnly)));
