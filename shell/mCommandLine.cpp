@@ -80,7 +80,7 @@ std::variant<CommandLine, int> ReadCommandLine(const QStringList &arguments)
                                      QStringLiteral("Shows the version and ends."));
     const QCommandLineOption headless(QStringLiteral("headless"),
                                       QStringLiteral("Serves without a window or display, with the stored "
-                                                     "settings; log lines on stdout."));
+                                                     "settings, read again on SIGHUP; log lines on stdout."));
     const QCommandLineOption config(QStringLiteral("config"),
                                     QStringLiteral("Reads the settings from FILE instead of the user's own: an "
                                                    "INI file with the groups [prefs], [server] and [capture] "
