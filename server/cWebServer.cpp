@@ -705,8 +705,8 @@ void cWebServer::SweepEverySecond()
 
 void cWebServer::Sweep()
 {
-    const int maxcon = Current().maxcon;
-    for (int i = 0; i <= maxcon && i <= objWS1.UBound(); ++i) {
+    // Every slot: one above a limit lowered while serving keeps its time-outs.
+    for (int i = 0; i <= objWS1.UBound(); ++i) {
         cWinsockSlot *slot = objWS1.Item(i);
         if (!slot || slot->State() == sckClosed)
             continue;
