@@ -212,7 +212,8 @@ bool cCaptureCycle::TakeFrame(cVidCap &objCam, const QString &sFolder, const QSt
 }
 
 // The last frame dimmed, or a dark picture where there never was one, with
-// the line saying since when the camera gives no picture.
+// the line saying since when the camera gives no picture, the time written as
+// the caption of a first start writes it.
 void cCaptureCycle::PublishNoPicture(const QString &sJpgPath, const CaptureSettings &settings, Outcome &outcome)
 {
     if (!m_lastGoodTime.isValid())
@@ -220,7 +221,7 @@ void cCaptureCycle::PublishNoPicture(const QString &sJpgPath, const CaptureSetti
     const QDateTime since = m_lastGoodTime;
     const QString notice = settings.sNoPictureText.isEmpty()
                                ? QString()
-                               : settings.sNoPictureText.arg(retTimeStamp([since] { return since; }));
+                               : settings.sNoPictureText.arg(retImageText(kDefaultCaption, [since] { return since; }));
     if (m_lastGood) {
         Publish(*m_lastGood, sJpgPath, settings, notice, outcome);
         return;

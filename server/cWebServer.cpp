@@ -188,27 +188,58 @@ void cWebServer::DeliverNews()
 bool cWebServer::StartServer(const QString &sBanText)
 {
     Refresh();
+    setBanList(sBanText);
+    LoadSlots();
+    m_io.Run([this] { objWS2.Close(); });
+    const bool listening = OpenListener();
+    m_io.Run([this, listening] {
+        m_bServing = listening;
+        if (listening)
+            SweepEverySecond();
+    });
+    return listening;
+}
+
+bool cWebServer::OpenListener()
+{
     bool ok = false;
     const int port = WholeNumberValue(m_window.txtPort(), &ok);
-    auto banList = FillBanList(sBanText);
-    const int maxcon = Current().maxcon;
     QString sError;
     const bool listening = m_io.Run([&] {
-        m_cBanList = std::move(banList);
-        for (int i = 1; i <= maxcon; ++i)
-            objWS1.Load(i);
-        objWS2.Close();
+        if (const int handed = std::exchange(m_handedSocket, -1); handed >= 0) {
+            m_bHandedListening = objWS2.Adopt(handed);
+            sError = objWS2.ErrorString();
+            return m_bHandedListening;
+        }
+        // A socket handed over is the service's port, whatever the settings
+        // say; port 0, any port, is the one listened on already.
+        if (objWS2.State() == sckListening &&
+            (m_bHandedListening || (ok && (port == 0 || port == objWS2.LocalPort()))))
+            return true;
         objWS2.setLocalPort(ok ? port : -1);
-        const int handed = std::exchange(m_handedSocket, -1);
-        const bool bListening = handed >= 0 ? objWS2.Adopt(handed) : objWS2.Listen(m_sProgramDir);
-        sError = objWS2.ErrorString();
-        m_bServing = bListening;
-        if (bListening)
-            SweepEverySecond();
-        return bListening;
+        if (!objWS2.Listen(m_sProgramDir)) {
+            sError = objWS2.ErrorString();
+            return false;
+        }
+        m_bHandedListening = false;
+        return true;
     });
     m_sListenError = sError;
     return listening;
+}
+
+void cWebServer::setBanList(const QString &sBanText)
+{
+    m_io.Run([this, banList = FillBanList(sBanText)]() mutable { m_cBanList = std::move(banList); });
+}
+
+void cWebServer::LoadSlots()
+{
+    const int maxcon = Current().maxcon;
+    m_io.Run([this, maxcon] {
+        for (int i = 1; i <= maxcon; ++i)
+            objWS1.Load(i);
+    });
 }
 
 void cWebServer::StopServer()
@@ -246,9 +277,9 @@ void cWebServer::PublishStreamPicture(const cPictureSource::Picture &picture)
 
 void cWebServer::UnloadSlots()
 {
-    const int maxcon = Current().maxcon;
-    m_io.Run([this, maxcon] {
-        for (int i = 1; i <= maxcon; ++i)
+    // Every slot, also those above a limit lowered while serving.
+    m_io.Run([this] {
+        for (int i = objWS1.UBound(); i >= 1; --i)
             objWS1.Unload(i);
     });
 }
@@ -674,8 +705,8 @@ void cWebServer::SweepEverySecond()
 
 void cWebServer::Sweep()
 {
-    const int maxcon = Current().maxcon;
-    for (int i = 0; i <= maxcon && i <= objWS1.UBound(); ++i) {
+    // Every slot: one above a limit lowered while serving keeps its time-outs.
+    for (int i = 0; i <= objWS1.UBound(); ++i) {
         cWinsockSlot *slot = objWS1.Item(i);
         if (!slot || slot->State() == sckClosed)
             continue;

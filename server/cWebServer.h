@@ -97,6 +97,16 @@ public:
     // port. False when the port cannot be listened on (ListenError says why).
     bool StartServer(const QString &sBanText);
     void StopServer();
+    // Listens as the window's settings say now: on a port other than the one
+    // listened on, the new socket is opened before the old one closes, and
+    // when it cannot be (false, ListenError says why) the old one listens on.
+    // A socket handed over stays, and port 0 keeps the port it has.
+    bool OpenListener();
+    // The ban list from now on, one address a line.
+    void setBanList(const QString &sBanText);
+    // Creates the slots missing up to the limit of the window's settings as
+    // last read: a limit raised while serving holds at once.
+    void LoadSlots();
     QString ListenError() const { return m_sListenError; }
     // The next start listens on this socket, handed over listening (by
     // systemd), instead of opening the port; later starts open it again.
@@ -207,6 +217,8 @@ private:
     std::string m_sProgramDir;
     QString m_sListenError;
     int m_handedSocket = -1;
+    // On the I/O thread: the listener is the socket handed over.
+    bool m_bHandedListening = false;
     qint64 m_stallMilliseconds = StallMilliseconds;
     qint64 m_headMilliseconds = HeadMilliseconds;
     std::atomic<bool> m_bStreamWatched{false};

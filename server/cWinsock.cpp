@@ -83,7 +83,16 @@ cWinsockListener::~cWinsockListener()
 
 bool cWinsockListener::Listen(const std::string &sProgramDir)
 {
-    Close();
+    // The socket open now stays until the new one listens, and for good when it cannot.
+    const int previousPort = m_stream.is_open() ? ListenSocket::PortOf(m_stream.native_handle()) : m_lLocalPort;
+    if (OpenAndAdopt(sProgramDir))
+        return true;
+    m_lLocalPort = previousPort;
+    return false;
+}
+
+bool cWinsockListener::OpenAndAdopt(const std::string &sProgramDir)
+{
     if (m_lLocalPort < 0 || m_lLocalPort > 65535) {
         m_sError = QStringLiteral("%1 is no port number").arg(m_lLocalPort);
         return false;
@@ -104,7 +113,6 @@ bool cWinsockListener::Listen(const std::string &sProgramDir)
 
 bool cWinsockListener::ListenThroughHelper(const std::string &sProgramDir)
 {
-    Close();
     const std::string sHelper = FindBindHelper(sProgramDir);
     if (sHelper.empty()) {
         m_sError = QStringLiteral("the port helper vorsk-bind is not installed");
@@ -128,6 +136,10 @@ bool cWinsockListener::Adopt(int descriptor)
         m_sError = QStringLiteral("the socket is not listening");
         return false;
     }
+    // A listener paused for a crowd stays paused on its new socket.
+    const bool paused = m_paused;
+    Close();
+    m_paused = paused;
     m_stream.assign(descriptor);
     // Port 0 asks the system for one: the port listened on is that one.
     sockaddr_storage local{};
@@ -138,7 +150,8 @@ bool cWinsockListener::Adopt(int descriptor)
     if (m_reserve < 0)
         m_reserve = OpenReserve();
     m_sError.clear();
-    WaitForConnections();
+    if (!m_paused)
+        WaitForConnections();
     return true;
 }
 

@@ -37,14 +37,16 @@ public:
 
     int LocalPort() const { return m_lLocalPort; }
     void setLocalPort(int lPort) { m_lLocalPort = lPort; }
-    // True when listening; otherwise ErrorString() says why. A port this
-    // process may not open (below 1024) is opened by the port helper, looked
-    // for beside the program in sProgramDir.
+    // True when listening on LocalPort; otherwise ErrorString() says why,
+    // and a socket listening before listens on, LocalPort back at its port.
+    // A port this process may not open (below 1024) is opened by the port
+    // helper, looked for beside the program in sProgramDir.
     bool Listen(const std::string &sProgramDir);
     // Listens on LocalPort with a socket the port helper opened; false when
     // there is none, and ErrorString() says why.
     bool ListenThroughHelper(const std::string &sProgramDir);
-    // Listens on a socket opened and listening already, which it takes over.
+    // Listens on a socket opened and listening already, which it takes over
+    // from the one listening before.
     bool Adopt(int descriptor);
     void Close();
     int State() const { return m_stream.is_open() ? sckListening : sckClosed; }
@@ -73,6 +75,7 @@ public:
     std::function<void(int requestId)> ConnectionRequest;
 
 private:
+    bool OpenAndAdopt(const std::string &sProgramDir);
     void WaitForConnections();
     void AcceptAll();
     void ShedOne();

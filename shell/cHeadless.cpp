@@ -2,8 +2,10 @@
 
 #include "cVidCap.h"
 #include "cWebServer.h"
+#include "mLanguage.h"
 #include "mMain.h"
 #include "mServing.h"
+#include "mSettingsStore.h"
 #include "mSocketActivation.h"
 #include "mStatusPage.h"
 #include "mUptime.h"
@@ -26,11 +28,13 @@ QTimer *MakeTimer(QObject *parent, int interval)
     return timer;
 }
 
-void Error(const QString &sText)
+void PrintError(const QString &sText)
 {
     std::fprintf(stderr, "vorsk: %s\n", qPrintable(sText));
     std::fflush(stderr);
 }
+
+constexpr int kLogFileFailedText = 200;
 
 // The window's caption font before the settings are read.
 QFont DesignFont()
@@ -43,7 +47,12 @@ QFont DesignFont()
 } // namespace
 
 cHeadless::cHeadless(QObject *parent)
-    : QObject(parent), tmr1(MakeTimer(this, kFirstCaptureMs)), tmrUptime(MakeTimer(this, kHousekeepingMs)),
+    : QObject(parent),
+      m_logFile(cLogFile::PathFor(NamedSettingsFile()),
+                [](const QString &sPath, const QString &sReason) {
+                    PrintError(LangString(kLogFileFailedText).arg(sPath, sReason));
+                }),
+      tmr1(MakeTimer(this, kFirstCaptureMs)), tmrUptime(MakeTimer(this, kHousekeepingMs)),
       tmtTimeout(MakeTimer(this, kHousekeepingMs)), tmrCamera(MakeTimer(this, kHousekeepingMs)),
       objCam(new cVidCap(this))
 {
@@ -70,13 +79,15 @@ void cHeadless::CreateServer()
         return retUptimePage(kVersionMajor, kVersionMinor, kVersionRevision, m_sUptime,
                              QString::number(m_lPictures));
     };
-    window.logConnection = [](bool accepted, const QString &address) { Log(ConnectionLogText(accepted, address)); };
+    window.logConnection = [this](bool accepted, const QString &address) {
+        Log(ConnectionLogText(accepted, address));
+    };
     // A service's log has a line for every connection, so also for one the
     // limit turns away, which the window's log box passes over.
-    window.logOverLimit = [](const QString &address) {
+    window.logOverLimit = [this](const QString &address) {
         Log(ConnectionLogText(false, address) + QStringLiteral(" (over the limit)"));
     };
-    window.logLine = [](const QString &line) { Log(line); };
+    window.logLine = [this](const QString &line) { Log(line); };
     window.pictureRequested = [this] {
         if (!tmr1->isActive())
             tmr1->start();
@@ -96,11 +107,7 @@ bool cHeadless::Start()
     }
     m_server->setHandedSocket(handed.descriptor);
     m_files = PictureFileNames();
-    m_prefs.font = DesignFont();
-    ReadPrefs(m_prefs);
-    if (const QString warning = PasswordExposedText(m_prefs.sPassword); !warning.isEmpty())
-        Error(warning);
-    m_dStreamFps = StoredStreamFps();
+    ReadSettings();
     // A service may well start before its camera is up: it serves the
     // picture that says there is none meanwhile.
     try {
@@ -137,10 +144,53 @@ void cHeadless::Stop()
     Log(QStringLiteral("stopped"));
 }
 
+void cHeadless::Reload()
+{
+    const QString sPath = SettingsFileInUse();
+    if (const QString problem = SettingsFileProblem(sPath); !problem.isEmpty()) {
+        Error(QStringLiteral("the settings file %1 cannot be read (%2); the running settings stay")
+                  .arg(sPath, problem));
+        return;
+    }
+    const int lWasPort = m_server->ListeningPort();
+    ReadSettings();
+    m_server->Refresh();
+    m_server->setBanList(StoredBanList());
+    m_server->LoadSlots();
+    SetCaptureInterval(*tmr1, m_prefs.sIntvl);
+    Log(QStringLiteral("settings read again from %1").arg(sPath));
+    ApplyPortChange(lWasPort);
+}
+
+// The settings file read whole, over the window's design-time values, as at the start.
+void cHeadless::ReadSettings()
+{
+    Prefs prefs;
+    prefs.font = DesignFont();
+    ReadPrefs(prefs);
+    m_prefs = prefs;
+    m_logFile.setEnabled(m_prefs.bSavelog);
+    if (const QString warning = PasswordExposedText(m_prefs.sPassword); !warning.isEmpty())
+        Error(warning);
+    m_dStreamFps = StoredStreamFps();
+}
+
+void cHeadless::ApplyPortChange(int lWasPort)
+{
+    if (!m_server->OpenListener()) {
+        Error(QStringLiteral("cannot listen on port %1: %2; still serving on port %3")
+                  .arg(m_prefs.sPort, m_server->ListenError())
+                  .arg(lWasPort));
+        return;
+    }
+    if (const int port = m_server->ListeningPort(); port != lWasPort)
+        Log(QStringLiteral("serving on port %1").arg(port));
+}
+
 void cHeadless::CaptureTick()
 {
     SetCaptureInterval(*tmr1, m_prefs.sIntvl);
-    CaptureAndPublish(*m_capture, m_files, CaptureSettingsOf(m_prefs), [](const cCaptureCycle::Outcome &outcome) {
+    CaptureAndPublish(*m_capture, m_files, CaptureSettingsOf(m_prefs), [this](const cCaptureCycle::Outcome &outcome) {
         for (const CycleEvent &event : outcome.events)
             Error(CycleEventText(event));
     });
@@ -196,4 +246,11 @@ void cHeadless::Log(const QString &sLine)
     const QString stamp = QDateTime::currentDateTime().toString(Qt::ISODate);
     std::fprintf(stdout, "%s %s\n", qPrintable(stamp), qPrintable(sLine));
     std::fflush(stdout);
+    m_logFile.Write(sLine);
+}
+
+void cHeadless::Error(const QString &sText)
+{
+    PrintError(sText);
+    m_logFile.Write(sText);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cLogFile.h"
 #include "mServing.h"
 #include "mSettings.h"
 
@@ -13,7 +14,8 @@ class cWebServer;
 
 // The program without a window: the same capture cycle and server as the
 // window, driven by the stored settings, which it only reads. Log lines go
-// to stdout with a time stamp, errors to stderr.
+// to stdout with a time stamp, errors to stderr, and both to the log file
+// when the settings ask for one.
 class cHeadless : public QObject
 {
     Q_OBJECT
@@ -29,17 +31,27 @@ public:
     // once. False, with the reason on stderr, when the listener cannot start.
     bool Start();
     void Stop();
+    // Reads the settings file again, in place: connected viewers stay, the
+    // new settings hold from now on; a new port is opened before the old one
+    // closes, and the old one stays when the new cannot be opened. A file
+    // that cannot be read leaves the running settings as they are. Says
+    // what it did in the log.
+    void Reload();
 
 private:
+    void ReadSettings();
+    void ApplyPortChange(int lWasPort);
+    void Log(const QString &sLine);
+    void Error(const QString &sText);
     void CaptureTick();
     void tmr1_Timer();
     void tmrUptime_Timer();
     void tmrCamera_Timer();
     void FeedStream();
     void CreateServer();
-    static void Log(const QString &sLine);
 
     Prefs m_prefs;
+    cLogFile m_logFile;
     QTimer *tmr1;
     QTimer *tmrUptime;
     QTimer *tmtTimeout;

@@ -12,10 +12,10 @@ namespace {
 
 int g_signalPipe[2] = {-1, -1};
 
-// Only async-signal-safe work here: one byte down the pipe.
-void OnSignal(int)
+// Only async-signal-safe work here: one byte down the pipe, saying which.
+void OnSignal(int number)
 {
-    const char byte = 1;
+    const char byte = number == SIGHUP ? 'H' : 'E';
     [[maybe_unused]] const ssize_t written = write(g_signalPipe[1], &byte, 1);
 }
 
@@ -27,9 +27,11 @@ cSystemEnd::cSystemEnd(QObject *parent) : QObject(parent)
         return;
     m_notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, [this] {
-        char byte;
-        [[maybe_unused]] const ssize_t got = read(g_signalPipe[0], &byte, 1);
-        emit Ending();
+        char byte = 0;
+        if (read(g_signalPipe[0], &byte, 1) == 1 && byte == 'H')
+            emit HangUp();
+        else
+            emit Ending();
     });
     struct sigaction action{};
     action.sa_handler = OnSignal;

@@ -4,8 +4,8 @@
 
 class QSocketNotifier;
 
-// Turns SIGTERM, SIGINT and SIGHUP, and the desktop session ending, into one
-// signal on the event loop: the system is ending the program.
+// Turns SIGTERM and SIGINT, and the desktop session ending, into one signal on
+// the event loop: the system is ending the program; and SIGHUP into another.
 class cSystemEnd : public QObject
 {
     Q_OBJECT
@@ -16,6 +16,7 @@ public:
 
 signals:
     void Ending();
+    void HangUp();
 
 private:
     QSocketNotifier *m_notifier = nullptr;

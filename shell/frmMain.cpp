@@ -1,6 +1,7 @@
 #include "frmMain.h"
 
 #include "cCommonDialog.h"
+#include "cLogFile.h"
 #include "cVidCap.h"
 #include "cWebServer.h"
 #include "cTools.h"

@@ -11,6 +11,7 @@ class QMenu;
 class QAction;
 class QTimer;
 class cCommonDialog;
+class cLogFile;
 class cColorSwatch;
 class clsTray;
 class cVidCap;
@@ -109,6 +110,8 @@ private:
     // milliseconds: a line that comes sooner waits here, replaced by any later one.
     QTimer *m_logPause = nullptr;
     QString m_sPendingLog;
+    // Every line of the Log box, with "Save logfile" checked.
+    std::unique_ptr<cLogFile> m_logFile;
     QMenu *mnuMain;
     QAction *mnuShow;
     cVidCap *objCam;

@@ -2,11 +2,13 @@
 // server calls back, the uptime clock and the public address.
 #include "frmMain.h"
 
+#include "cLogFile.h"
 #include "cTools.h"
 #include "cWebServer.h"
 #include "clsTray.h"
 #include "mLanguage.h"
 #include "mMain.h"
+#include "mSettingsStore.h"
 #include "mServing.h"
 #include "mStatusPage.h"
 #include "mUptime.h"
@@ -18,10 +20,13 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include <cstdio>
+
 namespace {
 
 constexpr int kCannotListenText = 154;
 constexpr int kAddressUnknownText = 161;
+constexpr int kLogFileFailedText = 200;
 // The link's tag holds "http://" and the address: longer once an address is known.
 constexpr qsizetype kSchemeLength = 7;
 const QString kBroadcastingTip = QStringLiteral("Vorsk Server is broadcasting");
@@ -56,6 +61,15 @@ void frmMain::CreateServer()
     m_logPause->setSingleShot(true);
     m_logPause->setInterval(kLogPauseMs);
     connect(m_logPause, &QTimer::timeout, this, &frmMain::ShowPendingLog);
+    // Told after the line that found the file failing, which the box shows first.
+    m_logFile = std::make_unique<cLogFile>(
+        cLogFile::PathFor(NamedSettingsFile()), [this](const QString &sPath, const QString &sReason) {
+            const QString text = LangString(kLogFileFailedText).arg(sPath, sReason);
+            std::fprintf(stderr, "vorsk: %s\n", qPrintable(text));
+            QMetaObject::invokeMethod(this, [this, text] { ShowLog(text + QStringLiteral("\r\n")); },
+                                      Qt::QueuedConnection);
+        });
+    connect(ui.chkSavelog, &QCheckBox::toggled, this, [this](bool checked) { m_logFile->setEnabled(checked); });
     // What the server reads of the window is handed to it when it changes.
     connect(ui.txtMaxCon, &QLineEdit::textChanged, m_server.get(), &cWebServer::Refresh);
     connect(ui.chkUptime, &QCheckBox::toggled, m_server.get(), &cWebServer::Refresh);
@@ -81,6 +95,7 @@ void frmMain::LogConnection(bool bAccepted, const QString &sAddress)
 // latest line of the pause is shown at its end.
 void frmMain::ShowLog(const QString &sLine)
 {
+    m_logFile->Write(sLine);
     if (m_logPause->isActive()) {
         m_sPendingLog = sLine;
         return;

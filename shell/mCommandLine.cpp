@@ -4,8 +4,6 @@
 #include "mSettingsStore.h"
 
 #include <QCommandLineParser>
-#include <QFile>
-#include <QFileInfo>
 
 #include <cstdio>
 
@@ -69,20 +67,6 @@ bool WindowCanShow(const QCommandLineParser &parser)
     return parser.isSet(QStringLiteral("platform")) || parser.isSet(QStringLiteral("display"));
 }
 
-// A file that exists and can be read; it is never created here.
-QString SettingsFileProblem(const QString &sPath)
-{
-    const QFileInfo info(sPath);
-    if (!info.exists())
-        return QStringLiteral("no such file");
-    if (!info.isFile())
-        return QStringLiteral("not a file");
-    QFile file(sPath);
-    if (!file.open(QIODevice::ReadOnly))
-        return file.errorString();
-    return {};
-}
-
 } // namespace
 
 std::variant<CommandLine, int> ReadCommandLine(const QStringList &arguments)
@@ -96,14 +80,15 @@ std::variant<CommandLine, int> ReadCommandLine(const QStringList &arguments)
                                      QStringLiteral("Shows the version and ends."));
     const QCommandLineOption headless(QStringLiteral("headless"),
                                       QStringLiteral("Serves without a window or display, with the stored "
-                                                     "settings; log lines on stdout."));
+                                                     "settings, read again on SIGHUP; log lines on stdout."));
     const QCommandLineOption config(QStringLiteral("config"),
                                     QStringLiteral("Reads the settings from FILE instead of the user's own: an "
                                                    "INI file with the groups [prefs], [server] and [capture] "
                                                    "(man vorsk, SETTINGS FILE)."),
                                     QStringLiteral("FILE"));
     const QCommandLineOption camera(QStringLiteral("camera"),
-                                    QStringLiteral("Uses camera ID (a device such as /dev/video0, or test); "
+                                    QStringLiteral("Uses camera ID: a device such as /dev/video0, test, or gst: "
+                                                   "and a GStreamer pipeline (man vorsk, ENVIRONMENT); "
                                                    "overrides VORSK_CAMERA."),
                                     QStringLiteral("ID"));
     parser.addOptions({help, version, headless, config, camera});

@@ -1,5 +1,6 @@
 #include "mSettings.h"
 
+#include "mCaption.h"
 #include "mNumbers.h"
 #include "mSelectPage.h"
 #include "mSettingsStore.h"
@@ -144,7 +145,7 @@ std::vector<KeyRule> LoadRules(Prefs &prefs)
          }},
         FontFlag("fontStrikethru", font, &QFont::strikeOut, &QFont::setStrikeOut),
         FontFlag("fontUnderline", font, &QFont::underline, &QFont::setUnderline),
-        {QStringLiteral("imagetext"), constant("{YY}/{MM}/{DD} - {HH}:{MI}:{SS}"), text(prefs.sOnImage)},
+        {QStringLiteral("imagetext"), [] { return kDefaultCaption; }, text(prefs.sOnImage)},
         {QStringLiteral("bgcolor"), constant("0"), colour(prefs.lBackColor)},
         {QStringLiteral("fgcolor"), constant("16777215"), colour(prefs.lForeColor)},
         {QStringLiteral("previewwindow"), constant("0"), check(prefs.bPreview)},

@@ -36,6 +36,8 @@ int RunWindow(int argc, char *argv[])
     QObject::connect(&window, &frmMain::Unloaded, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     cSystemEnd systemEnd;
     QObject::connect(&systemEnd, &cSystemEnd::Ending, &window, &frmMain::EndBySystem);
+    // The window's settings are its controls: a hang-up (its terminal closed) ends it.
+    QObject::connect(&systemEnd, &cSystemEnd::HangUp, &window, &frmMain::EndBySystem);
     if (!window.Form_Load())
         return 1;
     window.show();
@@ -63,6 +65,7 @@ int RunHeadless(int argc, char *argv[])
         server.Stop();
         QCoreApplication::quit();
     });
+    QObject::connect(&systemEnd, &cSystemEnd::HangUp, &server, &cHeadless::Reload);
     if (!server.Start())
         return 1;
     return app.exec();
@@ -82,5 +85,8 @@ int main(int argc, char *argv[])
         return *status;
     const CommandLine &commandLine = std::get<CommandLine>(options);
     UseCommandLine(commandLine);
-    return commandLine.bHeadless ? RunHeadless(argc, argv) : RunWindow(argc, argv);
+    const int status = commandLine.bHeadless ? RunHeadless(argc, argv) : RunWindow(argc, argv);
+    // The pictures of this run go with it, also after a start that failed.
+    RemovePrivateTempFolder();
+    return status;
 }

@@ -135,6 +135,26 @@ bool SameFolder(int at, const QByteArray &name, const struct stat &known)
            now.st_ino == known.st_ino;
 }
 
+// An instance folder, open as fd, goes with what it holds; never one somebody
+// put in its place meanwhile.
+void RemoveInstanceFolder(int baseFd, const QByteArray &name, int fd)
+{
+    struct stat st{};
+    if (fstat(fd, &st) == 0 && OwnTree(fd, 0, true) && SameFolder(baseFd, name, st))
+        unlinkat(baseFd, name.constData(), AT_REMOVEDIR);
+}
+
+// The folders of instances that ended without taking theirs away (a crash, a
+// kill) go; those held by running instances stay.
+void RemoveForsakenInstances(int baseFd)
+{
+    for (const QByteArray &name : EntriesOf(baseFd).value_or(QList<QByteArray>{})) {
+        const OpenFolder folder = OpenAt(baseFd, name);
+        if (folder && flock(folder->Fd(), LOCK_EX | LOCK_NB) == 0 && ClosedFolder(folder->Fd()))
+            RemoveInstanceFolder(baseFd, name, folder->Fd());
+    }
+}
+
 void RemoveIfForsaken(int tmpFd, const QByteArray &name)
 {
     const OpenFolder folder = OpenAt(tmpFd, name);
@@ -228,6 +248,8 @@ void Choose(Chosen &chosen)
     RemoveForsakenFallbacks(tmpFd);
     bool fallback = false;
     const auto base = TakeBase(tmpFd, fallback);
+    if (base)
+        RemoveForsakenInstances(base->folder->Fd());
     const auto instance = base ? TakeInstanceFolder(base->folder->Fd(), chosen.name) : std::nullopt;
     if (!instance)
         return;
@@ -268,8 +290,9 @@ std::optional<InstanceFolder> TakeInstanceFolder(int baseFd, const QString &sNam
         if (mkdirat(baseFd, encoded.constData(), 0700) != 0 && errno != EEXIST)
             return std::nullopt;
         const OpenFolder folder = OpenAt(baseFd, encoded);
-        // Held by another running instance: the lock is refused, the next one is tried.
-        if (!folder || !ClosedFolder(folder->Fd()) || flock(folder->Fd(), LOCK_EX | LOCK_NB) != 0)
+        // Held by another running instance: the lock is refused, the next one
+        // is tried; so is one an ending instance took away meanwhile.
+        if (!folder || flock(folder->Fd(), LOCK_EX | LOCK_NB) != 0 || !ClosedFolder(folder->Fd()))
             continue;
         RemoveOwnFiles(folder->Fd());
         return InstanceFolder{folder, name};
@@ -305,6 +328,18 @@ QString PrivateTempFolder()
         Choose(chosen);
     }
     return chosen.path;
+}
+
+void RemovePrivateTempFolder()
+{
+    Chosen &chosen = TheChosen();
+    const std::lock_guard lock(chosen.mutex);
+    if (chosen.instance && chosen.base)
+        RemoveInstanceFolder(chosen.base->Fd(), QFile::encodeName(QFileInfo(chosen.path).fileName()),
+                             chosen.instance->Fd());
+    chosen.instance.reset();
+    chosen.base.reset();
+    chosen.path.clear();
 }
 
 OpenFolder HeldPrivateFolder(const QString &sFolder)

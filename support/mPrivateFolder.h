@@ -34,6 +34,11 @@ using OpenFolder = std::shared_ptr<const cOpenFolder>;
 // (a cleaner of temporary files) is replaced. Empty when no folder can be had.
 QString PrivateTempFolder();
 
+// At the end of the run: this instance's folder goes, with what it holds.
+// Folders left by instances that ended otherwise (a crash) go at the next
+// choice of a folder by any instance of this user's.
+void RemovePrivateTempFolder();
+
 // The held folder when sFolder is the path PrivateTempFolder() gave, else nothing.
 OpenFolder HeldPrivateFolder(const QString &sFolder);
 

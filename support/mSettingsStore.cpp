@@ -1,6 +1,7 @@
 #include "mSettingsStore.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QFileDevice>
 #include <QIODevice>
 #include <QSettings>
@@ -241,4 +242,22 @@ void UseSettingsFile(const QString &sPath)
 QString NamedSettingsFile()
 {
     return SettingsFile();
+}
+
+QString SettingsFileInUse()
+{
+    return OpenSettingsGroup(QString())->fileName();
+}
+
+QString SettingsFileProblem(const QString &sPath)
+{
+    const QFileInfo info(sPath);
+    if (!info.exists())
+        return QStringLiteral("no such file");
+    if (!info.isFile())
+        return QStringLiteral("not a file");
+    QFile file(sPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return file.errorString();
+    return {};
 }

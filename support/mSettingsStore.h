@@ -15,3 +15,10 @@ void UseSettingsFile(const QString &sPath);
 
 // The file named with UseSettingsFile; empty while the default file is used.
 QString NamedSettingsFile();
+
+// The path of the settings file in use, the default one or the one named.
+QString SettingsFileInUse();
+
+// Why a settings file cannot be read (missing, no file, refused); empty when
+// it can. It is never created here.
+QString SettingsFileProblem(const QString &sPath);

@@ -29,6 +29,7 @@ protected:
     void SetUp() override
     {
         SettingsHome::SetUp();
+        qputenv("XDG_STATE_HOME", QFile::encodeName(m_home.path()));
         window = std::make_unique<frmMain>();
         ASSERT_TRUE(window->Form_Load());
     }
@@ -347,6 +348,7 @@ TEST_F(MainWindow, StartServesThePictureAndStopTellsTheTruth)
     window->cmdStop_Click();
 }
 
+// The box shows the latest connection; with Save logfile the file has each.
 TEST_F(MainWindow, TheLogShowsTheLatestConnectionWithoutRedrawingForEach)
 {
     QTcpServer probe;
@@ -355,6 +357,7 @@ TEST_F(MainWindow, TheLogShowsTheLatestConnectionWithoutRedrawingForEach)
     probe.close();
     ui().txtIPServer->clear();
     ui().txtPort->setText(QString::number(port));
+    ui().chkSavelog->setChecked(true);
     window->cmdStart_Click();
     ASSERT_FALSE(ui().cmdStart->isEnabled());
     int redraws = 0;
@@ -372,6 +375,8 @@ TEST_F(MainWindow, TheLogShowsTheLatestConnectionWithoutRedrawingForEach)
     ASSERT_TRUE(QTest::qWaitFor([&] { return ui().txtLog->toPlainText().trimmed() == latest; }, 3000))
         << qPrintable(ui().txtLog->toPlainText());
     EXPECT_LT(redraws, peers / 2) << "the box is laid out anew for each connection";
+    EXPECT_EQ(FileContents(Folder() + QStringLiteral("vorsk/default.log")).count(" Accepted connection from: 127.0.0."),
+              peers) << "the log file has every line";
     window->cmdStop_Click();
 }
 

@@ -44,9 +44,9 @@ TEST(PictureName, AHostileWordingWritesNothingOutsideThePrivateFolder)
     const QString picture = QStringLiteral("%1/vorsk-%2/default/lastpic.jpg").arg(tmp).arg(getuid());
     for (int i = 0; i < 100 && !QFile::exists(picture) && vorsk.state() == QProcess::Running; ++i)
         QThread::msleep(100);
+    EXPECT_TRUE(QFile::exists(picture)) << vorsk.readAllStandardError().toStdString();
     vorsk.terminate();
     EXPECT_TRUE(vorsk.waitForFinished(10000));
-    EXPECT_TRUE(QFile::exists(picture)) << vorsk.readAllStandardError().toStdString();
 
     for (QDirIterator it(root.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
         const QString file = it.next();

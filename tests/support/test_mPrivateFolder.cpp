@@ -142,13 +142,15 @@ TEST(mPrivateFolder, EachInstanceHoldsAFolderOfItsOwn)
             << "let go, it is free again";
     }
 
-    // Another settings file, then the default one again, now nobody else holds it.
+    // Another settings file, then the default one again, now nobody else
+    // holds it: the folders nobody holds went meanwhile, with what they held.
     {
         SettingsFileOverride door(outside.filePath(QStringLiteral("door.conf")));
         EXPECT_TRUE(PrivateTempFolder().startsWith(base + QStringLiteral("/door-")));
     }
     EXPECT_EQ(PrivateTempFolder(), base + QStringLiteral("/default"));
-    EXPECT_EQ(EntriesOf(base + QStringLiteral("/default")), QStringList{QStringLiteral("keep")});
+    EXPECT_EQ(EntriesOf(base + QStringLiteral("/default")), QStringList());
+    EXPECT_EQ(EntriesOf(base).filter(QStringLiteral("default.")), QStringList());
     EXPECT_EQ(FileContents(outside.filePath(QStringLiteral("mine"))), QByteArray("not the folder's"));
     EXPECT_EQ(OpenOwnFile(PrivateTempFolder() + QStringLiteral("/lastpic.jpg")), -1);
 }
