@@ -192,6 +192,7 @@ bool cWebServer::StartServer(const QString &sBanText)
     const int port = WholeNumberValue(m_window.txtPort(), &ok);
     auto banList = FillBanList(sBanText);
     const int maxcon = Current().maxcon;
+    const QString sListen = m_window.listenAddress ? m_window.listenAddress() : QString();
     QString sError;
     const bool listening = m_io.Run([&] {
         m_cBanList = std::move(banList);
@@ -200,7 +201,7 @@ bool cWebServer::StartServer(const QString &sBanText)
         objWS2.Close();
         objWS2.setLocalPort(ok ? port : -1);
         const int handed = std::exchange(m_handedSocket, -1);
-        const bool bListening = handed >= 0 ? objWS2.Adopt(handed) : objWS2.Listen(m_sProgramDir);
+        const bool bListening = handed >= 0 ? objWS2.Adopt(handed) : objWS2.Listen(m_sProgramDir, sListen);
         sError = objWS2.ErrorString();
         m_bServing = bListening;
         if (bListening)
@@ -497,7 +498,7 @@ void cWebServer::AnswerHttp(cWinsockSlot &slot, const HttpRequest &request)
     const std::time_t now = std::time(nullptr);
     const bool headOnly = request.method == "HEAD";
     if (request.status == Status::Simple) {
-        Answer(slot, "GET " + request.path);
+        AnswerPlain(slot, "GET " + request.path);
     } else if (request.status != Status::Complete) {
         const int status = request.status == Status::TooLarge ? 431 : request.status == Status::WrongVersion ? 505 : 400;
         slot.SendData(ErrorAnswer(status, now));
@@ -593,8 +594,13 @@ void cWebServer::Answer(cWinsockSlot &slot, const QByteArray &request)
         Drop(slot);
         return;
     }
-    if (KeyRefused(slot, request, false, false))
-        return;
+    if (!KeyRefused(slot, request, false, false))
+        AnswerPlain(slot, request);
+}
+
+// The picture or the status page without a header, to a request let in.
+void cWebServer::AnswerPlain(cWinsockSlot &slot, const QByteArray &request)
+{
     NotifyRequest();
     const Settings settings = Current();
     if (request.left(kUptimeRequest.size()).toLower() == kUptimeRequest) {
@@ -628,24 +634,29 @@ void cWebServer::Drop(cWinsockSlot &slot)
     slot.Tag.clear();
 }
 
-// A request without the password: 401 as HTTP, else closed without a byte.
-// The wrong key that locks its address out frees every slot the address holds.
+// A request without the password: 401 as HTTP (503 while the record of
+// wrong keys has no room for its address), else closed without a byte. The
+// wrong key that locks its address out frees every slot the address holds.
 bool cWebServer::KeyRefused(cWinsockSlot &slot, const QByteArray &head, bool bHttp, bool headOnly)
 {
-    const cViewerKey::Verdict verdict = cViewerKey::Check(Current().password, head, bHttp);
+    const QString peer = slot.RemoteHostIP();
+    const cViewerKey::Verdict verdict = m_key.Judge(Current().password, head, bHttp, peer);
     if (verdict == cViewerKey::Verdict::Admitted)
         return false;
-    const QString peer = slot.RemoteHostIP();
-    NotifyLog(Told::Line, cViewerKey::WrongKeyText(peer));
+    NotifyLog(Told::Line, cViewerKey::RefusedText(verdict, peer));
     slot.Tag = QStringLiteral("ok");
     slot.Progress();
-    if (verdict == cViewerKey::Verdict::Wrong && m_key.CountWrong(peer)) {
+    if (verdict == cViewerKey::Verdict::LockedNow) {
         NotifyLog(Told::Line, cViewerKey::LockedText(peer));
-        for (int i = 0; i <= objWS1.UBound(); ++i)
-            if (cWinsockSlot *held = objWS1.Item(i); held && held->State() != sckClosed && held->RemoteHostIP() == peer)
+        for (int i = 0; i <= objWS1.UBound(); ++i) {
+            cWinsockSlot *held = objWS1.Item(i);
+            if (held && held->State() != sckClosed && m_key.Locked(held->RemoteHostIP()))
                 Drop(*held);
+        }
     } else if (bHttp) {
-        slot.SendData(ErrorAnswer(401, std::time(nullptr), 0, headOnly));
+        const bool uncounted = verdict == cViewerKey::Verdict::Uncounted;
+        const int retryAfter = uncounted ? int(cViewerKey::LockMilliseconds / 1000) : 0;
+        slot.SendData(ErrorAnswer(uncounted ? 503 : 401, std::time(nullptr), retryAfter, headOnly));
     } else {
         Drop(slot);
     }
