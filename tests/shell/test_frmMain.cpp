@@ -8,6 +8,7 @@
 #include "vorskres.h"
 
 #include <QClipboard>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QInputDialog>
@@ -65,6 +66,28 @@ const QStringList kManaged = {
     QStringLiteral("chkPreview"),     QStringLiteral("cmdSelectFont"), QStringLiteral("cmdChangeRes"),
     QStringLiteral("cmdDevice"),      QStringLiteral("cmdPreview"),    QStringLiteral("cmdRenewWAN"),
     QStringLiteral("cmdCopy")};
+
+// What the window hands to the desktop's browser, taken instead.
+class OpenedUrls : public QObject
+{
+    Q_OBJECT
+
+public:
+    OpenedUrls()
+    {
+        for (const QString &scheme : {QStringLiteral("file"), QStringLiteral("http")})
+            QDesktopServices::setUrlHandler(scheme, this, "Open");
+    }
+    ~OpenedUrls() override
+    {
+        for (const QString &scheme : {QStringLiteral("file"), QStringLiteral("http")})
+            QDesktopServices::unsetUrlHandler(scheme);
+    }
+    QList<QUrl> urls;
+
+public slots:
+    void Open(const QUrl &url) { urls << url; }
+};
 
 QStringList ManagedOnly(const QStringList &names)
 {
@@ -247,6 +270,7 @@ TEST_F(MainWindow, AnUnknownOutsideAddressIsSaidSoAndNotCopied)
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("http://203.0.113.5:8080"));
     // Behind a password the link copied carries it, so it works for whoever gets it.
     ui().txtPassword->setText(QStringLiteral("a b&c/\u00e5"));
+    QTest::keyClick(ui().txtPassword, Qt::Key_Return);
     window->cmdCopy_Click();
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("http://203.0.113.5:8080/?key=a%20b%26c%2F%C3%A5"));
     EXPECT_EQ(ui().lblWAN->text(), QStringLiteral("http://203.0.113.5:8080")) << "the label never shows it";
@@ -603,3 +627,68 @@ TEST_F(SettingsHome, TheCameraDialogsHaveTitlesAndRealFrameRates)
         EXPECT_EQ(title, QStringLiteral("Camera source"));
     }
 }
+
+// Behind a password, Preview and a click on the outside address give the
+// browser a page of the owner's alone that leads to the keyed link, so the key
+// is on no command line, where every local user could read it.
+TEST_F(MainWindow, TheBrowserGetsTheKeyThroughAPrivatePage)
+{
+    OpenedUrls opened;
+    ui().txtPort->setText(QStringLiteral("8080"));
+    ui().lblWAN->setProperty("Tag", QStringLiteral("http://203.0.113.5"));
+    ui().txtIPServer->clear();
+    window->RenewWANAddress();
+    ui().txtPassword->setText(QStringLiteral("s3cret"));
+    QTest::keyClick(ui().txtPassword, Qt::Key_Return);
+    const std::pair<void (frmMain::*)(), QByteArray> clicks[] = {
+        {&frmMain::cmdPreview_Click, "url=http://127.0.0.1:8080/?key=s3cret"},
+        {&frmMain::lblWAN_MouseUp, "url=http://203.0.113.5:8080/?key=s3cret"}};
+    for (const auto &[click, link] : clicks) {
+        opened.urls.clear();
+        (window.get()->*click)();
+        ASSERT_EQ(opened.urls.size(), 1);
+        const QUrl url = opened.urls.constFirst();
+        EXPECT_TRUE(url.isLocalFile() && !url.toString().contains(QStringLiteral("s3cret")))
+            << url.toString().toStdString();
+        EXPECT_TRUE(FileContents(url.toLocalFile()).contains(link)) << link.toStdString();
+        const QFileInfo folder(QFileInfo(url.toLocalFile()).path());
+        EXPECT_FALSE(folder.permissions() & (QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther));
+    }
+}
+
+// A new password holds once the owner is done with the box: while a new one is
+// typed, or the box emptied, the one before holds.
+TEST_F(MainWindow, ANewPasswordHoldsOnceTheBoxIsLeft)
+{
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::AnyIPv4, 0));
+    const quint16 port = probe.serverPort();
+    probe.close();
+    ui().txtIPServer->clear();
+    ui().txtPort->setText(QString::number(port));
+    ui().txtPassword->setText(QStringLiteral("old"));
+    QTest::keyClick(ui().txtPassword, Qt::Key_Return);
+    window->cmdStart_Click();
+    ASSERT_TRUE(window->ServerRunning());
+    auto served = [port](const QByteArray &key) {
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, port);
+        if (!client.waitForConnected(2000))
+            return false;
+        client.write("GET /?key=" + key + "\r\n");
+        return QTest::qWaitFor([&] { return client.state() == QAbstractSocket::UnconnectedState; }, 3000) &&
+               client.readAll().startsWith("\xFF\xD8");
+    };
+    ui().txtPassword->setText(QStringLiteral("ne"));
+    EXPECT_TRUE(served("old"));
+    EXPECT_FALSE(served("ne")) << "half typed";
+    ui().txtPassword->clear();
+    EXPECT_FALSE(served("")) << "an emptied box opens the camera to no one";
+    QTest::keyClicks(ui().txtPassword, QStringLiteral("new"));
+    QTest::keyClick(ui().txtPassword, Qt::Key_Return);
+    EXPECT_TRUE(served("new"));
+    EXPECT_FALSE(served("old"));
+    window->cmdStop_Click();
+}
+
+#include "test_frmMain.moc"
