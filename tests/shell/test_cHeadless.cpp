@@ -294,10 +294,8 @@ TEST_F(Headless, TheListenAddressAloneIsServed)
     for (const auto &[listen, served, shut] :
          {std::tuple{"127.0.0.2", second, first}, std::tuple{"localhost", first, second}}) {
         WriteSettings(QStringLiteral("[prefs]\nport=%1\n[server]\nlisten=%2\n").arg(port).arg(listen).toUtf8());
-        m_sOut.clear();
         Start({QStringLiteral("--headless")});
-        ASSERT_TRUE(WaitForLine(QStringLiteral("serving on port %1 at %2").arg(port).arg(listen)))
-            << Err().toStdString();
+        ASSERT_TRUE(WaitForLine(QStringLiteral("serving on port %1 at %2").arg(port).arg(listen))) << listen;
         EXPECT_FALSE(FetchFrom(served, port).isEmpty()) << listen;
         EXPECT_TRUE(FetchFrom(shut, port).isEmpty()) << listen;
         m_vorsk.terminate();

@@ -81,10 +81,8 @@ public:
         for (const QString &scheme : {QStringLiteral("file"), QStringLiteral("http")})
             QDesktopServices::setUrlHandler(scheme, receiver, "Open");
     }
+    Q_INVOKABLE void Open(const QUrl &url) { urls << url; }
     QList<QUrl> urls;
-
-public slots:
-    void Open(const QUrl &url) { urls << url; }
 };
 
 QStringList ManagedOnly(const QStringList &names)
