@@ -56,6 +56,21 @@ std::optional<QByteArray> AuthorizationOf(const QList<QByteArray> &lines)
     return std::nullopt;
 }
 
+// The keys a request's head gives: its ?key= and its Basic password, each when there.
+QList<QByteArray> KeysGiven(const QByteArray &head, bool bHttp)
+{
+    // One blank line before the request line is passed over, as the request reader does.
+    const qsizetype start = head.startsWith("\r\n") ? 2 : head.startsWith('\n') ? 1 : 0;
+    const QList<QByteArray> lines = head.mid(start).split('\n');
+    QList<QByteArray> keys;
+    if (const auto key = TargetKey(TargetOf(WithoutReturn(lines.value(0)))))
+        keys.append(*key);
+    if (const auto field = bHttp ? AuthorizationOf(lines) : std::nullopt)
+        if (const auto key = BasicPassword(*field))
+            keys.append(*key);
+    return keys;
+}
+
 } // namespace
 
 QByteArray PercentDecoded(const QByteArray &value)
@@ -114,20 +129,6 @@ bool SameKey(const QByteArray &guess, const QByteArray &password)
 }
 
 cViewerKey::cViewerKey(Clock clock) : m_clock(std::move(clock)) {}
-
-QList<QByteArray> cViewerKey::KeysGiven(const QByteArray &head, bool bHttp)
-{
-    // One blank line before the request line is passed over, as the request reader does.
-    const qsizetype start = head.startsWith("\r\n") ? 2 : head.startsWith('\n') ? 1 : 0;
-    const QList<QByteArray> lines = head.mid(start).split('\n');
-    QList<QByteArray> keys;
-    if (const auto key = TargetKey(TargetOf(WithoutReturn(lines.value(0)))))
-        keys.append(*key);
-    if (const auto field = bHttp ? AuthorizationOf(lines) : std::nullopt)
-        if (const auto key = BasicPassword(*field))
-            keys.append(*key);
-    return keys;
-}
 
 cViewerKey::Verdict cViewerKey::Judge(const QByteArray &password, const QByteArray &head, bool bHttp,
                                       const QString &sAddress)

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QList>
 #include <QString>
 #include <functional>
 #include <map>
@@ -37,13 +36,10 @@ public:
     explicit cViewerKey(Clock clock = {});
     void setClock(Clock clock) { m_clock = std::move(clock); }
 
-    // The keys a request's head (its request line and, as HTTP, its header
-    // fields) gives: its ?key= and its Basic password, each when there.
-    static QList<QByteArray> KeysGiven(const QByteArray &head, bool bHttp);
-
-    // A request from an address, against the password (UTF-8): every request
-    // is admitted while the password is empty, else one whose key is it. Each
-    // key given counts as one guess.
+    // A request from an address, its head being its request line and, as
+    // HTTP, its header fields, against the password (UTF-8): every request is
+    // admitted while the password is empty, else one whose key (?key=, or the
+    // Basic password) is it. Each key given counts as one guess.
     Verdict Judge(const QByteArray &password, const QByteArray &head, bool bHttp, const QString &sAddress);
 
     // Wrong keys from an address; true when they lock the address out.
