@@ -6,6 +6,7 @@
 #include "frmMain.h"
 #include "mComponentRegistry.h"
 #include "cTools.h"
+#include "cWebServer.h"
 #include "vorskres.h"
 
 #include <QClipboard>
