@@ -147,7 +147,7 @@ TEST(ViewerKeyLock, GuessesAreCountedWhateverTheirShapeAndTheRecordFailsClosed)
     for (const QByteArray &request : {QByteArray("GET /?key=x\r\n"), QByteArray("GET /?key=right\r\n")})
         EXPECT_EQ(key.Judge(password, request, false, "192.0.2.7"), V::Uncounted) << request.toStdString();
     EXPECT_EQ(key.Judge(password, "GET /\r\n", false, "192.0.2.7"), V::Missing);
-    EXPECT_EQ(key.Judge(password, "GET /?key=x\r\n", false, "10.0.0.5"), V::Wrong) << "on record, still counted";
+    EXPECT_EQ(key.Judge(password, "GET /?key=x\r\n", false, "10.0.5.1"), V::Wrong) << "on record, still counted";
     now += cViewerKey::LockMilliseconds;
     EXPECT_EQ(key.Judge(password, "GET /?key=right\r\n", false, "192.0.2.7"), V::Admitted) << "room again";
 }
