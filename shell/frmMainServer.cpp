@@ -193,7 +193,7 @@ void frmMain::lblWAN_MouseUp()
 
 void frmMain::cmdPreview_Click()
 {
-    OpenViewerLink(PreviewUrl(ui.txtPort->text()));
+    OpenViewerLink(PreviewUrl(ui.txtPort->text(), StoredListenAddress()));
 }
 
 // Behind a password the browser gets the link through a page of the owner's
