@@ -6,13 +6,15 @@
 #include <QList>
 #include <QUrl>
 
+#include <algorithm>
+
+#include <arpa/inet.h>
+
 namespace {
 
 // Past this many addresses on record, those whose minute is over are let go,
-// looked for at most once a second; past the most, a new address goes
-// uncounted, so a crowd of addresses never costs the server more.
+// looked for at most once a second.
 constexpr std::size_t kRecordsKept = 256;
-constexpr std::size_t kMostRecords = 65536;
 constexpr qint64 kForgetEvery = 1000;
 
 int HexValue(char c)
@@ -52,6 +54,21 @@ std::optional<QByteArray> AuthorizationOf(const QList<QByteArray> &lines)
             return line.mid(colon + 1).trimmed();
     }
     return std::nullopt;
+}
+
+// The keys a request's head gives: its ?key= and its Basic password, each when there.
+QList<QByteArray> KeysGiven(const QByteArray &head, bool bHttp)
+{
+    // One blank line before the request line is passed over, as the request reader does.
+    const qsizetype start = head.startsWith("\r\n") ? 2 : head.startsWith('\n') ? 1 : 0;
+    const QList<QByteArray> lines = head.mid(start).split('\n');
+    QList<QByteArray> keys;
+    if (const auto key = TargetKey(TargetOf(WithoutReturn(lines.value(0)))))
+        keys.append(*key);
+    if (const auto field = bHttp ? AuthorizationOf(lines) : std::nullopt)
+        if (const auto key = BasicPassword(*field))
+            keys.append(*key);
+    return keys;
 }
 
 } // namespace
@@ -113,26 +130,23 @@ bool SameKey(const QByteArray &guess, const QByteArray &password)
 
 cViewerKey::cViewerKey(Clock clock) : m_clock(std::move(clock)) {}
 
-cViewerKey::Verdict cViewerKey::Check(const QByteArray &password, const QByteArray &head, bool bHttp)
+cViewerKey::Verdict cViewerKey::Judge(const QByteArray &password, const QByteArray &head, bool bHttp,
+                                      const QString &sAddress)
 {
     if (password.isEmpty())
         return Verdict::Admitted;
-    // One blank line before the request line is passed over, as the request reader does.
-    const qsizetype start = head.startsWith("\r\n") ? 2 : head.startsWith('\n') ? 1 : 0;
-    const QList<QByteArray> lines = head.mid(start).split('\n');
-    std::optional<QByteArray> guesses[] = {TargetKey(TargetOf(WithoutReturn(lines.value(0)))), std::nullopt};
-    if (bHttp)
-        if (const auto field = AuthorizationOf(lines))
-            guesses[1] = BasicPassword(*field);
-    bool given = false;
+    const QList<QByteArray> keys = KeysGiven(head, bHttp);
+    if (keys.isEmpty())
+        return Verdict::Missing;
+    const QString recorded = RecordedAs(sAddress);
+    if (!CanCount(recorded))
+        return Verdict::Uncounted;
     bool admitted = false;
-    for (const auto &guess : guesses) {
-        if (!guess)
-            continue;
-        given = true;
-        admitted = SameKey(*guess, password) || admitted;
-    }
-    return admitted ? Verdict::Admitted : given ? Verdict::Wrong : Verdict::Missing;
+    for (const QByteArray &key : keys)
+        admitted = SameKey(key, password) || admitted;
+    if (admitted)
+        return Verdict::Admitted;
+    return CountWrong(recorded, int(keys.size())) ? Verdict::LockedNow : Verdict::Wrong;
 }
 
 qint64 cViewerKey::Now() const
@@ -150,16 +164,23 @@ void cViewerKey::ForgetOld(qint64 now)
     });
 }
 
-bool cViewerKey::CountWrong(const QString &sAddress)
+bool cViewerKey::CanCount(const QString &sRecorded)
 {
-    const qint64 now = Now();
-    ForgetOld(now);
-    if (m_records.size() >= kMostRecords && !m_records.contains(sAddress))
+    ForgetOld(Now());
+    return m_records.size() < MostRecorded || m_records.contains(sRecorded);
+}
+
+bool cViewerKey::CountWrong(const QString &sAddress, int lKeys)
+{
+    const QString recorded = RecordedAs(sAddress);
+    if (!CanCount(recorded))
         return false;
-    Record &record = m_records[sAddress];
+    const qint64 now = Now();
+    Record &record = m_records[recorded];
     if (record.wrong == 0 || now - record.firstWrong >= LockMilliseconds)
         record = Record{now, 0, record.lockedUntil};
-    if (++record.wrong < MaxWrongKeys || now < record.lockedUntil)
+    record.wrong += lKeys;
+    if (record.wrong < MaxWrongKeys || now < record.lockedUntil)
         return false;
     record = Record{now, 0, now + LockMilliseconds};
     return true;
@@ -167,7 +188,7 @@ bool cViewerKey::CountWrong(const QString &sAddress)
 
 bool cViewerKey::Locked(const QString &sAddress)
 {
-    const auto found = m_records.find(sAddress);
+    const auto found = m_records.find(RecordedAs(sAddress));
     if (found == m_records.end() || found->second.lockedUntil == 0)
         return false;
     if (Now() < found->second.lockedUntil)
@@ -191,12 +212,30 @@ QString cViewerKey::LinkWithKey(const QString &sLink, const QString &sPassword)
     return sLink + (sLink.endsWith(QLatin1Char('/')) ? QString() : QStringLiteral("/")) + QStringLiteral("?key=") + key;
 }
 
-QString cViewerKey::WrongKeyText(const QString &sAddress)
+QString cViewerKey::RecordedAs(const QString &sAddress)
 {
-    return QStringLiteral("refused: wrong key from ") + sAddress;
+    in6_addr address{};
+    if (inet_pton(AF_INET6, sAddress.toLatin1().constData(), &address) != 1)
+        return sAddress;
+    std::fill(address.s6_addr + 8, address.s6_addr + 16, 0);
+    char text[INET6_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET6, &address, text, sizeof text);
+    return QString::fromLatin1(text) + QStringLiteral("/64");
+}
+
+QString cViewerKey::RefusedText(Verdict verdict, const QString &sAddress)
+{
+    switch (verdict) {
+    case Verdict::Missing:
+        return QStringLiteral("refused: no key from ") + sAddress;
+    case Verdict::Uncounted:
+        return QStringLiteral("refused: too many guessing addresses to count the keys of ") + sAddress;
+    default:
+        return QStringLiteral("refused: wrong key from ") + sAddress;
+    }
 }
 
 QString cViewerKey::LockedText(const QString &sAddress)
 {
-    return QStringLiteral("refused for a minute: %1 wrong keys from %2").arg(MaxWrongKeys).arg(sAddress);
+    return QStringLiteral("refused for a minute: %1 wrong keys from %2").arg(MaxWrongKeys).arg(RecordedAs(sAddress));
 }

@@ -9,31 +9,45 @@
 // Who may watch: with a password set, a request is let in when it carries
 // it, as ?key= in its target (percent-encoded or not) or, as HTTP, as the
 // password of Basic credentials with any user name. An address that gives a
-// wrong key too often in a minute is locked out for the next minute. Used on
-// the server's I/O thread only.
+// wrong key too often in a minute is locked out for the next minute; IPv6
+// peers are counted by their /64, the least a household or a server is given.
+// Used on the server's I/O thread only.
 class cViewerKey
 {
 public:
     // Wrong keys an address may give within LockMilliseconds before it is locked out that long.
     static constexpr int MaxWrongKeys = 10;
     static constexpr qint64 LockMilliseconds = 60000;
+    // The most addresses the record of wrong keys holds. When it is full, keys
+    // from an address not on it are refused uncompared, so a crowd of
+    // addresses never guesses uncounted.
+    static constexpr std::size_t MostRecorded = 65536;
 
-    enum class Verdict { Admitted, Missing, Wrong };
+    enum class Verdict {
+        Admitted,
+        Missing,   // no key given
+        Wrong,     // counted against the address
+        LockedNow, // wrong, and the address is locked out from now on
+        Uncounted, // the record is full and the address not on it
+    };
 
     // Milliseconds on a clock that only goes forward.
     using Clock = std::function<qint64()>;
     explicit cViewerKey(Clock clock = {});
     void setClock(Clock clock) { m_clock = std::move(clock); }
 
-    // What a request's head (its request line and, as HTTP, its header
-    // fields) carries of the password (UTF-8). Every request is admitted
-    // while the password is empty.
-    static Verdict Check(const QByteArray &password, const QByteArray &head, bool bHttp);
+    // A request from an address, its head being its request line and, as
+    // HTTP, its header fields, against the password (UTF-8): every request is
+    // admitted while the password is empty, else one whose key (?key=, or the
+    // Basic password) is it. Each key given counts as one guess.
+    Verdict Judge(const QByteArray &password, const QByteArray &head, bool bHttp, const QString &sAddress);
 
-    // A wrong key from an address; true when it is the one that locks the address out.
-    bool CountWrong(const QString &sAddress);
+    // Wrong keys from an address; true when they lock the address out.
+    bool CountWrong(const QString &sAddress, int lKeys = 1);
     // Whether an address is locked out now; a lock that has ended is forgotten.
     bool Locked(const QString &sAddress);
+    // What the record counts an address as: an IPv6 address as its /64, any other as it is.
+    static QString RecordedAs(const QString &sAddress);
 
     // An answer head whose Cache-Control lets no shared cache keep it.
     static QByteArray PrivateHead(QByteArray head);
@@ -42,7 +56,7 @@ public:
     static QString LinkWithKey(const QString &sLink, const QString &sPassword);
 
     // The log's lines: a refused request, and the lock of an address.
-    static QString WrongKeyText(const QString &sAddress);
+    static QString RefusedText(Verdict verdict, const QString &sAddress);
     static QString LockedText(const QString &sAddress);
 
 private:
@@ -54,6 +68,7 @@ private:
     };
     qint64 Now() const;
     void ForgetOld(qint64 now);
+    bool CanCount(const QString &sRecorded);
 
     Clock m_clock;
     std::map<QString, Record> m_records;

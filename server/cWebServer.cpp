@@ -204,6 +204,7 @@ bool cWebServer::OpenListener()
 {
     bool ok = false;
     const int port = WholeNumberValue(m_window.txtPort(), &ok);
+    const QString sListen = m_window.listenAddress ? m_window.listenAddress() : QString();
     QString sError;
     const bool listening = m_io.Run([&] {
         if (const int handed = std::exchange(m_handedSocket, -1); handed >= 0) {
@@ -214,14 +215,16 @@ bool cWebServer::OpenListener()
         // A socket handed over is the service's port, whatever the settings
         // say; port 0, any port, is the one listened on already.
         if (objWS2.State() == sckListening &&
-            (m_bHandedListening || (ok && (port == 0 || port == objWS2.LocalPort()))))
+            (m_bHandedListening ||
+             (ok && (port == 0 || port == objWS2.LocalPort()) && sListen == m_sListenAddress)))
             return true;
         objWS2.setLocalPort(ok ? port : -1);
-        if (!objWS2.Listen(m_sProgramDir)) {
+        if (!objWS2.Listen(m_sProgramDir, sListen)) {
             sError = objWS2.ErrorString();
             return false;
         }
         m_bHandedListening = false;
+        m_sListenAddress = sListen;
         return true;
     });
     m_sListenError = sError;
@@ -528,7 +531,7 @@ void cWebServer::AnswerHttp(cWinsockSlot &slot, const HttpRequest &request)
     const std::time_t now = std::time(nullptr);
     const bool headOnly = request.method == "HEAD";
     if (request.status == Status::Simple) {
-        Answer(slot, "GET " + request.path);
+        AnswerPlain(slot, "GET " + request.path);
     } else if (request.status != Status::Complete) {
         const int status = request.status == Status::TooLarge ? 431 : request.status == Status::WrongVersion ? 505 : 400;
         slot.SendData(ErrorAnswer(status, now));
@@ -624,8 +627,13 @@ void cWebServer::Answer(cWinsockSlot &slot, const QByteArray &request)
         Drop(slot);
         return;
     }
-    if (KeyRefused(slot, request, false, false))
-        return;
+    if (!KeyRefused(slot, request, false, false))
+        AnswerPlain(slot, request);
+}
+
+// The picture or the status page without a header, to a request let in.
+void cWebServer::AnswerPlain(cWinsockSlot &slot, const QByteArray &request)
+{
     NotifyRequest();
     const Settings settings = Current();
     if (request.left(kUptimeRequest.size()).toLower() == kUptimeRequest) {
@@ -659,24 +667,29 @@ void cWebServer::Drop(cWinsockSlot &slot)
     slot.Tag.clear();
 }
 
-// A request without the password: 401 as HTTP, else closed without a byte.
-// The wrong key that locks its address out frees every slot the address holds.
+// A request without the password: 401 as HTTP (503 while the record of
+// wrong keys has no room for its address), else closed without a byte. The
+// wrong key that locks its address out frees every slot the address holds.
 bool cWebServer::KeyRefused(cWinsockSlot &slot, const QByteArray &head, bool bHttp, bool headOnly)
 {
-    const cViewerKey::Verdict verdict = cViewerKey::Check(Current().password, head, bHttp);
+    const QString peer = slot.RemoteHostIP();
+    const cViewerKey::Verdict verdict = m_key.Judge(Current().password, head, bHttp, peer);
     if (verdict == cViewerKey::Verdict::Admitted)
         return false;
-    const QString peer = slot.RemoteHostIP();
-    NotifyLog(Told::Line, cViewerKey::WrongKeyText(peer));
+    NotifyLog(Told::Line, cViewerKey::RefusedText(verdict, peer));
     slot.Tag = QStringLiteral("ok");
     slot.Progress();
-    if (verdict == cViewerKey::Verdict::Wrong && m_key.CountWrong(peer)) {
+    if (verdict == cViewerKey::Verdict::LockedNow) {
         NotifyLog(Told::Line, cViewerKey::LockedText(peer));
-        for (int i = 0; i <= objWS1.UBound(); ++i)
-            if (cWinsockSlot *held = objWS1.Item(i); held && held->State() != sckClosed && held->RemoteHostIP() == peer)
+        for (int i = 0; i <= objWS1.UBound(); ++i) {
+            cWinsockSlot *held = objWS1.Item(i);
+            if (held && held->State() != sckClosed && m_key.Locked(held->RemoteHostIP()))
                 Drop(*held);
+        }
     } else if (bHttp) {
-        slot.SendData(ErrorAnswer(401, std::time(nullptr), 0, headOnly));
+        const bool uncounted = verdict == cViewerKey::Verdict::Uncounted;
+        const int retryAfter = uncounted ? int(cViewerKey::LockMilliseconds / 1000) : 0;
+        slot.SendData(ErrorAnswer(uncounted ? 503 : 401, std::time(nullptr), retryAfter, headOnly));
     } else {
         Drop(slot);
     }

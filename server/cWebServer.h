@@ -27,6 +27,9 @@ struct ServerWindow
 {
     std::function<QString()> txtMaxCon;
     std::function<QString()> txtPort;
+    // The one address to listen on (numeric, or a host name); empty or not
+    // set: every address.
+    std::function<QString()> listenAddress;
     std::function<bool()> chkUptime;
     // Answers as HTTP/1.1 with a status line and headers (true), or header-less
     // as HTTP/0.9 did (false, and when not set).
@@ -94,7 +97,8 @@ public:
     ~cWebServer() override;
 
     // Rebuilds the ban list, creates slots 1 to maxcon, and listens on the
-    // port. False when the port cannot be listened on (ListenError says why).
+    // port (of the listen address, when one is set). False when the port
+    // cannot be listened on (ListenError says why).
     bool StartServer(const QString &sBanText);
     void StopServer();
     // Listens as the window's settings say now: on a port other than the one
@@ -169,6 +173,7 @@ private:
     void Place(cWinsockSlot &slot, int requestId);
     void PlaceWaiting();
     void Answer(cWinsockSlot &slot, const QByteArray &request);
+    void AnswerPlain(cWinsockSlot &slot, const QByteArray &request);
     void SendPicture(cWinsockSlot &slot, const cPictureSource::Body &picture, bool endsAnswer = true);
     // HTTP/1.1: the head is gathered up to its blank line, then answered once.
     void ReadHttp(cWinsockSlot &slot, const QByteArray &data);
@@ -219,6 +224,8 @@ private:
     int m_handedSocket = -1;
     // On the I/O thread: the listener is the socket handed over.
     bool m_bHandedListening = false;
+    // The listen address the listener was opened for (empty: every address).
+    QString m_sListenAddress;
     qint64 m_stallMilliseconds = StallMilliseconds;
     qint64 m_headMilliseconds = HeadMilliseconds;
     std::atomic<bool> m_bStreamWatched{false};

@@ -8,8 +8,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <string>
 
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <linux/sockios.h>
 #include <poll.h>
@@ -59,6 +61,51 @@ QString ErrnoText(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
+// The socket address a listen address names, with the port: a numeric one as
+// it is (IPv6 in brackets or not), a host name ("localhost" too) through the
+// system's resolver, its first IPv4 address before any IPv6 one, since most
+// peers, and a proxy in front, come over IPv4.
+bool ResolveListenAddress(const QString &sAddress, int lPort, sockaddr_storage &address, socklen_t &length,
+                          QString &sError)
+{
+    const bool bracketed = sAddress.startsWith(QLatin1Char('[')) && sAddress.endsWith(QLatin1Char(']'));
+    const QByteArray name = (bracketed ? sAddress.mid(1, sAddress.size() - 2) : sAddress).toUtf8();
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV;
+    addrinfo *found = nullptr;
+    const int error = getaddrinfo(name.constData(), std::to_string(lPort).c_str(), &hints, &found);
+    if (error != 0) {
+        sError = QStringLiteral("the listen address %1 is not found: %2")
+                     .arg(sAddress, QString::fromLocal8Bit(gai_strerror(error)));
+        return false;
+    }
+    const addrinfo *chosen = nullptr;
+    for (const int family : {AF_INET, AF_INET6})
+        for (const addrinfo *each = found; each && !chosen; each = each->ai_next)
+            if (each->ai_family == family)
+                chosen = each;
+    if (chosen) {
+        std::memcpy(&address, chosen->ai_addr, chosen->ai_addrlen);
+        length = chosen->ai_addrlen;
+    } else {
+        sError = QStringLiteral("the listen address %1 is no IPv4 or IPv6 address").arg(sAddress);
+    }
+    freeaddrinfo(found);
+    return chosen != nullptr;
+}
+
+// A socket address as the port helper takes it: numeric, an IPv6 scope as its number.
+std::string NumericText(const sockaddr_storage &address)
+{
+    char text[INET6_ADDRSTRLEN] = {};
+    if (address.ss_family == AF_INET)
+        return inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in &>(address).sin_addr, text, sizeof text);
+    const auto &v6 = reinterpret_cast<const sockaddr_in6 &>(address);
+    inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof text);
+    return v6.sin6_scope_id ? text + ('%' + std::to_string(v6.sin6_scope_id)) : std::string(text);
+}
+
 int OpenReserve()
 {
     return ::open("/dev/null", O_RDONLY | O_CLOEXEC);
@@ -81,44 +128,53 @@ cWinsockListener::~cWinsockListener()
         ::close(descriptor);
 }
 
-bool cWinsockListener::Listen(const std::string &sProgramDir)
+bool cWinsockListener::Listen(const std::string &sProgramDir, const QString &sAddress)
 {
     // The socket open now stays until the new one listens, and for good when it cannot.
     const int previousPort = m_stream.is_open() ? ListenSocket::PortOf(m_stream.native_handle()) : m_lLocalPort;
-    if (OpenAndAdopt(sProgramDir))
+    if (OpenAndAdopt(sProgramDir, sAddress))
         return true;
     m_lLocalPort = previousPort;
     return false;
 }
 
-bool cWinsockListener::OpenAndAdopt(const std::string &sProgramDir)
+bool cWinsockListener::OpenAndAdopt(const std::string &sProgramDir, const QString &sAddress)
 {
     if (m_lLocalPort < 0 || m_lLocalPort > 65535) {
         m_sError = QStringLiteral("%1 is no port number").arg(m_lLocalPort);
         return false;
     }
+    sockaddr_storage address{};
+    socklen_t length = 0;
+    if (!sAddress.isEmpty() && !ResolveListenAddress(sAddress, m_lLocalPort, address, length, m_sError))
+        return false;
     int error = 0;
-    const int descriptor = ListenSocket::Open(m_lLocalPort, SOCK_NONBLOCK | SOCK_CLOEXEC, error);
+    const int lFlags = SOCK_NONBLOCK | SOCK_CLOEXEC;
+    const auto *bound = reinterpret_cast<const sockaddr *>(&address);
+    const int descriptor = length > 0 ? ListenSocket::OpenOn(bound, length, lFlags, error)
+                                      : ListenSocket::Open(m_lLocalPort, lFlags, error);
     if (descriptor >= 0)
         return Adopt(descriptor);
-    m_sError = ErrnoText(error);
+    const std::string sNumeric = length > 0 ? NumericText(address) : std::string();
+    m_sError = (sNumeric.empty() ? QString() : QString::fromStdString(sNumeric) + QStringLiteral(": ")) +
+               ErrnoText(error);
     if (error != EACCES)
         return false;
     const QString sRefused = m_sError;
-    if (ListenThroughHelper(sProgramDir))
+    if (ListenThroughHelper(sProgramDir, sNumeric))
         return true;
     m_sError = QStringLiteral("%1 (%2)").arg(sRefused, m_sError);
     return false;
 }
 
-bool cWinsockListener::ListenThroughHelper(const std::string &sProgramDir)
+bool cWinsockListener::ListenThroughHelper(const std::string &sProgramDir, const std::string &sAddress)
 {
     const std::string sHelper = FindBindHelper(sProgramDir);
     if (sHelper.empty()) {
         m_sError = QStringLiteral("the port helper vorsk-bind is not installed");
         return false;
     }
-    const BoundSocket bound = BindThroughHelper(sHelper, m_lLocalPort, kBindHelperWaitMs);
+    const BoundSocket bound = BindThroughHelper(sHelper, m_lLocalPort, kBindHelperWaitMs, sAddress);
     if (bound.descriptor < 0) {
         m_sError = QStringLiteral("port helper: %1").arg(QString::fromStdString(bound.reason));
         return false;

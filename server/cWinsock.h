@@ -24,8 +24,8 @@ constexpr int sckClosed = 0;
 constexpr int sckListening = 2;
 constexpr int sckConnected = 7;
 
-// The listening socket: on every local address, IPv6 and IPv4 where the machine
-// has IPv6, IPv4 alone where it has none; each incoming connection
+// The listening socket: on one address, or on every local address, IPv6 and
+// IPv4 where the machine has IPv6, IPv4 alone where it has none; each incoming connection
 // is offered once as ConnectionRequest(requestId), the accepted descriptor. A
 // request that is neither accepted by a slot nor held while the event is
 // handled is closed without a byte sent.
@@ -39,12 +39,13 @@ public:
     void setLocalPort(int lPort) { m_lLocalPort = lPort; }
     // True when listening on LocalPort; otherwise ErrorString() says why,
     // and a socket listening before listens on, LocalPort back at its port.
-    // A port this process may not open (below 1024) is opened by the port
-    // helper, looked for beside the program in sProgramDir.
-    bool Listen(const std::string &sProgramDir);
-    // Listens on LocalPort with a socket the port helper opened; false when
-    // there is none, and ErrorString() says why.
-    bool ListenThroughHelper(const std::string &sProgramDir);
+    // On sAddress (a numeric address or a host name) alone when given, else
+    // on every address. A port this process may not open (below 1024) is
+    // opened by the port helper, looked for beside the program in sProgramDir.
+    bool Listen(const std::string &sProgramDir, const QString &sAddress = QString());
+    // Listens on LocalPort (of sAddress, numeric, when given) with a socket the
+    // port helper opened; false when there is none, and ErrorString() says why.
+    bool ListenThroughHelper(const std::string &sProgramDir, const std::string &sAddress = std::string());
     // Listens on a socket opened and listening already, which it takes over
     // from the one listening before.
     bool Adopt(int descriptor);
@@ -75,7 +76,7 @@ public:
     std::function<void(int requestId)> ConnectionRequest;
 
 private:
-    bool OpenAndAdopt(const std::string &sProgramDir);
+    bool OpenAndAdopt(const std::string &sProgramDir, const QString &sAddress);
     void WaitForConnections();
     void AcceptAll();
     void ShedOne();

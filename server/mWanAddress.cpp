@@ -42,10 +42,13 @@ WanLink RenewWANAddress(const QString &sIPServer, const QString &sPort, const QS
     return link;
 }
 
-QString PreviewUrl(const QString &sPort)
+QString PreviewUrl(const QString &sPort, const QString &sListen)
 {
+    QString host = sListen.isEmpty() ? QStringLiteral("127.0.0.1") : sListen;
+    if (host.contains(QLatin1Char(':')) && !host.startsWith(QLatin1Char('[')))
+        host = QLatin1Char('[') + host + QLatin1Char(']');
     // Here the port is compared as text: "080" keeps its port.
     if (sPort == QLatin1String("80"))
-        return QStringLiteral("http://127.0.0.1");
-    return QStringLiteral("http://127.0.0.1:") + sPort;
+        return QStringLiteral("http://") + host;
+    return QStringLiteral("http://") + host + QLatin1Char(':') + sPort;
 }

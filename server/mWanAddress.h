@@ -19,5 +19,6 @@ struct WanLink
 WanLink RenewWANAddress(const QString &sIPServer, const QString &sPort, const QString &sPreviousTag,
                         const std::function<QString(const QString &)> &fetch);
 
-// The server's own address for the preview in the browser.
-QString PreviewUrl(const QString &sPort);
+// The server's own address for the preview in the browser: 127.0.0.1, or the
+// listen address when one is set (an IPv6 one in brackets).
+QString PreviewUrl(const QString &sPort, const QString &sListen = QString());

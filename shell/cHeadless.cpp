@@ -70,6 +70,7 @@ void cHeadless::CreateServer()
     ServerWindow window;
     window.txtMaxCon = [this] { return m_prefs.sMaxCon; };
     window.txtPort = [this] { return m_prefs.sPort; };
+    window.listenAddress = [this] { return m_sListen; };
     window.chkUptime = [this] { return m_prefs.bUptime; };
     window.chkHeaders = [this] { return m_prefs.bHeaders; };
     window.txtIntvl = [this] { return m_prefs.sIntvl; };
@@ -126,7 +127,10 @@ bool cHeadless::Start()
     }
     tmrUptime->start();
     tmtTimeout->start();
-    Log(QStringLiteral("serving on port %1").arg(m_server->ListeningPort()));
+    // A socket systemd hands over is used as it is, whatever the listen address.
+    const bool bOnly = handed.descriptor < 0 && !m_sListen.isEmpty();
+    const QString sOnly = bOnly ? QStringLiteral(" at ") + m_sListen : QString();
+    Log(QStringLiteral("serving on port %1%2").arg(m_server->ListeningPort()).arg(sOnly));
     return true;
 }
 
@@ -173,6 +177,7 @@ void cHeadless::ReadSettings()
     if (const QString warning = PasswordExposedText(m_prefs.sPassword); !warning.isEmpty())
         Error(warning);
     m_dStreamFps = StoredStreamFps();
+    m_sListen = StoredListenAddress();
 }
 
 void cHeadless::ApplyPortChange(int lWasPort)

@@ -65,4 +65,6 @@ private:
     QString m_sUptime = QStringLiteral("-");
     int m_lPictures = 0;
     double m_dStreamFps = 0;
+    // [server] listen as read at the start.
+    QString m_sListen;
 };

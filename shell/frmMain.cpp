@@ -172,7 +172,8 @@ void frmMain::RunStartupSteps()
     setWindowIcon(QIcon(QPixmap::fromImage(logo.copy(kLogoCameraRect))));
     LoadSettings(ui);
     m_bSettingsLoaded = true;
-    if (const QString warning = PasswordExposedText(ui.txtPassword->text()); !warning.isEmpty())
+    m_sPassword = ui.txtPassword->text();
+    if (const QString warning = PasswordExposedText(m_sPassword); !warning.isEmpty())
         std::fprintf(stderr, "vorsk: %s\n", qPrintable(warning));
     ReplaceTabCaptions();
     m_dStreamFps = StoredStreamFps();

@@ -96,6 +96,7 @@ private:
     void ShowStatusPanel();
     bool AddressKnown() const;
     void LogConnection(bool bAccepted, const QString &sAddress);
+    void OpenViewerLink(const QString &sLink);
     void ShowLog(const QString &sLine);
     void ShowPendingLog();
     void ShowCycleOutcome(const cCaptureCycle::Outcome &outcome);
@@ -121,6 +122,9 @@ private:
 
     bool bServerRunning = false;
     double m_dStreamFps = 0;
+    // The viewers' password in force: the box's text once the owner is done
+    // with it (Enter, or the focus gone), never a half-typed one.
+    QString m_sPassword;
     QString m_sJpgFile;
     QString m_sBmpFile;
     std::unique_ptr<cCommonDialog> m_cHookDlg;

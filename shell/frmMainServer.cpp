@@ -10,6 +10,7 @@
 #include "mMain.h"
 #include "mSettingsStore.h"
 #include "mServing.h"
+#include "mSettings.h"
 #include "mStatusPage.h"
 #include "mUptime.h"
 #include "mWanAddress.h"
@@ -40,10 +41,11 @@ void frmMain::CreateServer()
     ServerWindow window;
     window.txtMaxCon = [this] { return ui.txtMaxCon->text(); };
     window.txtPort = [this] { return ui.txtPort->text(); };
+    window.listenAddress = [] { return StoredListenAddress(); };
     window.chkUptime = [this] { return ui.chkUptime->isChecked(); };
     window.chkHeaders = [this] { return ui.chkHeaders->isChecked(); };
     window.txtIntvl = [this] { return ui.txtIntvl->text(); };
-    window.txtPassword = [this] { return ui.txtPassword->text(); };
+    window.txtPassword = [this] { return m_sPassword; };
     window.picturePath = [this] { return PicturePath(m_sJpgFile); };
     window.retUptimePage = [this] {
         return retUptimePage(kVersionMajor, kVersionMinor, kVersionRevision, ui.lblUptime->text(),
@@ -75,7 +77,10 @@ void frmMain::CreateServer()
     connect(ui.chkUptime, &QCheckBox::toggled, m_server.get(), &cWebServer::Refresh);
     connect(ui.chkHeaders, &QCheckBox::toggled, m_server.get(), &cWebServer::Refresh);
     connect(ui.txtIntvl, &QLineEdit::textChanged, m_server.get(), &cWebServer::Refresh);
-    connect(ui.txtPassword, &QLineEdit::textChanged, m_server.get(), &cWebServer::Refresh);
+    connect(ui.txtPassword, &QLineEdit::editingFinished, this, [this] {
+        m_sPassword = ui.txtPassword->text();
+        m_server->Refresh();
+    });
     connect(tmrUptime, &QTimer::timeout, this, &frmMain::tmrUptime_Timer);
     connect(tmtTimeout, &QTimer::timeout, m_server.get(), &cWebServer::tmtTimeout_Timer);
     connect(tmtTimeout, &QTimer::timeout, this, &frmMain::FeedStream);
@@ -190,16 +195,26 @@ void frmMain::cmdCopy_Click()
         return;
     QClipboard *clipboard = QGuiApplication::clipboard();
     clipboard->clear();
-    clipboard->setText(cViewerKey::LinkWithKey(ui.lblWAN->text(), ui.txtPassword->text()));
+    clipboard->setText(cViewerKey::LinkWithKey(ui.lblWAN->text(), m_sPassword));
 }
 
 void frmMain::lblWAN_MouseUp()
 {
     if (AddressKnown() && ui.lblWAN->text().size() > kSchemeLength)
-        Tools().mSurfToURL(cViewerKey::LinkWithKey(ui.lblWAN->text(), ui.txtPassword->text()));
+        OpenViewerLink(ui.lblWAN->text());
 }
 
 void frmMain::cmdPreview_Click()
 {
-    Tools().mSurfToURL(cViewerKey::LinkWithKey(PreviewUrl(ui.txtPort->text()), ui.txtPassword->text()));
+    OpenViewerLink(PreviewUrl(ui.txtPort->text(), StoredListenAddress()));
+}
+
+// Behind a password the browser gets the link through a page of the owner's
+// alone, since a command line (the browser launcher's) is for every local user to read.
+void frmMain::OpenViewerLink(const QString &sLink)
+{
+    if (m_sPassword.isEmpty())
+        Tools().mSurfToURL(sLink);
+    else if (!Tools().mSurfToURLPrivately(cViewerKey::LinkWithKey(sLink, m_sPassword)))
+        std::fprintf(stderr, "vorsk: the link with the key cannot be opened: no private folder to write it to\n");
 }

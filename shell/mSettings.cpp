@@ -302,6 +302,11 @@ double StoredStreamFps()
     return ok && fps > 0 && std::isfinite(fps) ? fps : 0;
 }
 
+QString StoredListenAddress()
+{
+    return ReadText(*OpenSettingsGroup(kServerSection), QStringLiteral("listen"), QString());
+}
+
 QString PasswordExposedText(const QString &sPassword)
 {
     const QString path = OpenSettingsGroup(kServerSection)->fileName();

@@ -63,6 +63,10 @@ QString StoredBanList();
 // camera's own rate, when missing or no number above 0.
 double StoredStreamFps();
 
+// The one address the server listens on, [server] listen (numeric, or a host
+// name such as localhost); empty, every address, when missing.
+QString StoredListenAddress();
+
 // One line for a settings file that holds a password while others may read
 // it; empty when the file is its owner's alone, or holds none.
 QString PasswordExposedText(const QString &sPassword);

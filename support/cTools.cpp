@@ -2,6 +2,7 @@
 
 #include "cCommonDialog.h"
 #include "mPrivateFolder.h"
+#include "mSafeFile.h"
 
 #include "vorskres.h"
 
@@ -181,6 +182,24 @@ QString cTools::GetUrlSource(const QString &sURL, int lTotalTimeoutMs) const
 void cTools::mSurfToURL(const QString &szURL) const
 {
     QDesktopServices::openUrl(QUrl(szURL));
+}
+
+bool cTools::mSurfToURLPrivately(const QString &szURL) const
+{
+    const QString folder = RetSysDir(LDV_TempFolder);
+    if (folder.isEmpty())
+        return false;
+    const QString link = szURL.toHtmlEscaped();
+    const QByteArray page = QStringLiteral("<!DOCTYPE html>\n<meta charset=\"utf-8\">\n"
+                                           "<meta http-equiv=\"refresh\" content=\"0; url=%1\">\n"
+                                           "<title>Vorsk</title>\n<a href=\"%1\">Vorsk</a>\n")
+                                .arg(link)
+                                .toUtf8();
+    const QString path = folder + QStringLiteral("open.html");
+    if (ReplaceFileContents(path, page.constData(), std::size_t(page.size()), false) != 0)
+        return false;
+    mSurfToURL(QUrl::fromLocalFile(path).toString());
+    return true;
 }
 
 cTools &Tools()

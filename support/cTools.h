@@ -47,6 +47,11 @@ public:
     QString GetUrlSource(const QString &sURL, int lTotalTimeoutMs = 10000) const;
     // Opens the URL with the desktop's default handler; the outcome is not reported.
     void mSurfToURL(const QString &szURL) const;
+    // The same for a URL that holds a secret, kept off every command line
+    // (which any local user may read): the handler is given a page in the
+    // private folder, which only the owner can enter, that leads on to the
+    // URL. False when the page cannot be written.
+    bool mSurfToURLPrivately(const QString &szURL) const;
 };
 
 // The one cTools object of the program, created on first use.

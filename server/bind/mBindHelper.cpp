@@ -66,7 +66,7 @@ bool IsExecutableFile(const std::string &sPath)
 
 // The helper with its end of the pair as descriptor 3, an empty environment and
 // no blocked signals. -1 with errno set when it cannot be started.
-pid_t Spawn(const std::string &sHelper, int lPort, int channel)
+pid_t Spawn(const std::string &sHelper, int lPort, int channel, std::string sAddress)
 {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -79,7 +79,7 @@ pid_t Spawn(const std::string &sHelper, int lPort, int channel)
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
 
     std::string name = "vorsk-bind", port = std::to_string(lPort), fd = std::to_string(kHelperChannel);
-    char *argv[] = {name.data(), port.data(), fd.data(), nullptr};
+    char *argv[] = {name.data(), port.data(), fd.data(), sAddress.empty() ? nullptr : sAddress.data(), nullptr};
     char *envp[] = {nullptr};
     pid_t pid = -1;
     const int error = posix_spawn(&pid, sHelper.c_str(), &actions, &attributes, argv, envp);
@@ -191,14 +191,14 @@ std::string FindBindHelper(const std::string &sProgramDir)
     return {};
 }
 
-BoundSocket BindThroughHelper(const std::string &sHelper, int lPort, int lWaitMs)
+BoundSocket BindThroughHelper(const std::string &sHelper, int lPort, int lWaitMs, const std::string &sAddress)
 {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(lWaitMs);
     int pair[2];
     if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0)
         return Failure(std::string("cannot talk to the port helper: ") + std::strerror(errno));
     Descriptor ours(pair[0]), theirs(pair[1]);
-    const pid_t pid = Spawn(sHelper, lPort, theirs.get());
+    const pid_t pid = Spawn(sHelper, lPort, theirs.get(), sAddress);
     if (pid < 0)
         return Failure("cannot run the port helper " + sHelper + ": " + std::strerror(errno));
     // Only the helper holds its end now, so its death reads as the end of the answer.

@@ -16,7 +16,8 @@ struct BoundSocket {
     std::string reason;  // why there is no descriptor
 };
 
-// Runs the helper for lPort and waits at most lWaitMs for its answer. A helper
+// Runs the helper for lPort (of sAddress, a numeric address, when not empty;
+// else of every address) and waits at most lWaitMs for its answer. A helper
 // that does not answer in time is killed; one that ends without an answer, or
 // sends anything but a listening socket on lPort, is a failure.
-BoundSocket BindThroughHelper(const std::string &sHelper, int lPort, int lWaitMs);
+BoundSocket BindThroughHelper(const std::string &sHelper, int lPort, int lWaitMs, const std::string &sAddress = {});

@@ -2,8 +2,10 @@
 // The listening socket of the web server, made the same way by the program and
 // by its port helper. Header-only and libc-only, so the helper links nothing else.
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -19,6 +21,21 @@ inline int BindAndListen(int fd, const sockaddr *address, socklen_t length)
         listen(fd, SOMAXCONN) != 0)
         return errno;
     return 0;
+}
+
+// A listening TCP socket on one address (its port included); lFlags as for Open.
+inline int OpenOn(const sockaddr *address, socklen_t length, int lFlags, int &lError)
+{
+    const int fd = socket(address->sa_family, SOCK_STREAM | lFlags, IPPROTO_TCP);
+    if (fd < 0) {
+        lError = errno;
+        return -1;
+    }
+    lError = BindAndListen(fd, address, length);
+    if (lError == 0)
+        return fd;
+    close(fd);
+    return -1;
 }
 
 // A listening TCP socket on lPort of every local address: one socket for IPv6
@@ -46,20 +63,47 @@ inline int Open(int lPort, int lFlags, int &lError)
         lError = errno;
         return -1;
     }
-    fd = socket(AF_INET, SOCK_STREAM | lFlags, IPPROTO_TCP);
-    if (fd < 0) {
-        lError = errno;
-        return -1;
-    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(std::uint16_t(lPort));
     address.sin_addr.s_addr = htonl(INADDR_ANY);
-    lError = BindAndListen(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address);
-    if (lError == 0)
-        return fd;
-    close(fd);
-    return -1;
+    return OpenOn(reinterpret_cast<const sockaddr *>(&address), sizeof address, lFlags, lError);
+}
+
+// A numeric IPv4 or IPv6 address, the latter with an optional numeric scope
+// ("fe80::1%2"), and a port as a socket address; false when the text is none.
+inline bool NumericAddress(const char *szText, int lPort, sockaddr_storage &address, socklen_t &length)
+{
+    address = sockaddr_storage{};
+    auto &v4 = reinterpret_cast<sockaddr_in &>(address);
+    if (inet_pton(AF_INET, szText, &v4.sin_addr) == 1) {
+        v4.sin_family = AF_INET;
+        v4.sin_port = htons(std::uint16_t(lPort));
+        length = sizeof v4;
+        return true;
+    }
+    char text[INET6_ADDRSTRLEN] = {};
+    const char *scope = std::strchr(szText, '%');
+    const std::size_t size = scope ? std::size_t(scope - szText) : std::strlen(szText);
+    if (size >= sizeof text)
+        return false;
+    std::memcpy(text, szText, size);
+    auto &v6 = reinterpret_cast<sockaddr_in6 &>(address);
+    if (inet_pton(AF_INET6, text, &v6.sin6_addr) != 1)
+        return false;
+    unsigned long lScope = 0;
+    for (const char *digit = scope ? scope + 1 : ""; *digit; ++digit) {
+        if (*digit < '0' || *digit > '9' || lScope > 0xFFFFFFFFul / 10)
+            return false;
+        lScope = lScope * 10 + unsigned(*digit - '0');
+    }
+    if (scope && (scope[1] == '\0' || lScope > 0xFFFFFFFFul))
+        return false;
+    v6.sin6_family = AF_INET6;
+    v6.sin6_port = htons(std::uint16_t(lPort));
+    v6.sin6_scope_id = std::uint32_t(lScope);
+    length = sizeof v6;
+    return true;
 }
 
 // The port a listening socket is bound to, or -1.

@@ -1,6 +1,7 @@
-// vorsk-bind PORT FD
+// vorsk-bind PORT FD [ADDRESS]
 //
-// Opens a listening TCP socket on PORT (every local address, IPv6 and IPv4) and hands it,
+// Opens a listening TCP socket on PORT (of ADDRESS, a numeric IPv4 or IPv6
+// address; else of every local address, IPv6 and IPv4) and hands it,
 // with a status word, over the inherited AF_UNIX socket FD to the program that
 // ran it. This is the one part of Vorsk that may hold the right to bind ports
 // below 1024, so it stays this small: it reads no environment variable and no
@@ -24,7 +25,9 @@ namespace {
 
 int Usage()
 {
-    std::fputs("usage: vorsk-bind PORT FD (PORT 1..65535, FD an inherited AF_UNIX socket)\n", stderr);
+    std::fputs("usage: vorsk-bind PORT FD [ADDRESS] (PORT 1..65535, FD an inherited AF_UNIX socket, "
+               "ADDRESS numeric)\n",
+               stderr);
     return 2;
 }
 
@@ -86,7 +89,11 @@ int main(int argc, char **argv)
 {
     long lPort = 0;
     long lChannel = 0;
-    if (argc != 3 || !ParseNumber(argv[1], 65535, lPort) || lPort == 0 || !ParseNumber(argv[2], INT_MAX, lChannel))
+    sockaddr_storage address{};
+    socklen_t length = 0;
+    if (argc < 3 || argc > 4 || !ParseNumber(argv[1], 65535, lPort) || lPort == 0 ||
+        !ParseNumber(argv[2], INT_MAX, lChannel) ||
+        (argc == 4 && !ListenSocket::NumericAddress(argv[3], int(lPort), address, length)))
         return Usage();
     const int channel = int(lChannel);
     if (!IsUnixSocket(channel)) {
@@ -95,7 +102,9 @@ int main(int argc, char **argv)
     }
     CloseAllBut(channel);
     int lError = 0;
-    const int listener = ListenSocket::Open(int(lPort), SOCK_CLOEXEC, lError);
+    const int listener = length > 0 ? ListenSocket::OpenOn(reinterpret_cast<const sockaddr *>(&address), length,
+                                                           SOCK_CLOEXEC, lError)
+                                    : ListenSocket::Open(int(lPort), SOCK_CLOEXEC, lError);
     if (!Send(channel, BindStatus(lError), listener)) {
         std::fprintf(stderr, "vorsk-bind: cannot hand over port %ld: %s\n", lPort, std::strerror(errno));
         return 1;

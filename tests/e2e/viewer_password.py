@@ -8,6 +8,7 @@ README.md as written, with a certificate made here by openssl.
 Exit status 0 passes, 1 fails, 77 skips (nginx, curl or openssl missing).
 """
 
+import base64
 import grp
 import os
 import pwd
@@ -23,6 +24,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from http_viewers import NGINX, SKIP, Failure, Run, check, curl, free_port, whole_jpeg  # noqa: E402
 
 PASSWORD = "Tls2Watch-7"
+# Credentials as README's site gives them to vorsk, in base64.
+basic = lambda password: base64.b64encode(f"vorsk:{password}".encode()).decode()  # noqa: E731
 
 
 def start_vorsk(run, binary):
@@ -35,7 +38,7 @@ def start_vorsk(run, binary):
     config = os.path.join(home, "vorsk.conf")
     with open(config, "w") as settings:
         settings.write(f"[prefs]\nport={port}\ninterval=1\nwidth=320\nheight=240\n\n"
-                       f"[server]\nheaders=True\npassword={PASSWORD}\n")
+                       f"[server]\nheaders=True\npassword={PASSWORD}\nlisten=127.0.0.1\n")
     os.chmod(config, 0o644)
     env = dict(os.environ, HOME=os.path.join(home, "home"), TMPDIR=os.path.join(home, "tmp"),
                XDG_CONFIG_HOME=os.path.join(home, "home", ".config"),
@@ -145,7 +148,8 @@ def main():
             ("listen 443 ssl;", f"listen 127.0.0.1:{port} ssl;"),
             ("/etc/nginx/vorsk.crt", cert), ("/etc/nginx/vorsk.key", key), ("/etc/nginx/vorsk.htpasswd", users),
             ("/var/cache/nginx-vorsk-tls", os.path.join(folder, "cache")),
-            ("127.0.0.1:8080", f"127.0.0.1:{vorsk_port}"), ("change-me", PASSWORD)])
+            ("127.0.0.1:8080", f"127.0.0.1:{vorsk_port}"), ("change-me", PASSWORD),
+            (basic("change-me"), basic(PASSWORD))])
         start_nginx(run, folder, site, port)
 
         https = f"https://127.0.0.1:{port}/"
@@ -165,6 +169,20 @@ def main():
         with open(os.path.join(folder, "access.log")) as log:
             served = [line.split() for line in log]
         check(any(entry[-1] == "HIT" for entry in served), f"the cache never answered:\n{served}")
+        # Nothing a viewer sends through the site is a wrong key to vorsk: a second ?key= hidden in the
+        # path, a wrong key beside right credentials, an encoded CR LF that would make a header line.
+        split = f"%20HTTP/1.0%0D%0AAuthorization:%20Basic%20{basic('wrong')}%0D%0AX:"
+        for _ in range(11):
+            for options, target in (((), f"%3Fkey=x?key={PASSWORD}"), (("-u", f"viewer:{PASSWORD}"), "?key=no"),
+                                    ((), f"{split}?key={PASSWORD}")):
+                status, head, _ = fetch(https + target, *tls, *options)
+                check(status == 200, f"through nginx {target}: {status}\n{head}")
+        # A path that nginx decodes to /uptime is the picture to vorsk, and is kept as that.
+        fetch(https + f"%75ptime?key={PASSWORD}", *tls)
+        status, _, body = fetch(https + f"uptime?key={PASSWORD}", *tls)
+        check(status == 200 and b"uptime" in body.lower(), f"the status page through nginx: {status} {body[:80]!r}")
+        logged = open(out).read()
+        check("wrong key" not in logged, f"a viewer's request reached vorsk as a wrong key:\n{logged}")
         stream = curl("-sS", "--max-time", "3", *tls, https + f"stream?key={PASSWORD}")
         check(b"\xff\xd8" in stream.stdout, f"no picture of the live stream came through nginx: {stream.stdout[:200]!r}")
         return 0

@@ -94,6 +94,20 @@ TEST(BindHelper, HandsOverAListeningSocketThatAcceptsConnections)
         ::close(fd);
 }
 
+// With an address, the socket listens there alone.
+TEST(BindHelper, ListensOnTheAddressAskedFor)
+{
+    const int port = FreePort();
+    const BoundSocket bound = BindThroughHelper(kHelper, port, 5000, "127.0.0.2");
+    ASSERT_GE(bound.descriptor, 0) << bound.reason;
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    EXPECT_TRUE(getsockname(bound.descriptor, reinterpret_cast<sockaddr *>(&local), &length) == 0 &&
+                local.sin_family == AF_INET && ntohl(local.sin_addr.s_addr) == 0x7F000002u);
+    EXPECT_LT(ConnectLocally(port), 0) << "127.0.0.1 is not listened on";
+    ::close(bound.descriptor);
+}
+
 TEST(BindHelper, APortInUseComesBackAsItsErrnoWithoutADescriptor)
 {
     QTcpServer squatter;
@@ -110,6 +124,8 @@ TEST(BindHelper, WrongArgumentsEndAtOnceWithOneLineSaid)
         {},
         {"80"},
         {"80", "3", "more"},
+        {"80", "3", "localhost"}, // names are the program's to resolve
+        {"80", "3", "fe80::1%"},
         {"0", "3"},
         {"70000", "3"},
         {"80x", "3"},

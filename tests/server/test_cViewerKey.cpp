@@ -94,29 +94,62 @@ protected:
 TEST(ViewerKeyText, KeysAreFoundInTargetsAndCredentialsAndComparedWhole)
 {
     const QByteArray password = kPassword.toUtf8();
-    using V = cViewerKey::Verdict;
-    EXPECT_EQ(cViewerKey::Check(QByteArray(), "GET / HTTP/1.1\r\n\r\n", true), V::Admitted);
-    EXPECT_EQ(cViewerKey::Check(password, "GET /?key=" + kEncoded + " HTTP/1.1\r\n\r\n", true), V::Admitted);
-    EXPECT_EQ(cViewerKey::Check(password, "GET /stream?a=1&key=" + kEncoded + "#x HTTP/1.1\r\n\r\n", true),
-              V::Admitted);
-    EXPECT_EQ(cViewerKey::Check(password, "GET /?key=" + kEncoded + "\r\n", false), V::Admitted);
-    // A key that is the password's start, or the password with more, is wrong.
-    EXPECT_EQ(cViewerKey::Check(password, "GET /?key=s3cr HTTP/1.1\r\n\r\n", true), V::Wrong);
-    EXPECT_EQ(cViewerKey::Check(password, "GET /?key=" + kEncoded + "x HTTP/1.1\r\n\r\n", true), V::Wrong);
-    EXPECT_EQ(cViewerKey::Check(password, "GET /?nokey=" + kEncoded + " HTTP/1.1\r\n\r\n", true), V::Missing);
     const QByteArray basic = "Basic " + ("anyone:" + password).toBase64();
-    EXPECT_EQ(cViewerKey::Check(password, "GET / HTTP/1.1\r\nHost: x\r\nauthorization: " + basic + "\r\n\r\n", true),
-              V::Admitted);
-    // Credentials count only as HTTP, and only before the blank line.
-    EXPECT_EQ(cViewerKey::Check(password, "GET / HTTP/1.1\r\nAuthorization: " + basic + "\r\n\r\n", false),
-              V::Missing);
-    EXPECT_EQ(cViewerKey::Check(password, "GET / HTTP/1.1\r\n\r\nAuthorization: " + basic + "\r\n\r\n", true),
-              V::Missing);
-    EXPECT_EQ(cViewerKey::Check(password, "GET / HTTP/1.1\r\nAuthorization: Basic !!!\r\n\r\n", true), V::Missing);
-    EXPECT_EQ(cViewerKey::Check(password, "GET / HTTP/1.1\r\nAuthorization: Basic " +
-                                              QByteArray("user:wrong").toBase64() + "\r\n\r\n", true),
-              V::Wrong);
+    const QByteArray wrongBasic = "Basic " + QByteArray("user:wrong").toBase64();
+    using V = cViewerKey::Verdict;
+    cViewerKey key;
+    EXPECT_EQ(key.Judge(QByteArray(), "GET / HTTP/1.1\r\n\r\n", true, "192.0.2.1"), V::Admitted);
+    const std::tuple<QByteArray, bool, V> rows[] = {
+        {"GET /?key=" + kEncoded + " HTTP/1.1\r\n\r\n", true, V::Admitted},
+        {"GET /stream?a=1&key=" + kEncoded + "#x HTTP/1.1\r\n\r\n", true, V::Admitted},
+        {"GET /?key=" + kEncoded + "\r\n", false, V::Admitted},
+        // A key that is the password's start, or the password with more, is wrong.
+        {"GET /?key=s3cr HTTP/1.1\r\n\r\n", true, V::Wrong},
+        {"GET /?key=" + kEncoded + "x HTTP/1.1\r\n\r\n", true, V::Wrong},
+        {"GET /?nokey=" + kEncoded + " HTTP/1.1\r\n\r\n", true, V::Missing},
+        {"GET / HTTP/1.1\r\nHost: x\r\nauthorization: " + basic + "\r\n\r\n", true, V::Admitted},
+        // Credentials count only as HTTP, and only before the blank line.
+        {"GET / HTTP/1.1\r\nAuthorization: " + basic + "\r\n\r\n", false, V::Missing},
+        {"GET / HTTP/1.1\r\n\r\nAuthorization: " + basic + "\r\n\r\n", true, V::Missing},
+        {"GET / HTTP/1.1\r\nAuthorization: Basic !!!\r\n\r\n", true, V::Missing},
+        {"GET / HTTP/1.1\r\nAuthorization: " + wrongBasic + "\r\n\r\n", true, V::Wrong},
+        // One right key of two lets the request in.
+        {"GET /?key=wrong HTTP/1.1\r\nAuthorization: " + basic + "\r\n\r\n", true, V::Admitted},
+    };
+    for (const auto &[head, http, verdict] : rows)
+        EXPECT_EQ(key.Judge(password, head, http, "192.0.2.1"), verdict) << head.toStdString();
     EXPECT_EQ(PercentDecoded("%4a%4A%zz%4"), "JJ%zz%4");
+}
+
+// Every key given is a guess, an IPv6 peer is counted by its /64, and a full
+// record refuses the keys of an address it cannot count rather than compare them.
+TEST(ViewerKeyLock, GuessesAreCountedWhateverTheirShapeAndTheRecordFailsClosed)
+{
+    using V = cViewerKey::Verdict;
+    const QByteArray password = "right";
+    const QByteArray both =
+        "GET /?key=a HTTP/1.1\r\nAuthorization: Basic " + QByteArray("u:b").toBase64() + "\r\n\r\n";
+    qint64 now = 1000000;
+    cViewerKey key([&now] { return now; });
+    for (int i = 1; i < cViewerKey::MaxWrongKeys / 2; ++i)
+        EXPECT_EQ(key.Judge(password, both, true, "10.0.0.1"), V::Wrong);
+    EXPECT_EQ(key.Judge(password, both, true, "10.0.0.1"), V::LockedNow) << "two keys a request";
+    for (int i = 1; i < cViewerKey::MaxWrongKeys; ++i)
+        EXPECT_FALSE(key.CountWrong(QStringLiteral("2001:db8:1:2::%1").arg(i, 0, 16)));
+    EXPECT_TRUE(key.CountWrong(QStringLiteral("2001:db8:1:2:ffff:1:2:3")));
+    EXPECT_TRUE(key.Locked(QStringLiteral("2001:db8:1:2::abc")) && !key.Locked(QStringLiteral("2001:db8:1:3::1")));
+
+    std::size_t filled = 0;
+    auto fresh = [&filled] { return QStringLiteral("10.%1.%2.1").arg(filled >> 8).arg(filled & 255); };
+    while (filled <= cViewerKey::MostRecorded && key.Judge(password, "GET /?key=x\r\n", false, fresh()) == V::Wrong)
+        ++filled;
+    EXPECT_EQ(filled, cViewerKey::MostRecorded - 1) << "the record holds the most, the /64 among them";
+    for (const QByteArray &request : {QByteArray("GET /?key=x\r\n"), QByteArray("GET /?key=right\r\n")})
+        EXPECT_EQ(key.Judge(password, request, false, "192.0.2.7"), V::Uncounted) << request.toStdString();
+    EXPECT_EQ(key.Judge(password, "GET /\r\n", false, "192.0.2.7"), V::Missing);
+    EXPECT_EQ(key.Judge(password, "GET /?key=x\r\n", false, "10.0.5.1"), V::Wrong) << "on record, still counted";
+    now += cViewerKey::LockMilliseconds;
+    EXPECT_EQ(key.Judge(password, "GET /?key=right\r\n", false, "192.0.2.7"), V::Admitted) << "room again";
 }
 
 TEST(ViewerKeyLock, TenWrongKeysInAMinuteLockAnAddressForAMinute)
@@ -177,17 +210,22 @@ TEST_F(ViewerKey, CurlGetsThePictureStreamAndPageOnlyWithThePassword)
     EXPECT_EQ(stream.status, "200");
     EXPECT_TRUE(stream.body.contains(picture));
     ASSERT_TRUE(QTest::qWaitFor([&] { return lines.size() >= 5; }, 3000));
-    EXPECT_TRUE(lines.contains(QStringLiteral("refused: wrong key from 127.0.0.1"))) << lines.join('|').toStdString();
+    EXPECT_EQ(lines.count(QStringLiteral("refused: wrong key from 127.0.0.1")), 2) << lines.join('|').toStdString();
+    EXPECT_EQ(lines.count(QStringLiteral("refused: no key from 127.0.0.1")), 3) << lines.join('|').toStdString();
     for (const QString &line : lines)
         EXPECT_FALSE(line.contains(QStringLiteral("s3cr"))) << line.toStdString();
 }
 
 TEST_F(ViewerKey, HeaderlessAnswersOnlyWithTheKeyAndClosesWithoutAByteElse)
 {
-    headers = false;
-    server->Refresh();
+    // A request without a version gets the bare answer in both modes.
+    for (const bool mode : {true, false}) {
+        headers = mode;
+        server->Refresh();
+        EXPECT_TRUE(Exchange("GET /?key=" + kEncoded + "\r\n") == picture) << mode;
+        EXPECT_EQ(Exchange("GET /uptime?key=" + kEncoded + "\r\n"), QByteArray("<HTML>up</HTML>")) << mode;
+    }
     EXPECT_TRUE(Exchange("GET /?key=" + kEncoded + " HTTP/1.1\r\nHost: x\r\n\r\n") == picture);
-    EXPECT_EQ(Exchange("GET /uptime?key=" + kEncoded + "\r\n"), QByteArray("<HTML>up</HTML>"));
     // The first line may come in pieces: it is read whole for its key.
     RawClient pieces;
     ASSERT_TRUE(pieces.Connect(port));

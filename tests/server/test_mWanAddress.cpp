@@ -205,4 +205,6 @@ TEST(RenewWANAddress, PreviewComparesThePortAsText)
     EXPECT_EQ(PreviewUrl(QStringLiteral("80")), QStringLiteral("http://127.0.0.1"));
     EXPECT_EQ(PreviewUrl(QStringLiteral("080")), QStringLiteral("http://127.0.0.1:080"));
     EXPECT_EQ(PreviewUrl(QStringLiteral("8080")), QStringLiteral("http://127.0.0.1:8080"));
+    EXPECT_EQ(PreviewUrl(QStringLiteral("8080"), QStringLiteral("192.0.2.5")), QStringLiteral("http://192.0.2.5:8080"));
+    EXPECT_EQ(PreviewUrl(QStringLiteral("80"), QStringLiteral("::1")), QStringLiteral("http://[::1]"));
 }

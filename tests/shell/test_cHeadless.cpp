@@ -285,6 +285,27 @@ TEST_F(Headless, TheLogInAFileHasEveryConnectionAtOnceAndAfterSigterm)
     EXPECT_TRUE(FileContents(log).endsWith("stopped\n")) << FileContents(log).toStdString();
 }
 
+// [server] listen keeps the server to one address, a name such as localhost
+// too; one that is not the machine's ends it with 1 and names it.
+TEST_F(Headless, TheListenAddressAloneIsServed)
+{
+    const quint16 port = FreePort();
+    const QHostAddress first(QStringLiteral("127.0.0.1")), second(QStringLiteral("127.0.0.2"));
+    for (const auto &[listen, served, shut] :
+         {std::tuple{"127.0.0.2", second, first}, std::tuple{"localhost", first, second}}) {
+        WriteSettings(QStringLiteral("[prefs]\nport=%1\n[server]\nlisten=%2\n").arg(port).arg(listen).toUtf8());
+        Start({QStringLiteral("--headless")});
+        ASSERT_TRUE(WaitForLine(QStringLiteral("serving on port %1 at %2").arg(port).arg(listen))) << listen;
+        EXPECT_FALSE(FetchFrom(served, port).isEmpty()) << listen;
+        EXPECT_TRUE(FetchFrom(shut, port).isEmpty()) << listen;
+        m_vorsk.terminate();
+        ASSERT_TRUE(m_vorsk.waitForFinished(5000));
+    }
+    WriteSettings(QStringLiteral("[prefs]\nport=%1\n[server]\nlisten=192.0.2.1\n").arg(port).toUtf8());
+    EXPECT_EQ(Run({QStringLiteral("--headless")}), 1);
+    EXPECT_TRUE(Err().contains(QStringLiteral("192.0.2.1: "))) << m_sOut.toStdString();
+}
+
 // Socket activation as systemd does it, by its own launcher: the first viewer
 // starts vorsk, which serves on the socket handed over, to IPv4 and IPv6 peers
 // alike, and never opens the port of its settings. A handed socket that is no
@@ -299,7 +320,9 @@ TEST_F(Headless, ServesOnTheSocketSystemdHandsOver)
     while (own == handed)
         own = FreePort();
     QString sErr;
-    WriteSettings(QStringLiteral("[prefs]\nport=%1\nwidth=64\nheight=48\n").arg(own).toUtf8());
+    // A listen address does not narrow the socket handed over.
+    WriteSettings(
+        QStringLiteral("[prefs]\nport=%1\nwidth=64\nheight=48\n[server]\nlisten=127.0.0.2\n").arg(own).toUtf8());
     auto launch = [&](const QStringList &options) {
         m_vorsk.setProcessEnvironment(m_environment);
         m_vorsk.start(launcher, options + QStringList{QStringLiteral("-E"), QStringLiteral("HOME"),

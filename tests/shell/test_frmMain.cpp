@@ -1,3 +1,4 @@
+#include "ProgramRun.h"
 #include "ShellTestSupport.h"
 #include "cCommonDialog.h"
 #include "cSystemEnd.h"
@@ -5,9 +6,11 @@
 #include "frmMain.h"
 #include "mComponentRegistry.h"
 #include "cTools.h"
+#include "cWebServer.h"
 #include "vorskres.h"
 
 #include <QClipboard>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QInputDialog>
@@ -66,6 +69,23 @@ const QStringList kManaged = {
     QStringLiteral("chkPreview"),     QStringLiteral("cmdSelectFont"), QStringLiteral("cmdChangeRes"),
     QStringLiteral("cmdDevice"),      QStringLiteral("cmdPreview"),    QStringLiteral("cmdRenewWAN"),
     QStringLiteral("cmdCopy")};
+
+// What the window hands to the desktop's browser, taken instead.
+class OpenedUrls : public QObject
+{
+    Q_OBJECT
+
+public:
+    OpenedUrls() { Handle(this); }
+    ~OpenedUrls() override { Handle(nullptr); }
+    static void Handle(QObject *receiver)
+    {
+        for (const QString &scheme : {QStringLiteral("file"), QStringLiteral("http")})
+            QDesktopServices::setUrlHandler(scheme, receiver, "Open");
+    }
+    Q_INVOKABLE void Open(const QUrl &url) { urls << url; }
+    QList<QUrl> urls;
+};
 
 QStringList ManagedOnly(const QStringList &names)
 {
@@ -248,6 +268,7 @@ TEST_F(MainWindow, AnUnknownOutsideAddressIsSaidSoAndNotCopied)
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("http://203.0.113.5:8080"));
     // Behind a password the link copied carries it, so it works for whoever gets it.
     ui().txtPassword->setText(QStringLiteral("a b&c/\u00e5"));
+    QTest::keyClick(ui().txtPassword, Qt::Key_Return);
     window->cmdCopy_Click();
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("http://203.0.113.5:8080/?key=a%20b%26c%2F%C3%A5"));
     EXPECT_EQ(ui().lblWAN->text(), QStringLiteral("http://203.0.113.5:8080")) << "the label never shows it";
@@ -607,3 +628,49 @@ TEST_F(SettingsHome, TheCameraDialogsHaveTitlesAndRealFrameRates)
         EXPECT_EQ(title, QStringLiteral("Camera source"));
     }
 }
+
+// A new password holds once the owner is done with the box: while a new one is
+// typed, or the box emptied, the one before holds. Preview and a click on the
+// outside address give the browser a page in the private folder that leads to
+// the keyed link, so the key is on no command line, which every local user can read.
+TEST_F(MainWindow, ThePasswordHoldsOnceTheBoxIsLeftAndReachesTheBrowserPrivately)
+{
+    ui().txtIPServer->clear();
+    ui().txtPort->setText(QStringLiteral("0"));
+    ui().txtPassword->setText(QStringLiteral("old"));
+    QTest::keyClick(ui().txtPassword, Qt::Key_Return);
+    window->cmdStart_Click();
+    const quint16 port = quint16(window->Server().ListeningPort());
+    auto served = [port](const QByteArray &key) {
+        return Fetch(port, "GET /?key=" + key + "\r\n").startsWith("\xFF\xD8");
+    };
+    ui().txtPassword->setText(QStringLiteral("ne"));
+    EXPECT_TRUE(served("old"));
+    EXPECT_FALSE(served("ne")) << "half typed";
+    ui().txtPassword->clear();
+    EXPECT_FALSE(served("")) << "an emptied box opens the camera to no one";
+    QTest::keyClicks(ui().txtPassword, QStringLiteral("s3cret"));
+    QTest::keyClick(ui().txtPassword, Qt::Key_Return);
+    EXPECT_TRUE(served("s3cret"));
+    EXPECT_FALSE(served("old"));
+
+    OpenedUrls opened;
+    ui().txtPort->setText(QStringLiteral("8080"));
+    ui().lblWAN->setProperty("Tag", QStringLiteral("http://203.0.113.5"));
+    window->RenewWANAddress();
+    const std::pair<void (frmMain::*)(), QByteArray> clicks[] = {
+        {&frmMain::cmdPreview_Click, "url=http://127.0.0.1:8080/?key=s3cret"},
+        {&frmMain::lblWAN_MouseUp, "url=http://203.0.113.5:8080/?key=s3cret"}};
+    for (const auto &[click, link] : clicks) {
+        opened.urls.clear();
+        (window.get()->*click)();
+        ASSERT_EQ(opened.urls.size(), 1);
+        const QUrl url = opened.urls.constFirst();
+        EXPECT_FALSE(url.toString().contains(QStringLiteral("s3cret"))) << url.toString().toStdString();
+        EXPECT_TRUE(url.toLocalFile().startsWith(Tools().RetSysDir(LDV_TempFolder))) << "the private folder";
+        EXPECT_TRUE(FileContents(url.toLocalFile()).contains(link)) << link.toStdString();
+    }
+    window->cmdStop_Click();
+}
+
+#include "test_frmMain.moc"
