@@ -51,7 +51,10 @@ cHeadless::cHeadless(QObject *parent)
     connect(tmrUptime, &QTimer::timeout, this, &cHeadless::tmrUptime_Timer);
     connect(tmrCamera, &QTimer::timeout, this, &cHeadless::tmrCamera_Timer);
     CreateServer();
-    m_capture = MakeCaptureThread(*objCam, *m_server);
+    m_capture = MakeCaptureThread(*objCam, *m_server, [](const std::vector<CycleEvent> &events) {
+        for (const CycleEvent &event : events)
+            Error(CycleEventText(event));
+    });
 }
 
 cHeadless::~cHeadless() = default;
@@ -82,6 +85,11 @@ void cHeadless::CreateServer()
             tmr1->start();
         FeedStream();
     };
+    window.freshPicture = [this] { return m_bFreshPicture; };
+    window.freshPictureWanted = [this] {
+        tmr1_Timer();
+        FeedStream();
+    };
     m_server = std::make_unique<cWebServer>(std::move(window));
     connect(tmtTimeout, &QTimer::timeout, m_server.get(), &cWebServer::tmtTimeout_Timer);
     connect(tmtTimeout, &QTimer::timeout, this, &cHeadless::FeedStream);
@@ -101,6 +109,7 @@ bool cHeadless::Start()
     if (const QString warning = PasswordExposedText(m_prefs.sPassword); !warning.isEmpty())
         Error(warning);
     m_dStreamFps = StoredStreamFps();
+    m_bFreshPicture = StoredFreshPicture();
     // A service may well start before its camera is up: it serves the
     // picture that says there is none meanwhile.
     try {
@@ -137,20 +146,24 @@ void cHeadless::Stop()
     Log(QStringLiteral("stopped"));
 }
 
-void cHeadless::CaptureTick()
+void cHeadless::CaptureTick(bool bCounted)
 {
     SetCaptureInterval(*tmr1, m_prefs.sIntvl);
-    CaptureAndPublish(*m_capture, m_files, CaptureSettingsOf(m_prefs), [](const cCaptureCycle::Outcome &outcome) {
-        for (const CycleEvent &event : outcome.events)
-            Error(CycleEventText(event));
-    });
+    CaptureAndPublish(*m_capture, m_files, CaptureSettingsOf(m_prefs),
+                      [this, bCounted](const cCaptureCycle::Outcome &outcome) {
+                          for (const CycleEvent &event : outcome.events)
+                              Error(CycleEventText(event));
+                          // As the window counts: pictures published by the timer's cycles.
+                          if (bCounted && outcome.published) {
+                              ++m_lPictures;
+                              m_server->Refresh();
+                          }
+                      });
 }
 
 void cHeadless::tmr1_Timer()
 {
-    CaptureTick();
-    ++m_lPictures;
-    m_server->Refresh();
+    CaptureTick(true);
     tmr1->stop();
 }
 

@@ -31,7 +31,7 @@ public:
     void Stop();
 
 private:
-    void CaptureTick();
+    void CaptureTick(bool bCounted = false);
     void tmr1_Timer();
     void tmrUptime_Timer();
     void tmrCamera_Timer();
@@ -53,4 +53,5 @@ private:
     QString m_sUptime = QStringLiteral("-");
     int m_lPictures = 0;
     double m_dStreamFps = 0;
+    bool m_bFreshPicture = true;
 };

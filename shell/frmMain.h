@@ -54,8 +54,9 @@ public:
     void tmrUptime_Timer();
 
     // One run of the capture cycle with the controls' current settings, on
-    // the capture thread; its preview and log lines follow when it is done.
-    void CaptureTick();
+    // the capture thread; its preview and log lines follow when it is done,
+    // and, when bCounted, the picture count and time if it published.
+    void CaptureTick(bool bCounted = false);
     cCaptureThread &CaptureThread() const { return *m_captureThread; }
     // The capture timer's tick: a cycle, the time stamp, the count, timer off.
     void tmr1_Timer();
@@ -98,6 +99,7 @@ private:
     void ShowLog(const QString &sLine);
     void ShowPendingLog();
     void ShowCycleOutcome(const cCaptureCycle::Outcome &outcome);
+    void CountPicture();
     void FeedStream();
     void LogCycleEvent(const CycleEvent &event);
 
@@ -118,6 +120,7 @@ private:
 
     bool bServerRunning = false;
     double m_dStreamFps = 0;
+    bool m_bFreshPicture = true;
     QString m_sJpgFile;
     QString m_sBmpFile;
     std::unique_ptr<cCommonDialog> m_cHookDlg;

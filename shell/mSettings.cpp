@@ -301,6 +301,12 @@ double StoredStreamFps()
     return ok && fps > 0 && std::isfinite(fps) ? fps : 0;
 }
 
+bool StoredFreshPicture()
+{
+    const auto store = OpenSettingsGroup(kServerSection);
+    return TruthValue(ReadText(*store, QStringLiteral("freshpicture"), QString())).value_or(true);
+}
+
 QString PasswordExposedText(const QString &sPassword)
 {
     const QString path = OpenSettingsGroup(kServerSection)->fileName();

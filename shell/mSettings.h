@@ -63,6 +63,11 @@ QString StoredBanList();
 // camera's own rate, when missing or no number above 0.
 double StoredStreamFps();
 
+// Whether a request that finds the picture older than the capture interval
+// waits for a fresh one, [server] freshpicture (settings file only); true
+// unless it holds a truth value that is false.
+bool StoredFreshPicture();
+
 // One line for a settings file that holds a password while others may read
 // it; empty when the file is its owner's alone, or holds none.
 QString PasswordExposedText(const QString &sPassword);
