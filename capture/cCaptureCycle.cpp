@@ -113,18 +113,20 @@ CaptionFit FitCaption(int lHeight, const CaptureSettings &settings)
         return fit;
     }
     auto offset = [&](double points) { return CaptionOffset(points, LineHeight(fit.font, points)); };
-    if (offset(size) > bottom) {
+    int lOffset = offset(size);
+    if (lOffset > bottom) {
         const double written = size;
-        size = std::floor(size * bottom / offset(size));
+        size = std::max(1.0, std::floor(size * bottom / lOffset));
         while (size > 1 && offset(size) > bottom)
             --size;
+        lOffset = offset(size);
         fit.font.FontSize = QString::number(size);
         fit.sShrunk = QStringLiteral("its font size %1 does not fit a picture %2 pixels high; it is drawn at %3")
                           .arg(written)
                           .arg(lHeight)
                           .arg(size);
     }
-    fit.top = bottom - offset(size);
+    fit.top = bottom - lOffset;
     return fit;
 }
 

@@ -32,6 +32,12 @@ void Error(const QString &sText)
     std::fflush(stderr);
 }
 
+void TellCycleEvents(const std::vector<CycleEvent> &events)
+{
+    for (const CycleEvent &event : events)
+        Error(CycleEventText(event));
+}
+
 // The window's caption font before the settings are read.
 QFont DesignFont()
 {
@@ -51,10 +57,7 @@ cHeadless::cHeadless(QObject *parent)
     connect(tmrUptime, &QTimer::timeout, this, &cHeadless::tmrUptime_Timer);
     connect(tmrCamera, &QTimer::timeout, this, &cHeadless::tmrCamera_Timer);
     CreateServer();
-    m_capture = MakeCaptureThread(*objCam, *m_server, [](const std::vector<CycleEvent> &events) {
-        for (const CycleEvent &event : events)
-            Error(CycleEventText(event));
-    });
+    m_capture = MakeCaptureThread(*objCam, *m_server, TellCycleEvents);
 }
 
 cHeadless::~cHeadless() = default;
@@ -151,8 +154,7 @@ void cHeadless::CaptureTick(bool bCounted)
     SetCaptureInterval(*tmr1, m_prefs.sIntvl);
     CaptureAndPublish(*m_capture, m_files, CaptureSettingsOf(m_prefs),
                       [this, bCounted](const cCaptureCycle::Outcome &outcome) {
-                          for (const CycleEvent &event : outcome.events)
-                              Error(CycleEventText(event));
+                          TellCycleEvents(outcome.events);
                           // As the window counts: pictures published by the timer's cycles.
                           if (bCounted && outcome.published) {
                               ++m_lPictures;
