@@ -2,7 +2,6 @@
 #include "ProgramRun.h"
 #include "mHttpDate.h"
 
-#include <QBuffer>
 #include <QElapsedTimer>
 #include <QSet>
 #include <QStandardPaths>
@@ -271,7 +270,6 @@ TEST_F(CameraLife, AfterAQuietSpellTheFirstViewerGetsAFreshPicture)
         const qint64 asked = QDateTime::currentSecsSinceEpoch();
         const QByteArray answer = Fetch(port, "GET / HTTP/1.0\r\n\r\n");
         const qsizetype at = answer.indexOf("Last-Modified: ");
-        ASSERT_GE(at, 0) << answer.left(300).toStdString();
         const qint64 taken = ParseHttpDate(answer.mid(at + 15, 29)).value_or(0);
         if (fresh)
             EXPECT_GE(taken, asked) << "taken for this request";
@@ -288,14 +286,12 @@ TEST_F(CameraLife, DamagedFramesAreSkippedAndAFrozenCameraIsToldInPictureAndLog)
 {
     QImage white(320, 240, QImage::Format_RGB888);
     white.fill(Qt::white);
-    QByteArray frame;
-    QBuffer buffer(&frame);
-    ASSERT_TRUE(buffer.open(QIODevice::WriteOnly) && white.save(&buffer, "JPEG"));
-    const QByteArray frames[] = {frame, frame, frame.left(frame.size() / 2) + "\xFF\xD9"};
-    for (int i = 0; i < 3; ++i) {
-        QFile file(m_root.filePath(QStringLiteral("f%1.jpg").arg(i)));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(frames[i]) == frames[i].size());
-    }
+    const QString frame = m_root.filePath(QStringLiteral("f%1.jpg"));
+    ASSERT_TRUE(white.save(frame.arg(0), "JPEG") && white.save(frame.arg(1), "JPEG"));
+    QFile damaged(frame.arg(2));
+    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+    damaged.write(FileContents(frame.arg(0)).left(1000) + "\xFF\xD9");
+    damaged.close();
     const quint16 senderPort = FreePort(), port = FreePort();
     StartSender(QStringLiteral("multifilesrc location=%1/f%d.jpg loop=true caps=image/jpeg ! identity sleep-time=100000 ! "
                                "multipartmux ! tcpserversink host=127.0.0.1 port=%2")
