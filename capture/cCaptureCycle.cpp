@@ -4,6 +4,7 @@
 #include "mJPEGLib.h"
 #include "mNumbers.h"
 
+#include <QFontMetricsF>
 #include <QPainter>
 
 #include <cmath>
@@ -13,6 +14,12 @@ namespace {
 
 constexpr double kTwipsPerPixel = 15.0;
 constexpr double kCaptionLeft = 20.0;
+constexpr int kDotsPerMeter96 = 3780;
+// Below a caption whose size the offset table does not hold, in pixels (the
+// table's 10 points leave as much below their line).
+constexpr double kCaptionRoomBelow = 6.0;
+// As the settings take a font size.
+constexpr double kLargestCaptionSize = 1638;
 
 // Runs a step of the cycle; a step that fails is skipped and the next goes on.
 template <typename Step>
@@ -70,30 +77,76 @@ void SurfaceToRows(const QImage &surface, int top, cDIB &picture)
     }
 }
 
-double CaptionTop(int lHeight, const CaptureSettings &settings)
+// The height of a line of the caption in pixels at 96 dots per inch, as
+// pDrawTextOnImage draws it, for a font of dPointSize.
+double LineHeight(const CaptionFont &font, double dPointSize)
 {
+    QImage probe(1, 1, QImage::Format_RGB888);
+    probe.setDotsPerMeterX(kDotsPerMeter96);
+    probe.setDotsPerMeterY(kDotsPerMeter96);
+    QFont qfont(font.szFont);
+    qfont.setPointSizeF(dPointSize);
+    qfont.setBold(font.blBold);
+    qfont.setItalic(font.FontItalic);
+    return QFontMetricsF(qfont, &probe).height();
+}
+
+// The caption's font for a picture lHeight pixels high, with the top of its
+// line in twips: the size written where its line fits the picture, else the
+// largest whole size that does (said in sShrunk).
+struct CaptionFit
+{
+    CaptionFont font;
+    double top = 0;
+    QString sShrunk;
+};
+
+CaptionFit FitCaption(int lHeight, const CaptureSettings &settings)
+{
+    CaptionFit fit;
+    fit.font = settings.font;
+    const double bottom = std::nearbyint(lHeight * kTwipsPerPixel);
     bool sizeIsNumber = false;
-    const double fontSize = settings.font.FontSize.toDouble(&sizeIsNumber);
-    return std::nearbyint(lHeight * kTwipsPerPixel) - (sizeIsNumber ? CaptionOffset(fontSize) : 0);
+    double size = fit.font.FontSize.toDouble(&sizeIsNumber);
+    if (!sizeIsNumber || size <= 0 || size > kLargestCaptionSize) {
+        fit.top = bottom;
+        return fit;
+    }
+    auto offset = [&](double points) { return CaptionOffset(points, LineHeight(fit.font, points)); };
+    int lOffset = offset(size);
+    if (lOffset > bottom) {
+        const double written = size;
+        size = std::max(1.0, std::floor(size * bottom / lOffset));
+        while (size > 1 && offset(size) > bottom)
+            --size;
+        lOffset = offset(size);
+        fit.font.FontSize = QString::number(size);
+        fit.sShrunk = QStringLiteral("its font size %1 does not fit a picture %2 pixels high; it is drawn at %3")
+                          .arg(written)
+                          .arg(lHeight)
+                          .arg(size);
+    }
+    fit.top = bottom - lOffset;
+    return fit;
 }
 
 // The caption 20 twips from the left at its offset above the bottom edge of
 // a picture lHeight pixels high, onto a surface that holds that picture's
 // rows from lFirstRow on; a notice goes on a line of its own above.
-void DrawCaption(QImage &surface, int lHeight, int lFirstRow, const CaptureSettings &settings,
+void DrawCaption(QImage &surface, const CaptionFit &fit, int lFirstRow, const CaptureSettings &settings,
                  const std::optional<QString> &notice)
 {
-    const double y = CaptionTop(lHeight, settings) - lFirstRow * kTwipsPerPixel;
+    const double y = fit.top - lFirstRow * kTwipsPerPixel;
     double newX = 0, newY = 0;
     const bool hasCaption = !settings.sCaption.isEmpty();
     const QString caption =
         hasCaption ? QLatin1Char(' ') + retImageText(settings.sCaption, settings.clock) + QLatin1Char(' ') : QString();
     Tools().pDrawTextOnImage(caption, kCaptionLeft, y, settings.lForeColor, settings.lBackColor,
-                             hasCaption ? settings.bTransparent : true, settings.font, surface, newX, newY);
+                             hasCaption ? settings.bTransparent : true, fit.font, surface, newX, newY);
     if (notice && !notice->isEmpty()) {
         const double lineHeight = newY - y;
         Tools().pDrawTextOnImage(QLatin1Char(' ') + *notice + QLatin1Char(' '), kCaptionLeft, y - lineHeight,
-                                 settings.lForeColor, settings.lBackColor, settings.bTransparent, settings.font,
+                                 settings.lForeColor, settings.lBackColor, settings.bTransparent, fit.font,
                                  surface, newX, newY);
     }
 }
@@ -112,7 +165,7 @@ std::optional<int> CaptureInterval(const QString &sInterval)
     return int(milliseconds);
 }
 
-int CaptionOffset(double dFontSize)
+int CaptionOffset(double dFontSize, double dLineHeight)
 {
     switch (int(std::nearbyint(dFontSize))) {
     case 7:
@@ -123,7 +176,8 @@ int CaptionOffset(double dFontSize)
     case 10:
         return 330;
     default:
-        return 0;
+        // As the table's sizes sit: the line with room below it.
+        return int(std::ceil(dLineHeight + kCaptionRoomBelow) * kTwipsPerPixel);
     }
 }
 
@@ -134,10 +188,11 @@ int JpegQuality(int lSlider)
 
 int CaptionTopRow(int lHeight, const CaptureSettings &settings)
 {
-    return int(std::floor(CaptionTop(lHeight, settings) / kTwipsPerPixel));
+    return int(std::floor(FitCaption(lHeight, settings).top / kTwipsPerPixel));
 }
 
-bool ComposePicture(cDIB &picture, const CaptureSettings &settings, const std::optional<QString> &notice)
+bool ComposePicture(cDIB &picture, const CaptureSettings &settings, const std::optional<QString> &notice,
+                    QString *sCaptionShrunk)
 {
     const int height = picture.Height();
     if (!picture.DIBSectionBitsPtr() || height <= 0)
@@ -146,16 +201,19 @@ bool ComposePicture(cDIB &picture, const CaptureSettings &settings, const std::o
         EveryByte(picture, [](unsigned char v) { return static_cast<unsigned char>(v ^ 0xFF); });
     if (notice)
         EveryByte(picture, [](unsigned char v) { return static_cast<unsigned char>(v >> 1); });
+    const CaptionFit fit = FitCaption(height, settings);
+    if (sCaptionShrunk)
+        *sCaptionShrunk = settings.sCaption.isEmpty() ? QString() : fit.sShrunk;
     // The notice's line lies above the caption by a line of the font: its
     // surface starts at the top; the caption's alone a little above its edge.
-    const int top = notice ? 0 : std::max(0, CaptionTopRow(height, settings) - kCaptionMargin);
+    const int top = notice ? 0 : std::max(0, int(std::floor(fit.top / kTwipsPerPixel)) - kCaptionMargin);
     if (top >= height)
         return true;
     QImage surface(picture.Width(), height - top, QImage::Format_RGB888);
     if (surface.isNull())
         return false;
     RowsToSurface(picture, top, surface);
-    DrawCaption(surface, height, top, settings, notice);
+    DrawCaption(surface, fit, top, settings, notice);
     SurfaceToRows(surface, top, picture);
     return true;
 }
@@ -173,14 +231,16 @@ cCaptureCycle::Outcome cCaptureCycle::Run(cVidCap &objCam, const QString &sFolde
     Try([&] { grabbed = cCap().capGrabFrame(objCam.CaptureWindowHandle()); });
     Note(outcome, CycleStep::Grab, grabbed, objCam.LastError());
     if (!grabbed) {
-        PublishNoPicture(sFolder + sJpgFile, settings, outcome);
+        PublishNoPicture(sFolder + sJpgFile, objCam.CurrentSourceId(), settings, outcome);
     } else if (auto picImg = std::make_unique<cDIB>(); TakeFrame(objCam, sFolder, sBmpFile, *picImg, outcome)) {
         std::unique_ptr<cDIB> preview;
         Try([&] { preview = picImg->Resample(settings.previewSize.height(), settings.previewSize.width()); });
         // The frame is kept, not copied, for the cycles that may find no picture.
         m_lastGood = std::move(picImg);
         m_lastGoodTime = settings.clock();
+        m_sLastGoodSource = objCam.CurrentSourceId();
         Publish(*m_lastGood, sFolder + sJpgFile, settings, std::nullopt, outcome);
+        outcome.bFromCamera = bool(outcome.published);
         if (preview)
             outcome.preview = preview->ToImage();
     }
@@ -214,10 +274,14 @@ bool cCaptureCycle::TakeFrame(cVidCap &objCam, const QString &sFolder, const QSt
 // The last frame dimmed, or a dark picture where there never was one, with
 // the line saying since when the camera gives no picture, the time written as
 // the caption of a first start writes it.
-void cCaptureCycle::PublishNoPicture(const QString &sJpgPath, const CaptureSettings &settings, Outcome &outcome)
+void cCaptureCycle::PublishNoPicture(const QString &sJpgPath, const QString &sSource, const CaptureSettings &settings,
+                                     Outcome &outcome)
 {
-    if (!m_lastGoodTime.isValid())
+    if (sSource != m_sLastGoodSource || !m_lastGoodTime.isValid()) {
+        m_lastGood.reset();
         m_lastGoodTime = settings.clock();
+        m_sLastGoodSource = sSource;
+    }
     const QDateTime since = m_lastGoodTime;
     const QString notice = settings.sNoPictureText.isEmpty()
                                ? QString()
@@ -247,8 +311,11 @@ void cCaptureCycle::Publish(const cDIB &picImg, const QString &sJpgPath, const C
         return;
     }
     QString failure = QStringLiteral("the picture cannot be composed");
+    QString shrunk;
     bool written = false, composed = false;
-    Try([&] { composed = ComposePicture(*m_cFrame, settings, notice); });
+    Try([&] { composed = ComposePicture(*m_cFrame, settings, notice, &shrunk); });
+    if (composed)
+        Note(outcome, CycleStep::Caption, shrunk.isEmpty(), shrunk);
     Try([&] {
         if (!composed)
             return;
@@ -258,6 +325,22 @@ void cCaptureCycle::Publish(const cDIB &picImg, const QString &sJpgPath, const C
             outcome.published = std::make_shared<const QByteArray>(std::move(bytes));
     });
     Note(outcome, CycleStep::Jpeg, written, sJpgPath + QStringLiteral(": ") + failure);
+}
+
+std::vector<CycleEvent> cCaptureCycle::NoteStreamFrame()
+{
+    Outcome outcome;
+    Note(outcome, CycleStep::Grab, true, QString());
+    return std::move(outcome.events);
+}
+
+void cCaptureCycle::KeepFrame(std::unique_ptr<cDIB> frame, const QDateTime &when, const QString &sSource)
+{
+    if (!frame || (m_lastGood && sSource == m_sLastGoodSource && when <= m_lastGoodTime))
+        return;
+    m_lastGood = std::move(frame);
+    m_lastGoodTime = when;
+    m_sLastGoodSource = sSource;
 }
 
 void cCaptureCycle::Note(Outcome &outcome, CycleStep step, bool bWorked, const QString &sReason)

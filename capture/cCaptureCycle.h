@@ -40,8 +40,9 @@ struct CaptureSettings
 // result is no valid interval (negative or too large), which leaves the timer alone.
 std::optional<int> CaptureInterval(const QString &sInterval);
 
-// The caption's distance above the bottom edge, in twips, for a font size.
-int CaptionOffset(double dFontSize);
+// The caption's distance above the bottom edge, in twips, for a font size:
+// the table's for 7 to 10 points, else from the height of its line in pixels.
+int CaptionOffset(double dFontSize, double dLineHeight);
 
 // The JPEG quality for the slider's position: 0 becomes 3.
 int JpegQuality(int lSlider);
@@ -53,9 +54,12 @@ int CaptionTopRow(int lHeight, const CaptureSettings &settings);
 // surface would be: inverted (exclusive-or with white) when asked, dimmed to
 // half its brightness with a notice, and the caption drawn 20 twips from the
 // left at its offset above the bottom edge, the notice on a line of its own
-// above it. Only the rows the text may touch go through a drawing surface.
-// False when there is no picture or no memory for that surface.
-bool ComposePicture(cDIB &picture, const CaptureSettings &settings, const std::optional<QString> &notice = std::nullopt);
+// above it. A caption whose line does not fit the picture is drawn at the
+// largest size that does, which sCaptionShrunk then tells. Only the rows the
+// text may touch go through a drawing surface. False when there is no
+// picture or no memory for that surface.
+bool ComposePicture(cDIB &picture, const CaptureSettings &settings, const std::optional<QString> &notice = std::nullopt,
+                    QString *sCaptionShrunk = nullptr);
 
 // One run of the capture cycle: grab a frame, scale it, compose it and publish
 // it as a JPEG in the folder; the raw frame scaled for the preview comes back.
@@ -76,18 +80,27 @@ public:
         QImage preview;
         std::vector<CycleEvent> events;
         // The bytes just written to the picture file, when it was written:
-        // handed to the server, which answers from them.
+        // handed to the server, which answers from them; and whether they
+        // show a frame of the camera, not the picture saying there is none.
         std::shared_ptr<const QByteArray> published;
+        bool bFromCamera = false;
     };
 
     Outcome Run(cVidCap &objCam, const QString &sFolder, const QString &sJpgFile, const QString &sBmpFile,
                 const CaptureSettings &settings);
 
     bool Capturing() const { return m_bCapturing; }
+    // A frame the live stream took from the camera: the grab works (the
+    // line saying so, when its failure was told).
+    std::vector<CycleEvent> NoteStreamFrame();
+    // A frame newer than the last one grabbed, which a picture saying there
+    // is none shows dimmed, since when it arrived.
+    void KeepFrame(std::unique_ptr<cDIB> frame, const QDateTime &when, const QString &sSource);
 
 private:
     bool TakeFrame(cVidCap &objCam, const QString &sFolder, const QString &sBmpFile, cDIB &picImg, Outcome &outcome);
-    void PublishNoPicture(const QString &sJpgPath, const CaptureSettings &settings, Outcome &outcome);
+    void PublishNoPicture(const QString &sJpgPath, const QString &sSource, const CaptureSettings &settings,
+                          Outcome &outcome);
     void Publish(const cDIB &picImg, const QString &sJpgPath, const CaptureSettings &settings,
                  const std::optional<QString> &notice, Outcome &outcome);
     void Note(Outcome &outcome, CycleStep step, bool bWorked, const QString &sReason);
@@ -95,8 +108,10 @@ private:
     bool m_bCapturing = false;
     cCycleHealth m_health;
     std::unique_ptr<cDIB> m_cFrame = std::make_unique<cDIB>();
-    // The last frame this run grabbed, and when; or, before the first one,
-    // since when there has been none.
+    // The last frame this run grabbed, when, and from which source; or,
+    // before the first one, since when there has been none. A frame of
+    // another source is never shown for the one open now.
     std::unique_ptr<cDIB> m_lastGood;
     QDateTime m_lastGoodTime;
+    QString m_sLastGoodSource;
 };

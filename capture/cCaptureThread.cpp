@@ -3,9 +3,13 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int kNoFrameRetryMs = 1000;
+// The live stream shows at least one picture an hour, however low its rate.
+constexpr double kLongestStreamPauseMs = 3600 * 1000.0;
 
 } // namespace
 
@@ -29,7 +33,7 @@ cCaptureCycle::Outcome cCaptureThread::Cycle(const CycleFiles &files, const Capt
     m_lastFiles = files;
     cCaptureCycle::Outcome outcome = m_cycle.Run(m_objCam, files.sFolder, files.sJpgFile, files.sBmpFile, settings);
     if (outcome.published && m_outlets.publish)
-        m_outlets.publish(outcome.published);
+        m_outlets.publish(outcome.published, outcome.bFromCamera);
     return outcome;
 }
 
@@ -89,7 +93,7 @@ void cCaptureThread::Stream(const CaptureSettings &settings, double dFramesPerSe
 // One picture of the live stream, then the next step is queued behind what
 // else waits for the capture thread. A camera that gives no frame shows the
 // viewers the snapshot's picture that says so, and is asked again a second
-// later.
+// later. What the stream meets is told as a snapshot's cycle would tell it.
 void cCaptureThread::StreamStep()
 {
     if (!m_outlets.watched()) {
@@ -99,12 +103,27 @@ void cCaptureThread::StreamStep()
     const auto started = std::chrono::steady_clock::now();
     QString error;
     const auto picture = m_stream.Next(m_objCam, m_streamSettings, error);
-    if (picture)
+    if (picture) {
         m_outlets.publishStream(picture);
-    else if (!m_lastFiles.sFolder.isEmpty())
-        Cycle(m_lastFiles, m_streamSettings);
+        Tell(m_cycle.NoteStreamFrame());
+    } else {
+        // The picture saying there is none shows the stream's last frame, since it arrived.
+        cStreamPicture::Frame last = m_stream.TakeLastFrame();
+        m_cycle.KeepFrame(std::move(last.frame), last.when, last.sSource);
+        if (!m_lastFiles.sFolder.isEmpty())
+            Tell(Cycle(m_lastFiles, m_streamSettings).events);
+        m_outlets.publishStream(nullptr);
+    }
     const int pause = picture ? PauseAfterStreamPicture(started) : kNoFrameRetryMs;
     QTimer::singleShot(pause, m_worker, [this] { StreamStep(); });
+}
+
+void cCaptureThread::Tell(std::vector<CycleEvent> events)
+{
+    if (events.empty() || !m_outlets.told)
+        return;
+    QMetaObject::invokeMethod(this, [this, events = std::move(events)] { m_outlets.told(events); },
+                              Qt::QueuedConnection);
 }
 
 // Milliseconds until the next stream picture: none at the camera's own rate,
@@ -114,6 +133,9 @@ int cCaptureThread::PauseAfterStreamPicture(std::chrono::steady_clock::time_poin
     using namespace std::chrono;
     if (m_dStreamFps <= 0)
         return 0;
-    const auto due = started + duration_cast<steady_clock::duration>(duration<double>(1 / m_dStreamFps));
-    return int(std::max<milliseconds::rep>(0, duration_cast<milliseconds>(due - steady_clock::now()).count()));
+    // Reckoned in floating point: a rate of one picture in years must not
+    // overflow into a pause that never ends.
+    const double frameMs = std::min(1000 / m_dStreamFps, kLongestStreamPauseMs);
+    const double spentMs = duration<double, std::milli>(steady_clock::now() - started).count();
+    return int(std::max(0.0, frameMs - spentMs));
 }

@@ -25,15 +25,21 @@ class cCaptureThread : public QObject
 public:
     using Publish = std::function<void(const std::shared_ptr<const QByteArray> &)>;
     using Done = std::function<void(const cCaptureCycle::Outcome &)>;
+    using Told = std::function<void(const std::vector<CycleEvent> &)>;
 
     // Where the pictures go, called on the capture thread: publish takes each
-    // picture written, publishStream each picture of the live stream, and
-    // watched (asked from there) tells whether anyone watches the live stream.
+    // picture written (and whether it is a frame of the camera),
+    // publishStream each picture of the live stream (none: the stream made
+    // none, so whether anyone still watches is looked at again), and watched
+    // (asked from there) tells whether anyone watches the live stream. told
+    // takes, on this object's thread, the log lines of what the live stream
+    // met: failures and recoveries no snapshot was asked for.
     struct Outlets
     {
-        Publish publish;
+        std::function<void(const std::shared_ptr<const QByteArray> &, bool bFromCamera)> publish;
         Publish publishStream;
         std::function<bool()> watched;
+        Told told;
     };
 
     cCaptureThread(cVidCap &objCam, Outlets outlets, QObject *parent = nullptr);
@@ -68,6 +74,7 @@ private:
     };
     cCaptureCycle::Outcome Cycle(const CycleFiles &files, const CaptureSettings &settings);
     void StreamStep();
+    void Tell(std::vector<CycleEvent> events);
     int PauseAfterStreamPicture(std::chrono::steady_clock::time_point started) const;
 
     cVidCap &m_objCam;

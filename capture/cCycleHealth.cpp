@@ -9,10 +9,13 @@ std::optional<CycleEvent> cCycleHealth::Note(CycleStep step, bool bWorked, const
         state.bFailing = state.bTold = false;
         return told ? std::optional(CycleEvent{step, false, {}}) : std::nullopt;
     }
+    while (!state.lines.empty() && now - state.lines.front() >= RepeatAfter)
+        state.lines.pop_front();
     state.bFailing = true;
-    if (state.lastFailureLine && now - *state.lastFailureLine < RepeatAfter)
+    const bool tell = state.bTold ? state.lines.empty() : state.lines.size() < MostOutagesAMinute;
+    if (!tell)
         return std::nullopt;
-    state.lastFailureLine = now;
+    state.lines.push_back(now);
     state.bTold = true;
     return CycleEvent{step, true, sReason};
 }

@@ -3,6 +3,8 @@
 #include "cVidCap.h"
 #include "mNumbers.h"
 
+#include <utility>
+
 std::shared_ptr<const QByteArray> cStreamPicture::Next(cVidCap &objCam, const CaptureSettings &settings,
                                                        QString &sError)
 {
@@ -16,6 +18,9 @@ std::shared_ptr<const QByteArray> cStreamPicture::Next(cVidCap &objCam, const Ca
         sError = objCam.LastError();
         return nullptr;
     }
+    m_bFrameHeld = true;
+    m_frameTime = settings.clock();
+    m_sFrameSource = objCam.CurrentSourceId();
     cDIB *scaled = Scaled(width, height, sError);
     if (!scaled)
         return nullptr;
@@ -27,6 +32,15 @@ std::shared_ptr<const QByteArray> cStreamPicture::Next(cVidCap &objCam, const Ca
     if (!m_encoder.Encode(*scaled, JpegQuality(settings.lQuality), encoded, sError))
         return nullptr;
     return std::make_shared<const QByteArray>(std::move(encoded));
+}
+
+cStreamPicture::Frame cStreamPicture::TakeLastFrame()
+{
+    if (!std::exchange(m_bFrameHeld, false))
+        return {};
+    Frame last{std::make_unique<cDIB>(), m_frameTime, m_sFrameSource};
+    last.frame->Swap(m_frame);
+    return last;
 }
 
 // The frame at the picture's size: itself when the camera's size (or the

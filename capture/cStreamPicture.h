@@ -21,11 +21,23 @@ public:
     // The JPEG bytes of the next frame's picture; null when the camera gave
     // no frame or the picture cannot be made (the reason in sError).
     std::shared_ptr<const QByteArray> Next(cVidCap &objCam, const CaptureSettings &settings, QString &sError);
+    // The camera's frame of the last picture made, when it arrived and from
+    // which source; nothing once handed over (or before the first picture).
+    struct Frame
+    {
+        std::unique_ptr<cDIB> frame;
+        QDateTime when;
+        QString sSource;
+    };
+    Frame TakeLastFrame();
 
 private:
     cDIB *Scaled(int lWidth, int lHeight, QString &sError);
 
     cDIB m_frame;
+    bool m_bFrameHeld = false;
+    QDateTime m_frameTime;
+    QString m_sFrameSource;
     std::unique_ptr<cDIB> m_scaled;
     cJpegEncoder m_encoder;
 };

@@ -62,14 +62,30 @@ QString TakeErrorText(GError *error)
 }
 
 // What tells one camera from another across replugging and reboots, when
-// V4L2 may give it another /dev/videoN: its serial number, else the port it
-// is plugged into. Empty when the device tells neither.
-QString LastingPlace(const GstStructure *props)
+// V4L2 may give it another /dev/videoN: its serial number and the port it is
+// plugged into, either empty when the device does not tell it.
+struct Place
 {
-    for (const char *field : {"device.serial", "device.bus_path", "v4l2.device.bus_info"})
-        if (const gchar *value = gst_structure_get_string(props, field); value && *value)
-            return QString::fromUtf8(value);
-    return {};
+    QString sSerial;
+    QString sPort;
+};
+
+Place PlaceOf(GstDevice *device)
+{
+    Place place;
+    GstStructure *props = gst_device_get_properties(device);
+    if (!props)
+        return place;
+    auto text = [props](const char *field) {
+        const gchar *value = gst_structure_get_string(props, field);
+        return value ? QString::fromUtf8(value) : QString();
+    };
+    place.sSerial = text("device.serial");
+    place.sPort = text("device.bus_path");
+    if (place.sPort.isEmpty())
+        place.sPort = text("v4l2.device.bus_info");
+    gst_structure_free(props);
+    return place;
 }
 
 // The devices the monitor finds, with the ids the program knows them by.
@@ -89,10 +105,12 @@ public:
         gst_device_monitor_add_filter(monitor, "Video/Source", nullptr);
         if (gst_device_monitor_start(monitor)) {
             GList *devices = gst_device_monitor_get_devices(monitor);
+            std::vector<Found> found;
             for (GList *item = devices; item; item = item->next)
-                Add(GST_DEVICE(item->data));
+                found.push_back(Describe(GST_DEVICE(item->data)));
             g_list_free(devices);
             gst_device_monitor_stop(monitor);
+            Name(found);
         }
         gst_object_unref(monitor);
     }
@@ -115,23 +133,41 @@ public:
     }
 
 private:
-    void Add(GstDevice *device)
+    struct Found
+    {
+        QString sName;
+        Place place;
+        GstDevice *device;
+    };
+
+    static Found Describe(GstDevice *device)
     {
         gchar *display = gst_device_get_display_name(device);
-        const QString name = QString::fromUtf8(display);
+        Found found{QString::fromUtf8(display), PlaceOf(device), device};
         g_free(display);
-        QString id = kNamePrefix + name;
-        if (GstStructure *props = gst_device_get_properties(device)) {
-            const QString where = LastingPlace(props);
-            if (!where.isEmpty())
-                id = kCameraPrefix + name + kPlaceSeparator + where;
-            gst_structure_free(props);
+        return found;
+    }
+
+    // Each camera by its serial number; but where two of one name give the
+    // same one (udev makes it of the maker and model for a camera without a
+    // serial of its own), by the port each is plugged into. A camera listed
+    // twice is kept once.
+    void Name(const std::vector<Found> &found)
+    {
+        for (const Found &device : found) {
+            const bool twin = !device.place.sSerial.isEmpty() &&
+                              std::any_of(found.begin(), found.end(), [&](const Found &other) {
+                                  return other.sName == device.sName && other.place.sSerial == device.place.sSerial &&
+                                         other.place.sPort != device.place.sPort;
+                              });
+            const QString where = twin || device.place.sSerial.isEmpty() ? device.place.sPort : device.place.sSerial;
+            const QString id = where.isEmpty() ? kNamePrefix + device.sName
+                                               : kCameraPrefix + device.sName + kPlaceSeparator + where;
+            if (Find(id))
+                gst_object_unref(device.device);
+            else
+                m_devices.push_back({{device.sName, id}, device.device});
         }
-        if (Find(id)) {
-            gst_object_unref(device);
-            return;
-        }
-        m_devices.push_back({{name, id}, device});
     }
 
     std::vector<FoundDevice> m_devices;
@@ -348,6 +384,12 @@ struct cVidCap::Pipeline
     GstElement *sink = nullptr;
     bool bLinked = false;
     cFrameReader reader;
+    // What tells the frame read last; only compared, never dereferenced.
+    struct FrameMark
+    {
+        GstClockTime stamp = GST_CLOCK_TIME_NONE;
+        const GstMemory *memory = nullptr;
+    } lastFrame;
 
     // A camera or the test pattern: source ! capsfilter ! appsink.
     explicit Pipeline(GstElement *sourceElement)
@@ -484,19 +526,36 @@ struct cVidCap::Pipeline
         return {width, height};
     }
 
-    // Waits a bounded time for the next frame and reads it into frame.
+    // Waits a bounded time for a new frame and reads it into frame. A damaged
+    // frame is passed over for the next one within the same wait, and a frame
+    // handed again (the same memory under the same time stamp as the last
+    // one read) counts once.
     bool ReadNextFrame(cDIB &frame, QString &sError, QSize atLeast = {})
     {
-        GstSample *sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink),
-                                                         GstClockTime(cVidCap::GrabWaitMilliseconds) * GST_MSECOND);
-        if (!sample) {
-            sError = QStringLiteral("no frame came within %1 ms").arg(cVidCap::GrabWaitMilliseconds);
-            return false;
+        using namespace std::chrono;
+        const auto until = steady_clock::now() + milliseconds(cVidCap::GrabWaitMilliseconds);
+        QString failure;
+        for (auto left = until - steady_clock::now(); left > left.zero(); left = until - steady_clock::now()) {
+            GstSample *sample =
+                gst_app_sink_try_pull_sample(GST_APP_SINK(sink), GstClockTime(duration_cast<nanoseconds>(left).count()));
+            if (!sample)
+                break;
+            GstBuffer *buffer = gst_sample_get_buffer(sample);
+            const FrameMark mark{buffer ? GST_BUFFER_PTS(buffer) : GST_CLOCK_TIME_NONE,
+                                 buffer && gst_buffer_n_memory(buffer) > 0 ? gst_buffer_peek_memory(buffer, 0) : nullptr};
+            const bool again = GST_CLOCK_TIME_IS_VALID(mark.stamp) && mark.stamp == lastFrame.stamp &&
+                               mark.memory == lastFrame.memory;
+            // Only the frame grabbed is ever decoded or converted.
+            const bool read = !again && reader.Read(sample, frame, failure, atLeast);
+            gst_sample_unref(sample);
+            if (read) {
+                lastFrame = mark;
+                return true;
+            }
         }
-        // Only the frame grabbed is ever decoded or converted.
-        const bool read = reader.Read(sample, frame, sError, atLeast);
-        gst_sample_unref(sample);
-        return read;
+        sError = failure.isEmpty() ? QStringLiteral("no new frame came within %1 ms").arg(cVidCap::GrabWaitMilliseconds)
+                                   : failure;
+        return false;
     }
 
     // The text of the first error on the bus, or empty; an end of stream counts.

@@ -41,13 +41,21 @@ QByteArray EntityTag(const QByteArray &bytes)
 
 } // namespace
 
-void cPictureSource::Publish(const Picture &picture)
+void cPictureSource::Publish(const Picture &picture, bool bFromCamera)
 {
     Shot shot{picture ? cAnswerBody::InFile(*picture) : nullptr, std::time(nullptr),
               picture ? EntityTag(*picture) : QByteArray()};
     std::lock_guard lock(m_mutex);
     shot.soleInItsSecond = !m_published.body || m_published.modified != shot.modified;
     m_published = std::move(shot);
+    m_bFromCamera = picture && bFromCamera;
+    m_publishedAt = std::chrono::steady_clock::now();
+}
+
+bool cPictureSource::Stale(qint64 lIntervalMs)
+{
+    std::lock_guard lock(m_mutex);
+    return m_bFromCamera && std::chrono::steady_clock::now() - m_publishedAt >= std::chrono::milliseconds(lIntervalMs);
 }
 
 cPictureSource::Shot cPictureSource::Latest(const QString &sPath)

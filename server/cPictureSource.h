@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <chrono>
 #include <ctime>
 #include <memory>
 #include <mutex>
@@ -33,8 +34,12 @@ public:
         bool soleInItsSecond = true;
     };
 
-    // Any thread: the picture answered from now on (none: the file again).
-    void Publish(const Picture &picture);
+    // Any thread: the picture answered from now on (none: the file again);
+    // bFromCamera when it shows a frame of the camera, not that there is none.
+    void Publish(const Picture &picture, bool bFromCamera);
+    // Whether the published picture is a frame of the camera taken at least
+    // lIntervalMs ago: one a request should not be given while a fresher can be had.
+    bool Stale(qint64 lIntervalMs);
     // The published picture, else the file at sPath; an empty picture when
     // there is none (a missing file is created empty).
     Shot Latest(const QString &sPath);
@@ -45,6 +50,8 @@ private:
 
     std::mutex m_mutex;
     Shot m_published;
+    bool m_bFromCamera = false;
+    std::chrono::steady_clock::time_point m_publishedAt;
     // The file as read last, and what identifies that version of it.
     Shot m_file;
     QString m_sFilePath;

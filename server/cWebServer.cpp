@@ -50,6 +50,15 @@ int MaxAge(const QString &sInterval)
     return ok && seconds >= 1 ? int(std::min(std::floor(seconds), 31536000.0)) : 1;
 }
 
+// The capture interval in milliseconds, as the capture timer takes it: a
+// text that is no interval, or 0, captures every second.
+qint64 IntervalMilliseconds(const QString &sInterval)
+{
+    bool ok = false;
+    const double seconds = NumericValue(sInterval, &ok);
+    return ok && seconds > 0 ? qint64(std::min(seconds, 31536000.0) * 1000) : 1000;
+}
+
 // A part of an answer that more parts follow.
 AnswerPiece Leading(const QByteArray &bytes)
 {
@@ -120,7 +129,10 @@ void cWebServer::Refresh()
     settings.maxcon = MaxConnections(m_window.txtMaxCon());
     settings.uptime = m_window.chkUptime();
     settings.headers = m_window.chkHeaders && m_window.chkHeaders();
-    settings.maxAge = MaxAge(m_window.txtIntvl ? m_window.txtIntvl() : QStringLiteral("3"));
+    const QString interval = m_window.txtIntvl ? m_window.txtIntvl() : QStringLiteral("3");
+    settings.maxAge = MaxAge(interval);
+    settings.intervalMs = IntervalMilliseconds(interval);
+    settings.freshPicture = m_window.freshPicture && m_window.freshPicture() && m_window.freshPictureWanted;
     settings.sPicturePath = m_window.picturePath();
     settings.password = m_window.txtPassword ? m_window.txtPassword().toUtf8() : QByteArray();
     settings.statusPage = m_window.retUptimePage().toLatin1();
@@ -153,6 +165,13 @@ void cWebServer::NotifyRequest()
     QueueNews();
 }
 
+void cWebServer::NotifyFreshWanted()
+{
+    std::lock_guard lock(m_newsMutex);
+    m_news.bFreshWanted = true;
+    QueueNews();
+}
+
 // On the I/O thread: one queued event per pause, so a crowd costs the window
 // a few wake-ups a second.
 void cWebServer::QueueNews()
@@ -181,7 +200,11 @@ void cWebServer::DeliverNews()
         else if (told == Told::Line && m_window.logLine)
             m_window.logLine(sText);
     }
-    if (news.bRequest)
+    // The capture asked for now takes the place of the one the timer would
+    // take an interval later.
+    if (news.bFreshWanted)
+        m_window.freshPictureWanted();
+    else if (news.bRequest)
         m_window.pictureRequested();
 }
 
@@ -264,18 +287,23 @@ int cWebServer::ListeningPort()
     return m_io.Run([this] { return objWS2.LocalPort(); });
 }
 
-void cWebServer::PublishPicture(cPictureSource::Picture picture)
+void cWebServer::PublishPicture(cPictureSource::Picture picture, bool bFromCamera)
 {
-    m_picture.Publish(std::move(picture));
-    asio::post(m_io.Context(), [this] { FeedStreams(m_picture.Current(Current().sPicturePath)); });
+    m_picture.Publish(std::move(picture), bFromCamera);
+    asio::post(m_io.Context(), [this, bFromCamera] {
+        m_freshAskedAt = -1;
+        AnswerWaiters(false);
+        if (!bFromCamera)
+            FeedStreams(m_picture.Current(Current().sPicturePath));
+    });
 }
 
 void cWebServer::PublishStreamPicture(const cPictureSource::Picture &picture)
 {
-    if (!picture)
-        return;
     // The sealed copy is made here, off the I/O thread.
-    asio::post(m_io.Context(), [this, body = cAnswerBody::InFile(*picture)] { FeedStreams(body); });
+    asio::post(m_io.Context(), [this, body = cAnswerBody::InFile(picture ? *picture : QByteArray())] {
+        FeedStreams(body);
+    });
 }
 
 void cWebServer::UnloadSlots()
@@ -488,7 +516,7 @@ void cWebServer::objWS1_DataArrival(int Index)
     // has gone out, at once when it is owed nothing, never cutting an answer short.
     if (data.startsWith(kGet))
         Answer(*slot, data);
-    else if (slot->Idle())
+    else if (slot->Idle() && !slot->AwaitsPicture)
         Drop(*slot);
 }
 
@@ -496,7 +524,7 @@ void cWebServer::ReadHttp(cWinsockSlot &slot, const QByteArray &data)
 {
     // One request per connection: what follows it is read and let go.
     if (!slot.Tag.isEmpty()) {
-        if (data.isEmpty() && slot.Idle() && !slot.Streaming)
+        if (data.isEmpty() && slot.Idle() && !slot.Streaming && !slot.AwaitsPicture)
             Drop(slot);
         return;
     }
@@ -546,7 +574,8 @@ void cWebServer::AnswerHttp(cWinsockSlot &slot, const HttpRequest &request)
                           (headOnly ? QByteArray() : settings.statusPage));
     } else if (request.path == "/stream") {
         StartStream(slot, headOnly);
-    } else {
+    } else if (!WaitsForPicture(slot, request)) {
+        NotifyRequest();
         AnswerHttpPicture(slot, request, settings);
     }
 }
@@ -554,7 +583,6 @@ void cWebServer::AnswerHttp(cWinsockSlot &slot, const HttpRequest &request)
 // The picture with its length and time, or only that it has not changed.
 void cWebServer::AnswerHttpPicture(cWinsockSlot &slot, const HttpRequest &request, const Settings &settings)
 {
-    NotifyRequest();
     const std::time_t now = std::time(nullptr);
     const bool headOnly = request.method == "HEAD";
     const cPictureSource::Shot shot = m_picture.Latest(settings.sPicturePath);
@@ -634,17 +662,63 @@ void cWebServer::Answer(cWinsockSlot &slot, const QByteArray &request)
 // The picture or the status page without a header, to a request let in.
 void cWebServer::AnswerPlain(cWinsockSlot &slot, const QByteArray &request)
 {
-    NotifyRequest();
     const Settings settings = Current();
-    if (request.left(kUptimeRequest.size()).toLower() == kUptimeRequest) {
-        if (settings.uptime)
-            slot.SendData(settings.statusPage);
-    } else {
+    const bool uptime = request.left(kUptimeRequest.size()).toLower() == kUptimeRequest;
+    if (!uptime && WaitsForPicture(slot, std::nullopt))
+        return;
+    NotifyRequest();
+    if (!uptime)
         SendPicture(slot, m_picture.Current(settings.sPicturePath));
-    }
+    else if (settings.uptime)
+        slot.SendData(settings.statusPage);
     // A peer that keeps asking but never reads is let go.
     if (slot.AnswersQueued() > MaxQueuedAnswers)
         Drop(slot);
+}
+
+// A request that finds the camera's picture older than the capture interval
+// waits, holding up nobody, for the picture of the capture it asks for; at
+// most FreshWaitMilliseconds. Once a capture asked for has published nothing
+// for that long, requests get the picture there is until one is published.
+bool cWebServer::WaitsForPicture(cWinsockSlot &slot, const std::optional<HttpRequest> &request)
+{
+    const Settings settings = Current();
+    if (!settings.freshPicture || slot.AwaitsPicture || !m_picture.Stale(settings.intervalMs))
+        return false;
+    const qint64 now = ServerMilliseconds();
+    if (m_freshAskedAt >= 0 && now - m_freshAskedAt >= FreshWaitMilliseconds)
+        return false;
+    if (m_freshAskedAt < 0) {
+        m_freshAskedAt = now;
+        NotifyFreshWanted();
+    }
+    slot.AwaitsPicture = true;
+    m_pictureWaiters[slot.Index()] = {request, now + FreshWaitMilliseconds};
+    return true;
+}
+
+void cWebServer::AnswerWaiters(bool bOverdueOnly)
+{
+    const qint64 now = ServerMilliseconds();
+    for (auto waiter = m_pictureWaiters.begin(); waiter != m_pictureWaiters.end();) {
+        cWinsockSlot *slot = objWS1.Item(waiter->first);
+        const bool gone = !slot || !slot->AwaitsPicture;
+        if (!gone && bOverdueOnly && now < waiter->second.until) {
+            ++waiter;
+            continue;
+        }
+        const std::optional<HttpRequest> request = std::move(waiter->second.request);
+        waiter = m_pictureWaiters.erase(waiter);
+        if (gone)
+            continue;
+        slot->AwaitsPicture = false;
+        if (!m_bServing)
+            Drop(*slot);
+        else if (request)
+            AnswerHttpPicture(*slot, *request, Current());
+        else
+            SendPicture(*slot, m_picture.Current(Current().sPicturePath));
+    }
 }
 
 // The picture in pieces of at most CHUNK_SIZE bytes, each a view of the one
@@ -718,6 +792,7 @@ void cWebServer::SweepEverySecond()
 
 void cWebServer::Sweep()
 {
+    AnswerWaiters(true);
     // Every slot: one above a limit lowered while serving keeps its time-outs.
     for (int i = 0; i <= objWS1.UBound(); ++i) {
         cWinsockSlot *slot = objWS1.Item(i);

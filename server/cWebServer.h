@@ -13,6 +13,8 @@
 #include <atomic>
 #include <deque>
 #include <functional>
+#include <map>
+#include <optional>
 #include <memory>
 #include <tuple>
 #include <mutex>
@@ -53,6 +55,12 @@ struct ServerWindow
     std::function<void(const QString &)> logLine;
     // A request starting with "GET" arrived: the capture timer is re-armed if idle.
     std::function<void()> pictureRequested;
+    // Whether a request that finds the camera's picture older than the
+    // capture interval waits for a fresh one (true), or gets it at once and
+    // re-arms the capture timer (false, and when not set).
+    std::function<bool()> freshPicture;
+    // Such a request waits: a capture is to start now unless one is under way.
+    std::function<void()> freshPictureWanted;
 };
 
 // The window of a server that only serves one picture file: no status page
@@ -92,6 +100,9 @@ public:
     static constexpr qint64 GiveWayMilliseconds = 1000;
     // An HTTP request whose head has begun to arrive has this long to finish it.
     static constexpr qint64 HeadMilliseconds = 10000;
+    // A request waiting for a fresh picture gets the picture there is after
+    // this long: what a capture takes at most, a camera reopened included.
+    static constexpr qint64 FreshWaitMilliseconds = 8000;
 
     explicit cWebServer(ServerWindow window, QObject *parent = nullptr);
     ~cWebServer() override;
@@ -121,10 +132,16 @@ public:
     void UnloadSlots();
     // Reads the window's settings again; they hold from now on.
     void Refresh();
-    // Any thread: the picture answered from now on, and sent to every live stream.
-    void PublishPicture(cPictureSource::Picture picture);
+    // Any thread: the picture answered from now on, to the requests waiting
+    // for it too. bFromCamera: a frame the capture cycle took from the
+    // camera, which the live streams get from the camera at their own pace,
+    // and for which a request may wait when it is old. Otherwise (the picture
+    // saying there is none, or one from elsewhere) it goes to every live
+    // stream at once.
+    void PublishPicture(cPictureSource::Picture picture, bool bFromCamera = false);
     // Any thread: a picture for the live streams alone (a frame of the camera
     // between snapshots); what a request for the picture gets stays as it was.
+    // None: only whether anyone still watches is looked at again.
     void PublishStreamPicture(const cPictureSource::Picture &picture);
     // Any thread: whether anyone watched a live stream when it was last fed
     // or last begun; the live stream's pictures are made only while so.
@@ -150,6 +167,8 @@ private:
         bool uptime = true;
         bool headers = false;
         int maxAge = 3;
+        qint64 intervalMs = 3000;
+        bool freshPicture = false;
         QByteArray password;
         QString sPicturePath;
         QByteArray statusPage;
@@ -174,6 +193,10 @@ private:
     void PlaceWaiting();
     void Answer(cWinsockSlot &slot, const QByteArray &request);
     void AnswerPlain(cWinsockSlot &slot, const QByteArray &request);
+    // Whether the request (nothing: a header-less one) waits for the next picture.
+    bool WaitsForPicture(cWinsockSlot &slot, const std::optional<HttpRequest> &request);
+    // Answers the requests waiting for a picture: all, or those waiting too long.
+    void AnswerWaiters(bool bOverdueOnly);
     void SendPicture(cWinsockSlot &slot, const cPictureSource::Body &picture, bool endsAnswer = true);
     // HTTP/1.1: the head is gathered up to its blank line, then answered once.
     void ReadHttp(cWinsockSlot &slot, const QByteArray &data);
@@ -192,6 +215,7 @@ private:
     // sText: the peer's address, or for Told::Line the line itself.
     void NotifyLog(Told told, const QString &sText);
     void NotifyRequest();
+    void NotifyFreshWanted();
     void QueueNews();
 
     ServerWindow m_window;
@@ -202,6 +226,16 @@ private:
     std::unique_ptr<cBanIP> m_cBanList = std::make_unique<cBanIP>();
     cViewerKey m_key;
     std::deque<Waiting> m_waiting;
+    // On the I/O thread: the requests waiting for a fresh picture, by slot,
+    // with when they get what there is; and when that capture was asked for,
+    // while none has been published since (-1).
+    struct PictureWaiter
+    {
+        std::optional<HttpRequest> request;
+        qint64 until;
+    };
+    std::map<int, PictureWaiter> m_pictureWaiters;
+    qint64 m_freshAskedAt = -1;
     qint64 m_lastForget = 0;
     asio::steady_timer m_waitingTimer;
     // The time-outs are the I/O thread's own: a window held up never holds them.
@@ -214,6 +248,7 @@ private:
         // oldest give way beyond a bound, should the window's thread be held up.
         std::deque<std::pair<Told, QString>> log;
         bool bRequest = false;
+        bool bFreshWanted = false;
         bool bQueued = false;
     };
     std::mutex m_newsMutex;

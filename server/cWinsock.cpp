@@ -429,7 +429,7 @@ void cWinsockSlot::Close()
     m_tail.clear();
     Head.clear();
     HeadScan = {};
-    Http = Streaming = false;
+    Http = Streaming = AwaitsPicture = false;
     m_sRemoteHostIP.clear();
     if (FreeChanged)
         FreeChanged(m_lIndex, true);

@@ -119,8 +119,11 @@ public:
     // and its answer is a live stream, a picture for every capture.
     bool Http = false;
     bool Streaming = false;
+    // Its request waits for the next picture to be published.
+    bool AwaitsPicture = false;
 
     int State() const { return m_fd < 0 ? sckClosed : sckConnected; }
+    int Index() const { return m_lIndex; }
     QString RemoteHostIP() const { return m_sRemoteHostIP; }
     // Takes over a pending request of the listener.
     bool Accept(cWinsockListener &listener, int requestId);

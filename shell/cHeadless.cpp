@@ -60,7 +60,9 @@ cHeadless::cHeadless(QObject *parent)
     connect(tmrUptime, &QTimer::timeout, this, &cHeadless::tmrUptime_Timer);
     connect(tmrCamera, &QTimer::timeout, this, &cHeadless::tmrCamera_Timer);
     CreateServer();
-    m_capture = MakeCaptureThread(*objCam, *m_server);
+    m_capture = MakeCaptureThread(*objCam, *m_server, [this](const std::vector<CycleEvent> &events) {
+        TellCycleEvents(events);
+    });
 }
 
 cHeadless::~cHeadless() = default;
@@ -92,6 +94,11 @@ void cHeadless::CreateServer()
     window.pictureRequested = [this] {
         if (!tmr1->isActive())
             tmr1->start();
+        FeedStream();
+    };
+    window.freshPicture = [this] { return m_bFreshPicture; };
+    window.freshPictureWanted = [this] {
+        tmr1_Timer();
         FeedStream();
     };
     m_server = std::make_unique<cWebServer>(std::move(window));
@@ -178,6 +185,7 @@ void cHeadless::ReadSettings()
         Error(warning);
     m_dStreamFps = StoredStreamFps();
     m_sListen = StoredListenAddress();
+    m_bFreshPicture = StoredFreshPicture();
 }
 
 void cHeadless::ApplyPortChange(int lWasPort)
@@ -192,20 +200,29 @@ void cHeadless::ApplyPortChange(int lWasPort)
         Log(QStringLiteral("serving on port %1").arg(port));
 }
 
-void cHeadless::CaptureTick()
+void cHeadless::TellCycleEvents(const std::vector<CycleEvent> &events)
+{
+    for (const CycleEvent &event : events)
+        Error(CycleEventText(event));
+}
+
+void cHeadless::CaptureTick(bool bCounted)
 {
     SetCaptureInterval(*tmr1, m_prefs.sIntvl);
-    CaptureAndPublish(*m_capture, m_files, CaptureSettingsOf(m_prefs), [this](const cCaptureCycle::Outcome &outcome) {
-        for (const CycleEvent &event : outcome.events)
-            Error(CycleEventText(event));
-    });
+    CaptureAndPublish(*m_capture, m_files, CaptureSettingsOf(m_prefs),
+                      [this, bCounted](const cCaptureCycle::Outcome &outcome) {
+                          TellCycleEvents(outcome.events);
+                          // As the window counts: pictures published by the timer's cycles.
+                          if (bCounted && outcome.published) {
+                              ++m_lPictures;
+                              m_server->Refresh();
+                          }
+                      });
 }
 
 void cHeadless::tmr1_Timer()
 {
-    CaptureTick();
-    ++m_lPictures;
-    m_server->Refresh();
+    CaptureTick(true);
     tmr1->stop();
 }
 

@@ -43,7 +43,8 @@ private:
     void ApplyPortChange(int lWasPort);
     void Log(const QString &sLine);
     void Error(const QString &sText);
-    void CaptureTick();
+    void TellCycleEvents(const std::vector<CycleEvent> &events);
+    void CaptureTick(bool bCounted = false);
     void tmr1_Timer();
     void tmrUptime_Timer();
     void tmrCamera_Timer();
@@ -67,4 +68,5 @@ private:
     double m_dStreamFps = 0;
     // [server] listen as read at the start.
     QString m_sListen;
+    bool m_bFreshPicture = true;
 };

@@ -23,6 +23,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <cmath>
 #include <cstdio>
 #include <functional>
 
@@ -114,7 +115,10 @@ frmMain::frmMain(QWidget *parent) : QWidget(parent)
     connect(ui.pbg, &cColorSwatch::clicked, this, [this] { PickColor(*ui.pbg); });
 
     CreateServer();
-    m_captureThread = MakeCaptureThread(*objCam, *m_server);
+    m_captureThread = MakeCaptureThread(*objCam, *m_server, [this](const std::vector<CycleEvent> &events) {
+        for (const CycleEvent &event : events)
+            LogCycleEvent(event);
+    });
 
     ui.lblWAN->setMouseTracking(true);
     ui.pStatus->setMouseTracking(true);
@@ -177,6 +181,7 @@ void frmMain::RunStartupSteps()
         std::fprintf(stderr, "vorsk: %s\n", qPrintable(warning));
     ReplaceTabCaptions();
     m_dStreamFps = StoredStreamFps();
+    m_bFreshPicture = StoredFreshPicture();
     objCam->Connect();
     ShowCamResolution();
     ui.picImg->setFont(QFont(QStringLiteral("verdana"), 7));
@@ -200,11 +205,15 @@ CaptureSettings frmMain::ReadCaptureSettings() const
     return settings;
 }
 
-void frmMain::CaptureTick()
+void frmMain::CaptureTick(bool bCounted)
 {
     SetCaptureInterval(*tmr1, ui.txtIntvl->text());
     CaptureAndPublish(*m_captureThread, {m_sJpgFile, m_sBmpFile}, ReadCaptureSettings(),
-                      [this](const cCaptureCycle::Outcome &outcome) { ShowCycleOutcome(outcome); });
+                      [this, bCounted](const cCaptureCycle::Outcome &outcome) {
+                          ShowCycleOutcome(outcome);
+                          if (bCounted && outcome.published)
+                              CountPicture();
+                      });
 }
 
 // The live stream's settings from the controls, while anyone may watch it.
@@ -232,14 +241,20 @@ void frmMain::LogCycleEvent(const CycleEvent &event)
 
 void frmMain::tmr1_Timer()
 {
-    CaptureTick();
+    CaptureTick(true);
+    tmr1->stop();
+}
+
+// Only a cycle that ran and published moves the count and the time on: one
+// turned away while another runs, or one that published nothing, does not.
+void frmMain::CountPicture()
+{
     ui.lblLastSent->setText(retTimeStamp());
     bool counted = false;
     const int pictures = ui.lblConnections->text().toInt(&counted);
     if (counted)
         ui.lblConnections->setText(QString::number(pictures + 1));
     m_server->Refresh();
-    tmr1->stop();
 }
 
 void frmMain::ReplaceTabCaptions()
@@ -369,8 +384,9 @@ void frmMain::cmdSelectFont_Click()
     dialog.setHookDialog(true);
     dialog.setFont(&font);
     dialog.setFontColor(ui.pfg->BackColor());
-    dialog.setMax(10);
-    dialog.setMin(7);
+    // A size written by hand beyond the offered 7 to 10 is shown and kept as it is.
+    dialog.setMax(std::max(10, int(std::ceil(font.pointSizeF()))));
+    dialog.setMin(std::min(7, std::max(1, int(std::floor(font.pointSizeF())))));
     dialog.setCancelError(true);
     dialog.setFlags(257);
     dialog.setHwnd(this);

@@ -55,8 +55,9 @@ public:
     void tmrUptime_Timer();
 
     // One run of the capture cycle with the controls' current settings, on
-    // the capture thread; its preview and log lines follow when it is done.
-    void CaptureTick();
+    // the capture thread; its preview and log lines follow when it is done,
+    // and, when bCounted, the picture count and time if it published.
+    void CaptureTick(bool bCounted = false);
     cCaptureThread &CaptureThread() const { return *m_captureThread; }
     // The capture timer's tick: a cycle, the time stamp, the count, timer off.
     void tmr1_Timer();
@@ -100,6 +101,7 @@ private:
     void ShowLog(const QString &sLine);
     void ShowPendingLog();
     void ShowCycleOutcome(const cCaptureCycle::Outcome &outcome);
+    void CountPicture();
     void FeedStream();
     void LogCycleEvent(const CycleEvent &event);
 
@@ -125,6 +127,7 @@ private:
     // The viewers' password in force: the box's text once the owner is done
     // with it (Enter, or the focus gone), never a half-typed one.
     QString m_sPassword;
+    bool m_bFreshPicture = true;
     QString m_sJpgFile;
     QString m_sBmpFile;
     std::unique_ptr<cCommonDialog> m_cHookDlg;

@@ -58,6 +58,11 @@ void frmMain::CreateServer()
             tmr1->start();
         FeedStream();
     };
+    window.freshPicture = [this] { return m_bFreshPicture; };
+    window.freshPictureWanted = [this] {
+        tmr1_Timer();
+        FeedStream();
+    };
     m_server = std::make_unique<cWebServer>(std::move(window));
     m_logPause = new QTimer(this);
     m_logPause->setSingleShot(true);

@@ -19,6 +19,8 @@ constexpr int kRejectedText = 148;
 constexpr int kStepFailedText = 155;
 constexpr int kStepWorksText = 158;
 constexpr int kNoPictureText = 164;
+constexpr int kCaptionShrunkText = 176;
+constexpr int kCaptionFitsText = 177;
 
 } // namespace
 
@@ -48,12 +50,13 @@ PictureFiles PictureFileNames()
     return {baseName + QStringLiteral(".jpg"), baseName + QStringLiteral(".bmp")};
 }
 
-std::unique_ptr<cCaptureThread> MakeCaptureThread(cVidCap &objCam, cWebServer &server)
+std::unique_ptr<cCaptureThread> MakeCaptureThread(cVidCap &objCam, cWebServer &server, cCaptureThread::Told told)
 {
     cCaptureThread::Outlets outlets;
-    outlets.publish = [&server](const auto &picture) { server.PublishPicture(picture); };
+    outlets.publish = [&server](const auto &picture, bool bFromCamera) { server.PublishPicture(picture, bFromCamera); };
     outlets.publishStream = [&server](const auto &picture) { server.PublishStreamPicture(picture); };
     outlets.watched = [&server] { return server.StreamWatched(); };
+    outlets.told = std::move(told);
     return std::make_unique<cCaptureThread>(objCam, std::move(outlets));
 }
 
@@ -82,6 +85,8 @@ QString ConnectionLogText(bool bAccepted, const QString &sAddress)
 
 QString CycleEventText(const CycleEvent &event)
 {
+    if (event.step == CycleStep::Caption)
+        return event.bFailed ? LangString(kCaptionShrunkText).arg(event.sReason) : LangString(kCaptionFitsText);
     const int step = int(event.step);
     return event.bFailed ? LangString(kStepFailedText + step).arg(event.sReason) : LangString(kStepWorksText + step);
 }

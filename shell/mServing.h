@@ -26,8 +26,9 @@ struct PictureFiles
 };
 PictureFiles PictureFileNames();
 
-// The capture thread of a face, handing every picture written to the server.
-std::unique_ptr<cCaptureThread> MakeCaptureThread(cVidCap &objCam, cWebServer &server);
+// The capture thread of a face, handing every picture written to the server;
+// told takes the log lines of the live stream's failures and recoveries.
+std::unique_ptr<cCaptureThread> MakeCaptureThread(cVidCap &objCam, cWebServer &server, cCaptureThread::Told told);
 
 // One capture cycle on the capture thread, in the private folder; done runs
 // on the caller's thread. Nothing when a cycle is still under way.

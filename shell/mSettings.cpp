@@ -307,6 +307,12 @@ QString StoredListenAddress()
     return ReadText(*OpenSettingsGroup(kServerSection), QStringLiteral("listen"), QString());
 }
 
+bool StoredFreshPicture()
+{
+    const auto store = OpenSettingsGroup(kServerSection);
+    return TruthValue(ReadText(*store, QStringLiteral("freshpicture"), QString())).value_or(true);
+}
+
 QString PasswordExposedText(const QString &sPassword)
 {
     const QString path = OpenSettingsGroup(kServerSection)->fileName();

@@ -66,6 +66,10 @@ double StoredStreamFps();
 // The one address the server listens on, [server] listen (numeric, or a host
 // name such as localhost); empty, every address, when missing.
 QString StoredListenAddress();
+// Whether a request that finds the picture older than the capture interval
+// waits for a fresh one, [server] freshpicture (settings file only); true
+// unless it holds a truth value that is false.
+bool StoredFreshPicture();
 
 // One line for a settings file that holds a password while others may read
 // it; empty when the file is its owner's alone, or holds none.

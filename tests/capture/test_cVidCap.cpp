@@ -138,7 +138,7 @@ long PeakMiB()
 
 } // namespace
 
-TEST_F(CameraTest, DamagedJpegFramesAmongGoodOnesFailOnlyTheirOwnGrab)
+TEST_F(CameraTest, DamagedJpegFramesAmongGoodOnesAreSkippedWithinTheGrab)
 {
     // An MJPEG camera at ten frames a second whose every second frame is cut short
     // or garbled, as a loose USB cable makes them.
@@ -160,30 +160,16 @@ TEST_F(CameraTest, DamagedJpegFramesAmongGoodOnesFailOnlyTheirOwnGrab)
     cVidCap camera;
     camera.Connect();
     const QString bitmap = Folder() + QStringLiteral("lastpic.bmp");
-    int grabbed = 0, failed = 0, recovered = 0;
-    bool lastFailed = false;
-    for (int i = 0; i < 40 && (failed < 2 || recovered < 2); ++i) {
-        const QByteArray before = FileContents(bitmap);
-        if (camera.GrabFrame()) {
-            ++grabbed;
-            recovered += lastFailed ? 1 : 0;
-            lastFailed = false;
-            ASSERT_TRUE(camera.GrabbedFrameSave(bitmap));
-            const QImage saved(bitmap, "BMP");
-            EXPECT_GT(qRed(saved.pixel(5, 5)), 200);
-            EXPECT_LT(qGreen(saved.pixel(5, 5)), 60) << "the red block is whole, at the top left";
-            EXPECT_GT(qGray(saved.pixel(300, 220)), 200);
-        } else {
-            ++failed;
-            lastFailed = true;
-            EXPECT_FALSE(camera.LastError().isEmpty());
-            EXPECT_FALSE(camera.GrabbedFrameSave(bitmap)) << "a damaged frame is never saved";
-            EXPECT_EQ(FileContents(bitmap), before);
-        }
+    // Every grab gives a whole frame: a damaged one is passed over for the next.
+    for (int i = 0; i < 12; ++i) {
+        ASSERT_TRUE(camera.GrabFrame()) << i << ": " << qPrintable(camera.LastError());
+        ASSERT_TRUE(camera.GrabbedFrameSave(bitmap));
+        const QImage saved(bitmap, "BMP");
+        EXPECT_GT(qRed(saved.pixel(5, 5)), 200);
+        EXPECT_LT(qGreen(saved.pixel(5, 5)), 60) << "the red block is whole, at the top left";
+        EXPECT_GT(qGray(saved.pixel(300, 220)), 200);
         QThread::msleep(130);
     }
-    EXPECT_GE(failed, 2);
-    EXPECT_GE(recovered, 2) << "a good frame after a damaged one is grabbed";
 }
 
 TEST_F(CameraTest, FramesOverTheLimitAreNeitherAskedForNorConverted)

@@ -20,6 +20,7 @@ struct FakeCamera
     const char *serial;
     const char *node;
     const char *pattern;
+    const char *port = "pci-0000:00:14.0-usb-0:2:1.0";
 };
 
 std::vector<FakeCamera> &Plugged()
@@ -59,7 +60,7 @@ GstDevice *MakeDevice(const FakeCamera &camera)
     GstStructure *properties =
         gst_structure_new("v4l2deviceprovider", "device.api", G_TYPE_STRING, "v4l2", "device.path", G_TYPE_STRING,
                           camera.node, "device.serial", G_TYPE_STRING, camera.serial, "device.bus_path",
-                          G_TYPE_STRING, "pci-0000:00:14.0-usb-0:2:1.0", nullptr);
+                          G_TYPE_STRING, camera.port, nullptr);
     GstCaps *caps = gst_caps_from_string("video/x-raw,format=YUY2,width=640,height=480,framerate=30/1");
     auto *device = static_cast<FakeDevice *>(g_object_new(fake_device_get_type(), "display-name", "USB Camera",
                                                           "device-class", "Video/Source", "caps", caps,
@@ -177,4 +178,27 @@ TEST_F(CameraIdentity, AChosenCameraIsFoundByItsSerialWhateverItsNode)
         EXPECT_THROW(camera.Connect(), cError);
         EXPECT_EQ(Colour(camera), QRgb(0)) << "no picture rather than another camera's";
     }
+}
+
+// Two cameras of one make without serial numbers of their own, which udev
+// gives one "serial" of maker and model: each is offered, by its port, and
+// the one chosen is the one opened, whichever is found first.
+TEST_F(CameraIdentity, TwinsWithoutSerialsAreToldApartByTheirPorts)
+{
+    const char *shared = "Acme_USB_Camera";
+    Plugged() = {{shared, "/dev/video0", "red", "usb-0:1:1.0"}, {shared, "/dev/video2", "blue", "usb-0:2:1.0"}};
+    cVidCap chooser;
+    QStringList twins;
+    for (const CaptureSource &source : chooser.Sources())
+        if (source.sName == QStringLiteral("USB Camera"))
+            twins << source.sId;
+    ASSERT_EQ(twins.size(), 2) << qPrintable(twins.join(QLatin1Char('|')));
+    const QString blue = twins.filter(QStringLiteral("usb-0:2:1.0")).value(0);
+    ASSERT_TRUE(chooser.SelectSource(blue)) << qPrintable(twins.join(QLatin1Char('|')));
+    EXPECT_EQ(qBlue(Colour(chooser)), 255);
+
+    cVidCap camera;
+    camera.Connect();
+    EXPECT_EQ(camera.CurrentSourceId(), blue);
+    EXPECT_EQ(qBlue(Colour(camera)), 255) << "the blue camera, though the red one is found first";
 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks the service units with systemd's own reader: every key known, every
-# value valid, the program they start present.
+# value valid, the program they start present, memory bounded.
 #
 # Usage: verify_units.sh <unit file>...
 # Exit status: 0 passed, 1 failed, 77 skipped (systemd-analyze is missing).
@@ -12,7 +12,8 @@ command -v systemd-analyze >/dev/null || { echo "SKIP: systemd-analyze is not in
 status=0
 for unit in "$@"; do
   case "$unit" in
-    *.service) grep -q '^ExecStart=/.*/vorsk --headless$' "$unit" || { echo "FAIL: $unit does not start vorsk --headless"; status=1; } ;;
+    *.service) grep -q '^ExecStart=/.*/vorsk --headless$' "$unit" || { echo "FAIL: $unit does not start vorsk --headless"; status=1; }
+               grep -q '^MemoryMax=[0-9]' "$unit" || { echo "FAIL: $unit leaves memory unbounded"; status=1; } ;;
     *.socket) grep -q '^ListenStream=[0-9]' "$unit" || { echo "FAIL: $unit listens on no port"; status=1; } ;;
   esac
   # Unknown keys are only warnings to systemd; here they fail.

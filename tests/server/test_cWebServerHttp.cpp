@@ -462,7 +462,10 @@ TEST_F(HttpAnswers, AStreamGetsEveryPictureWholeUntilStop)
     EXPECT_EQ(stream.Part(), Jpeg(0));
     EXPECT_TRUE(server->StreamWatched());
     ASSERT_TRUE(QTest::qWaitFor([&] { return requests == 1; }, 2000)) << "the stream's request asks for a snapshot";
+    // A snapshot of a camera frame is no part of the stream, which has the
+    // camera's frames at its own pace.
     for (int i = 1; i <= 4; ++i) {
+        server->PublishPicture(Shared(Jpeg(10 + i)), true);
         if (i % 2)
             server->PublishPicture(Shared(Jpeg(i, 20000 * i)));
         else
@@ -472,13 +475,26 @@ TEST_F(HttpAnswers, AStreamGetsEveryPictureWholeUntilStop)
     }
     QTest::qWait(100);
     EXPECT_EQ(requests, 1) << "the pictures ask for no snapshot";
-    EXPECT_TRUE(Exchange("GET / HTTP/1.0\r\n\r\n").value_or(QByteArray()).endsWith(Jpeg(3, 60000)));
+    EXPECT_TRUE(Exchange("GET / HTTP/1.0\r\n\r\n").value_or(QByteArray()).endsWith(Jpeg(14)));
     EXPECT_EQ(server->SlotState(0), sckConnected);
     server->StopServer();
     EXPECT_TRUE(stream.Ended());
 
     // Nobody watches once the next picture finds no viewer.
     server->PublishStreamPicture(Shared(Jpeg(9)));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !server->StreamWatched(); }, 2000));
+}
+
+// A stream that makes no picture (a size out of limits) still has the
+// viewer's leaving seen, so the camera is not kept grabbing for nobody.
+TEST_F(HttpAnswers, AViewerWhoLeftIsSeenGoneThoughTheStreamMakesNoPicture)
+{
+    RawClient viewer;
+    ASSERT_TRUE(viewer.Connect(port) && viewer.Send("GET /stream HTTP/1.1\r\nHost: x\r\n\r\n"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server->StreamWatched(); }, 2000));
+    viewer.Close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server->SlotState(0) == sckClosed; }, 2000));
+    server->PublishStreamPicture(nullptr);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !server->StreamWatched(); }, 2000));
 }
 

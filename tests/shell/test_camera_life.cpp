@@ -1,10 +1,12 @@
 #include "PictureMeasures.h"
 #include "ProgramRun.h"
+#include "mHttpDate.h"
 
 #include <QElapsedTimer>
 #include <QSet>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <csignal>
 
 // The camera as people meet it, through the real program: network cameras
@@ -46,17 +48,19 @@ protected:
             }
     }
 
-    // A settings file of 160 x 120 pictures taken at most five times a second.
-    QString Settings(quint16 port, bool bHeaders = false)
+    // A settings file of 160 x 120 pictures taken at most five times a
+    // second (or at the interval given), with lines of its own under [server].
+    QString Settings(quint16 port, bool bHeaders = false, const QString &sInterval = QStringLiteral("0.2"),
+                     const QString &sServer = QString())
     {
         const QString path = m_root.filePath(QStringLiteral("cam-%1.conf").arg(port));
         QFile file(path);
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QStringLiteral("[prefs]\nport=%1\nwidth=%2\nheight=%3\ninterval=0.2\n[server]\nheaders=%4\n")
+        file.write(QStringLiteral("[prefs]\nport=%1\nwidth=%2\nheight=%3\ninterval=%5\n[server]\nheaders=%4\n%6\n")
                        .arg(port)
                        .arg(kWidth)
                        .arg(kHeight)
-                       .arg(bHeaders ? QStringLiteral("True") : QStringLiteral("False"))
+                       .arg(bHeaders ? QStringLiteral("True") : QStringLiteral("False"), sInterval, sServer)
                        .toUtf8());
         return path;
     }
@@ -75,13 +79,14 @@ protected:
     }
 
     // Vorsk without a display on its own settings, serving once it says so.
-    void StartVorsk(QProcess &vorsk, const QString &sCamera, quint16 port, bool bHeaders = false)
+    void StartVorsk(QProcess &vorsk, const QString &sCamera, quint16 port, bool bHeaders = false,
+                    const QString &sConfig = QString())
     {
         QProcessEnvironment environment = m_environment;
         environment.insert(QStringLiteral("VORSK_CAMERA"), sCamera);
         vorsk.setProcessEnvironment(environment);
-        vorsk.start(QStringLiteral(VORSK_EXECUTABLE),
-                    {QStringLiteral("--headless"), QStringLiteral("--config"), Settings(port, bHeaders)});
+        vorsk.start(QStringLiteral(VORSK_EXECUTABLE), {QStringLiteral("--headless"), QStringLiteral("--config"),
+                                                        sConfig.isEmpty() ? Settings(port, bHeaders) : sConfig});
         ASSERT_TRUE(vorsk.waitForStarted());
         QString out;
         for (int i = 0; i < 100 && !out.contains(QStringLiteral("serving on port")); ++i) {
@@ -250,4 +255,80 @@ TEST_F(CameraLife, ALiveStreamGivesEveryViewerTheCamerasFrames)
         shared += distinct.contains(part) ? 1 : 0;
     EXPECT_GE(2 * shared, int(parts[1].size())) << "the pictures are made once for every viewer";
     EndVorsk(m_vorsk);
+}
+
+// After a quiet spell the first viewer gets a picture taken for it, not the
+// one stored an interval or more before; freshpicture=False keeps that one.
+TEST_F(CameraLife, AfterAQuietSpellTheFirstViewerGetsAFreshPicture)
+{
+    for (const bool fresh : {true, false}) {
+        const quint16 port = FreePort();
+        StartVorsk(m_vorsk, QStringLiteral("test"), port, true,
+                   Settings(port, true, QStringLiteral("2"), fresh ? QString() : QStringLiteral("freshpicture=False")));
+        Fetch(port, "GET / HTTP/1.0\r\n\r\n");
+        QThread::msleep(4500);
+        const qint64 asked = QDateTime::currentSecsSinceEpoch();
+        const QByteArray answer = Fetch(port, "GET / HTTP/1.0\r\n\r\n");
+        const qsizetype at = answer.indexOf("Last-Modified: ");
+        const qint64 taken = ParseHttpDate(answer.mid(at + 15, 29)).value_or(0);
+        if (fresh)
+            EXPECT_GE(taken, asked) << "taken for this request";
+        else
+            EXPECT_LE(taken, asked - 1) << "the stored picture, as described";
+        EndVorsk(m_vorsk);
+    }
+}
+
+// A TCP camera whose every third frame is cut short, watched on /stream
+// alone: a damaged frame is skipped, never shown as "No picture" nor slowing
+// the stream; frozen (SIGSTOP), it is said so in picture and log, and back.
+TEST_F(CameraLife, DamagedFramesAreSkippedAndAFrozenCameraIsToldInPictureAndLog)
+{
+    QImage white(320, 240, QImage::Format_RGB888);
+    white.fill(Qt::white);
+    const QString frame = m_root.filePath(QStringLiteral("f%1.jpg"));
+    ASSERT_TRUE(white.save(frame.arg(0), "JPEG") && white.save(frame.arg(1), "JPEG"));
+    QFile damaged(frame.arg(2));
+    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+    damaged.write(FileContents(frame.arg(0)).left(1000) + "\xFF\xD9");
+    damaged.close();
+    const quint16 senderPort = FreePort(), port = FreePort();
+    StartSender(QStringLiteral("multifilesrc location=%1/f%d.jpg loop=true caps=image/jpeg ! identity sleep-time=100000 ! "
+                               "multipartmux ! tcpserversink host=127.0.0.1 port=%2")
+                    .arg(m_root.path())
+                    .arg(senderPort));
+    StartVorsk(m_vorsk, QStringLiteral("gst:tcpclientsrc host=127.0.0.1 port=%1 ! multipartdemux").arg(senderPort), port,
+               true);
+    QTcpSocket viewer;
+    viewer.connectToHost(QHostAddress::LocalHost, port);
+    ASSERT_TRUE(viewer.waitForConnected(2000));
+    viewer.write("GET /stream HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    QByteArray received;
+    auto level = [](const QByteArray &part) { return MeanLevel(QImage::fromData(part, "JPEG"), 0, kPictureBottom); };
+    auto dimmed = [&](const QByteArray &part) { return level(part) < 160; };
+    // The stream's pictures until the last is as wanted, or the time is over.
+    auto watch = [&](int ms, auto wanted) {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < ms && !(!StreamParts(received).isEmpty() && wanted(StreamParts(received).last())))
+            if (viewer.waitForReadyRead(50))
+                received += viewer.readAll();
+        return StreamParts(received);
+    };
+
+    const QList<QByteArray> live = watch(3000, [](const QByteArray &) { return false; });
+    EXPECT_GE(live.size(), 8) << "about 6.7 good frames a second";
+    EXPECT_TRUE(std::none_of(live.begin(), live.end(), dimmed)) << "a damaged frame is no outage";
+    for (int i = 0; i < 10; ++i) {
+        const QByteArray answer = Fetch(port, "GET / HTTP/1.0\r\n\r\n");
+        EXPECT_GT(level(answer.mid(answer.indexOf("\r\n\r\n") + 4)), 200) << "snapshot " << i;
+    }
+    ::kill(pid_t(m_sender.processId()), SIGSTOP);
+    EXPECT_TRUE(dimmed(watch(8000, dimmed).last())) << "the frozen camera's last frame, dimmed";
+    ::kill(pid_t(m_sender.processId()), SIGCONT);
+    EXPECT_FALSE(dimmed(watch(8000, [&](const QByteArray &part) { return !dimmed(part); }).last())) << "live again";
+    EndVorsk(m_vorsk);
+    const QString log = QString::fromLocal8Bit(m_vorsk.readAllStandardError());
+    EXPECT_EQ(log.count(QStringLiteral("No picture from the camera")), 1) << log.toStdString();
+    EXPECT_EQ(log.count(QStringLiteral("gives pictures again")), 1) << log.toStdString();
 }
