@@ -9,8 +9,8 @@
 
 class cVidCap;
 
-// The pictures of the live stream: the camera's next frame scaled, inverted
-// and captioned as a snapshot is, and encoded in memory once for every
+// The pictures of the live stream: the camera's next frame turned, scaled,
+// inverted and captioned as a snapshot is, and encoded in memory once for every
 // viewer. No file is written. The work is done once and in place: a JPEG
 // frame is decoded straight to the smallest size TurboJPEG gives that covers
 // the picture, the frame is taken from the camera without a copy, and only
@@ -23,7 +23,7 @@ public:
     std::shared_ptr<const QByteArray> Next(cVidCap &objCam, const CaptureSettings &settings, QString &sError);
 
 private:
-    cDIB *Scaled(int lWidth, int lHeight, QString &sError);
+    cDIB *Scaled(int lWidth, int lHeight, FrameTurn turn, QString &sError);
 
     cDIB m_frame;
     std::unique_ptr<cDIB> m_scaled;
