@@ -1,7 +1,9 @@
 #include "cVidCap.h"
 
+#include "cCameraControls.h"
 #include "cError.h"
 #include "cFrameReader.h"
+#include "cSourceDialog.h"
 #include "mSafeFile.h"
 #include "mSettingsStore.h"
 
@@ -15,6 +17,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <mutex>
 #include <set>
 
@@ -72,6 +75,28 @@ QString LastingPlace(const GstStructure *props)
     return {};
 }
 
+// The V4L2 node of a device, where its provider tells one (V4L2 and PipeWire do).
+QString NodeOf(const GstStructure *props)
+{
+    for (const char *field : {"device.path", "api.v4l2.path"})
+        if (const gchar *value = gst_structure_get_string(props, field); value && g_str_has_prefix(value, "/dev/"))
+            return QString::fromUtf8(value);
+    return {};
+}
+
+// The node a camera's own element opens; empty for any other element.
+QString NodeOf(GstElement *source)
+{
+    GstElementFactory *factory = source ? gst_element_get_factory(source) : nullptr;
+    if (!factory || g_strcmp0(GST_OBJECT_NAME(factory), "v4l2src") != 0)
+        return {};
+    gchar *device = nullptr;
+    g_object_get(source, "device", &device, nullptr);
+    const QString node = QString::fromUtf8(device);
+    g_free(device);
+    return node;
+}
+
 // The devices the monitor finds, with the ids the program knows them by.
 struct FoundDevice
 {
@@ -121,17 +146,19 @@ private:
         const QString name = QString::fromUtf8(display);
         g_free(display);
         QString id = kNamePrefix + name;
+        QString node;
         if (GstStructure *props = gst_device_get_properties(device)) {
             const QString where = LastingPlace(props);
             if (!where.isEmpty())
                 id = kCameraPrefix + name + kPlaceSeparator + where;
+            node = NodeOf(props);
             gst_structure_free(props);
         }
         if (Find(id)) {
             gst_object_unref(device);
             return;
         }
-        m_devices.push_back({{name, id}, device});
+        m_devices.push_back({{name, id, node}, device});
     }
 
     std::vector<FoundDevice> m_devices;
@@ -636,7 +663,19 @@ bool cVidCap::Open(const QString &sId, QSize wanted)
         m_size = size;
     }
     m_sLastError.clear();
+    ApplyStoredControls();
     return true;
+}
+
+// The owner's values for the camera's controls, at every opening: a camera
+// forgets them when it is unplugged, and another program may have changed them.
+void cVidCap::ApplyStoredControls() const
+{
+    const QString node = NodeOf(m_pipeline->source);
+    if (node.isEmpty())
+        return;
+    for (const QString &failure : ApplyStoredControlsAt(m_sSourceId, node))
+        std::fprintf(stderr, "vorsk: %s: %s\n", qPrintable(m_sSourceId), qPrintable(failure));
 }
 
 // A source that failed (unplugged, busy, its sender gone) is opened afresh,
@@ -721,9 +760,9 @@ std::vector<CaptureSource> cVidCap::Sources() const
     DeviceList devices;
     for (const FoundDevice &found : devices.Devices())
         sources.push_back(found.source);
-    sources.push_back({kTestPatternName, kTestPatternId});
+    sources.push_back({kTestPatternName, kTestPatternId, {}});
     if (const QString current = CurrentSourceId(); current.startsWith(kPipelinePrefix))
-        sources.push_back({current.mid(kPipelinePrefix.size()), current});
+        sources.push_back({current.mid(kPipelinePrefix.size()), current, {}});
     return sources;
 }
 
@@ -786,26 +825,13 @@ std::optional<QSize> cVidCap::ShowFormatDialog(QWidget *owner, const QString &sT
     return formats[std::size_t(index)].size;
 }
 
-std::optional<QString> cVidCap::ShowSourceDialog(QWidget *owner, const QString &sTitle) const
+std::optional<QString> cVidCap::ShowSourceDialog(QWidget *owner, const SourceDialogTexts &texts,
+                                                 const std::function<void(cSourceDialog &)> &prepare) const
 {
-    const std::vector<CaptureSource> sources = Sources();
-    const QString current = CurrentSourceId();
-    QStringList items;
-    int currentItem = 0;
-    for (const CaptureSource &source : sources) {
-        if (source.sId == current)
-            currentItem = int(items.size());
-        // Two cameras of one kind are told apart by their serial or port.
-        const bool twin = std::count_if(sources.begin(), sources.end(),
-                                        [&](const CaptureSource &other) { return other.sName == source.sName; }) > 1;
-        items << (twin && source.sId.startsWith(kCameraPrefix) ? source.sId.mid(kCameraPrefix.size()) : source.sName);
-    }
-    bool ok = false;
-    const QString choice = QInputDialog::getItem(owner, sTitle, QString(), items, currentItem, false, &ok);
-    const qsizetype index = items.indexOf(choice);
-    if (!ok || index < 0 || sources[std::size_t(index)].sId == current)
-        return std::nullopt;
-    return sources[std::size_t(index)].sId;
+    cSourceDialog dialog(owner, texts, Sources(), CurrentSourceId());
+    if (prepare)
+        prepare(dialog);
+    return dialog.exec() == QDialog::Accepted ? dialog.Chosen() : std::nullopt;
 }
 
 bool cCap::capGrabFrame(std::uintptr_t hCapWnd) const
