@@ -149,10 +149,11 @@ constexpr int kStripRows = 16;
 
 // Visits every pixel of a width x height picture, row by row, or column by
 // column where that reads the source along its rows: then within strips of
-// rows, so that the strip's destination rows stay in the cache. The order
-// changes no pixel's value.
+// rows, so that the strip's destination rows stay in the cache, walked
+// upwards where that is the way the source's bytes ascend. The order changes
+// no pixel's value.
 template <typename Visit>
-void EveryPixel(bool bRowsFirst, int lWidth, int lHeight, Visit visit)
+void EveryPixel(bool bRowsFirst, bool bUpwards, int lWidth, int lHeight, Visit visit)
 {
     if (bRowsFirst) {
         for (int y = 0; y < lHeight; ++y)
@@ -162,9 +163,15 @@ void EveryPixel(bool bRowsFirst, int lWidth, int lHeight, Visit visit)
     }
     for (int top = 0; top < lHeight; top += kStripRows) {
         const int bottom = std::min(lHeight, top + kStripRows);
-        for (int x = 0; x < lWidth; ++x)
-            for (int y = top; y < bottom; ++y)
-                visit(x, y);
+        for (int x = 0; x < lWidth; ++x) {
+            if (bUpwards) {
+                for (int y = bottom - 1; y >= top; --y)
+                    visit(x, y);
+            } else {
+                for (int y = top; y < bottom; ++y)
+                    visit(x, y);
+            }
+        }
     }
 }
 
@@ -542,20 +549,43 @@ void cDIB::BilinearResample(cDIB &dest, const TurnedView &view) const
     const unsigned char *base = m_pBits.get() + view.origin;
     unsigned char *out = dest.m_pBits.get();
     const std::size_t pitch = std::size_t(dest.BytesPerScanLine());
-    EveryPixel(view.RowsAlongMemory(), dest.Width(), dest.Height(), [&](int x, int y) {
+    EveryPixel(view.RowsAlongMemory(), view.rowStep < 0, dest.Width(), dest.Height(), [&](int x, int y) {
         InterpolatePixel(base, rows[std::size_t(y)], columns[std::size_t(x)], out + y * pitch + 3 * std::size_t(x));
     });
 }
 
-// The turned picture at its own size: every pixel copied through the view.
+// The turned picture at its own size: every pixel copied through the view,
+// along the source's rows (by strips of destination rows where those cross
+// them), with nothing but two pointers moved per pixel.
 void cDIB::CopyTurned(cDIB &dest, const TurnedView &view) const
 {
     const unsigned char *base = m_pBits.get() + view.origin;
     unsigned char *out = dest.m_pBits.get();
-    const std::size_t pitch = std::size_t(dest.BytesPerScanLine());
-    EveryPixel(view.RowsAlongMemory(), dest.Width(), dest.Height(), [&](int x, int y) {
-        std::memcpy(out + y * pitch + 3 * std::size_t(x), base + y * view.rowStep + x * view.columnStep, 3);
-    });
+    const std::ptrdiff_t pitch = dest.BytesPerScanLine();
+    const int width = dest.Width(), height = dest.Height();
+    if (view.RowsAlongMemory()) {
+        for (int y = 0; y < height; ++y) {
+            const unsigned char *from = base + y * view.rowStep;
+            unsigned char *to = out + y * pitch;
+            for (int x = 0; x < width; ++x, from += view.columnStep, to += 3)
+                std::memcpy(to, from, 3);
+        }
+        return;
+    }
+    // Each strip's rows are walked the way the source's bytes ascend.
+    const bool upwards = view.rowStep < 0;
+    const std::ptrdiff_t fromStep = upwards ? -view.rowStep : view.rowStep;
+    const std::ptrdiff_t toStep = upwards ? -pitch : pitch;
+    for (int top = 0; top < height; top += kStripRows) {
+        const int rows = std::min(height - top, kStripRows);
+        const int first = upwards ? top + rows - 1 : top;
+        for (int x = 0; x < width; ++x) {
+            const unsigned char *from = base + first * view.rowStep + x * view.columnStep;
+            unsigned char *to = out + first * pitch + 3 * x;
+            for (int y = 0; y < rows; ++y, from += fromStep, to += toStep)
+                std::memcpy(to, from, 3);
+        }
+    }
 }
 
 void cDIB::ClearUp()

@@ -219,6 +219,5 @@ void cSourceDialog::reject()
         if (device)
             ApplyControls(*device, values);
     }
-    m_changed.clear();
     QDialog::reject();
 }

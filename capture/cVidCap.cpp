@@ -671,7 +671,16 @@ bool cVidCap::Open(const QString &sId, QSize wanted)
 // forgets them when it is unplugged, and another program may have changed them.
 void cVidCap::ApplyStoredControls() const
 {
-    const QString node = NodeOf(m_pipeline->source);
+    if (!m_pipeline->source || StoredControls(m_sSourceId).empty())
+        return;
+    QString node = NodeOf(m_pipeline->source);
+    // A camera opened through PipeWire or libcamera: the node its device names.
+    if (node.isEmpty()) {
+        DeviceList devices;
+        for (const FoundDevice &found : devices.Devices())
+            if (found.source.sId == m_sSourceId)
+                node = found.source.sNode;
+    }
     if (node.isEmpty())
         return;
     for (const QString &failure : ApplyStoredControlsAt(m_sSourceId, node))
