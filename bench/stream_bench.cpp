@@ -11,10 +11,18 @@
 // of the camera's frame plus the encode of the picture at quality 70, on core 1.
 //
 //   stream_bench <vorsk> [seconds per run] [runs]
+//
+// With "turn" after the runs it compares instead the CPU time per picture of
+// a 1280x720 camera turned by 90 and 270 degrees with the same camera
+// unturned, runs interleaved, for the picture at the camera's size (turned:
+// 720x1280) and at 320x240 (turned: 240x320).
+//
+//   stream_bench <vorsk> [seconds per run] [runs] turn
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSize>
 #include <QTemporaryDir>
 
 #include <turbojpeg.h>
@@ -236,16 +244,24 @@ struct Result
     double picturesPerSecond = 0, cpuMsPerPicture = 0, medianLatencyMs = 0;
 };
 
-Result Run(const QString &vorsk, const QString &camera, Camera &source, int width, int height, int seconds)
+// The picture's size and turn; the frame number is only read from an unturned picture of the camera's size.
+struct Picture
 {
+    int width, height, rotate = 0;
+};
+
+Result Run(const QString &vorsk, const QString &camera, Camera &source, Picture picture, int seconds)
+{
+    const int width = picture.width, height = picture.height;
     QTemporaryDir home;
     const QString config = home.filePath(QStringLiteral("bench.conf"));
     int viewPort = 0;
     close(Listen(viewPort));
     QFile file(config);
     file.open(QIODevice::WriteOnly);
-    file.write(QStringLiteral("[prefs]\nport=%1\nwidth=%2\nheight=%3\ninterval=3\nquality=%4\n[server]\nheaders=True\n")
-                   .arg(viewPort).arg(width).arg(height).arg(kQuality).toUtf8());
+    file.write(QStringLiteral("[prefs]\nport=%1\nwidth=%2\nheight=%3\ninterval=3\nquality=%4\n[server]\nheaders=True\n"
+                             "[capture]\nrotate=%5\n")
+                   .arg(viewPort).arg(width).arg(height).arg(kQuality).arg(picture.rotate).toUtf8());
     file.close();
     QProcess program;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -337,12 +353,72 @@ double BareMs(const std::string &jpeg, int width, int height)
     return ms;
 }
 
-std::string Range(const std::vector<double> &values)
+// The camera's frames, MJPEG parts or raw I420; the first one's JPEG comes back.
+std::string Frames(Camera &source, int width, int height, bool bRaw)
+{
+    std::string first;
+    for (int index = 0; index < (1 << kIndexBits) && index < 64; ++index) {
+        const auto rgb = Photo(width, height, index);
+        const std::string jpeg = Jpeg(rgb, width, height, 90);
+        if (index == 0)
+            first = jpeg;
+        source.frames.push_back(bRaw ? I420(rgb, width, height)
+                                     : "--ThisRandomString\r\nContent-Type: image/jpeg\r\nContent-Length: " +
+                                           std::to_string(jpeg.size()) + "\r\n\r\n" + jpeg + "\r\n");
+    }
+    return first;
+}
+
+std::string Range(const std::vector<double> &values, const char *format = "%.1f-%.1f")
 {
     char text[64];
-    std::snprintf(text, sizeof text, "%.1f-%.1f", *std::min_element(values.begin(), values.end()),
+    std::snprintf(text, sizeof text, format, *std::min_element(values.begin(), values.end()),
                   *std::max_element(values.begin(), values.end()));
     return text;
+}
+
+std::string RatioRange(const std::vector<double> &values)
+{
+    return Range(values, "%.2f-%.2f");
+}
+
+// CPU ms per picture of a 1280x720 camera turned and unturned, runs interleaved.
+int CompareTurns(const QString &vorsk, const QString &mjpeg, const QString &raw, int seconds, int runs)
+{
+    std::printf("%-12s %-10s %-8s %-14s %-16s %s\n", "camera", "picture", "rotate", "pictures/s", "vorsk CPU ms",
+                "ratio to unturned");
+    for (const bool bRaw : {false, true}) {
+        Camera source;
+        Frames(source, 1280, 720, bRaw);
+        source.Start();
+        const QString camera = bRaw ? raw.arg(source.port).arg(1280).arg(720) : mjpeg.arg(source.port);
+        for (const QSize size : {QSize(1280, 720), QSize(320, 240)}) {
+            std::map<int, std::vector<double>> rates, cpu, ratio;
+            for (int run = 0; run < runs; ++run) {
+                double unturned = 0;
+                for (const int rotate : {0, 90, 270}) {
+                    const QSize turned = rotate ? size.transposed() : size;
+                    const Result result =
+                        Run(vorsk, camera, source, {turned.width(), turned.height(), rotate}, seconds);
+                    if (rotate == 0)
+                        unturned = result.cpuMsPerPicture;
+                    rates[rotate].push_back(result.picturesPerSecond);
+                    cpu[rotate].push_back(result.cpuMsPerPicture);
+                    ratio[rotate].push_back(unturned > 0 ? result.cpuMsPerPicture / unturned : 0);
+                }
+            }
+            for (const int rotate : {0, 90, 270}) {
+                const QSize turned = rotate ? size.transposed() : size;
+                char picture[24];
+                std::snprintf(picture, sizeof picture, "%dx%d", turned.width(), turned.height());
+                std::printf("%-12s %-10s %-8d %-14s %-16s %s\n", bRaw ? "I420" : "MJPEG", picture, rotate,
+                            Range(rates[rotate]).c_str(), Range(cpu[rotate]).c_str(),
+                            rotate ? RatioRange(ratio[rotate]).c_str() : "-");
+                std::fflush(stdout);
+            }
+        }
+    }
+    return 0;
 }
 
 } // namespace
@@ -357,6 +433,7 @@ int main(int argc, char **argv)
     const QString vorsk = QString::fromLocal8Bit(argv[1]);
     const int seconds = argc > 2 ? std::atoi(argv[2]) : 10;
     const int runs = argc > 3 ? std::atoi(argv[3]) : 3;
+    const bool turn = argc > 4 && std::strcmp(argv[4], "turn") == 0;
     PinTo(1);
     const QString mjpeg = QStringLiteral("gst:tcpclientsrc host=127.0.0.1 port=%1 ! multipartdemux");
     const QString raw = QStringLiteral("gst:tcpclientsrc host=127.0.0.1 port=%1 ! "
@@ -366,26 +443,19 @@ int main(int argc, char **argv)
         int width, height;
         bool bRaw;
     };
+    if (turn)
+        return CompareTurns(vorsk, mjpeg, raw, seconds, runs);
     std::printf("%-22s %-14s %-16s %-16s %-14s %s\n", "camera", "pictures/s", "vorsk CPU ms", "bare dec+enc ms",
                 "ratio", "median latency ms");
     for (const Case c : {Case{1280, 720, false}, Case{1920, 1080, false}, Case{1280, 720, true}}) {
         Camera source;
-        std::string first;
-        for (int index = 0; index < (1 << kIndexBits) && index < 64; ++index) {
-            const auto rgb = Photo(c.width, c.height, index);
-            const std::string jpeg = Jpeg(rgb, c.width, c.height, 90);
-            if (index == 0)
-                first = jpeg;
-            source.frames.push_back(c.bRaw ? I420(rgb, c.width, c.height)
-                                           : "--ThisRandomString\r\nContent-Type: image/jpeg\r\nContent-Length: " +
-                                                 std::to_string(jpeg.size()) + "\r\n\r\n" + jpeg + "\r\n");
-        }
+        const std::string first = Frames(source, c.width, c.height, c.bRaw);
         source.Start();
         const double bare = BareMs(first, c.width, c.height);
         std::vector<double> rates, cpu, ratio, latency;
         for (int run = 0; run < runs; ++run) {
             const QString camera = c.bRaw ? raw.arg(source.port).arg(c.width).arg(c.height) : mjpeg.arg(source.port);
-            const Result result = Run(vorsk, camera, source, c.width, c.height, seconds);
+            const Result result = Run(vorsk, camera, source, {c.width, c.height}, seconds);
             rates.push_back(result.picturesPerSecond);
             cpu.push_back(result.cpuMsPerPicture);
             ratio.push_back(result.cpuMsPerPicture / bare);

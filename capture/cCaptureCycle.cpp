@@ -234,7 +234,8 @@ cCaptureCycle::Outcome cCaptureCycle::Run(cVidCap &objCam, const QString &sFolde
         PublishNoPicture(sFolder + sJpgFile, objCam.CurrentSourceId(), settings, outcome);
     } else if (auto picImg = std::make_unique<cDIB>(); TakeFrame(objCam, sFolder, sBmpFile, *picImg, outcome)) {
         std::unique_ptr<cDIB> preview;
-        Try([&] { preview = picImg->Resample(settings.previewSize.height(), settings.previewSize.width()); });
+        const QSize previewSize = settings.previewSize;
+        Try([&] { preview = picImg->Resample(previewSize.height(), previewSize.width(), settings.turn); });
         // The frame is kept, not copied, for the cycles that may find no picture.
         m_lastGood = std::move(picImg);
         m_lastGoodTime = settings.clock();
@@ -304,7 +305,7 @@ void cCaptureCycle::Publish(const cDIB &picImg, const QString &sJpgPath, const C
         Note(outcome, CycleStep::Jpeg, false, QStringLiteral("the picture to send would be ") + OversizeText(width, height));
         return;
     }
-    Try([&] { m_cFrame = picImg.Resample(height, width); });
+    Try([&] { m_cFrame = picImg.Resample(height, width, settings.turn); });
     if (!m_cFrame) {
         m_cFrame = std::make_unique<cDIB>();
         Note(outcome, CycleStep::Jpeg, false, QStringLiteral("no memory for the picture"));

@@ -3,6 +3,7 @@
 #include "cCycleHealth.h"
 #include "cDIB.h"
 #include "cTools.h"
+#include "mFrameTurn.h"
 #include "mCaption.h"
 
 #include <QByteArray>
@@ -22,6 +23,7 @@ struct CaptureSettings
     QString sWidth = QStringLiteral("173");   // txtWidth
     QString sHeight = QStringLiteral("127");  // txtHeight
     bool bInvert = false;                      // chkInvertImage
+    FrameTurn turn;                            // cboRotate, cboFlip
     bool bTransparent = false;                 // chkTransparent
     QString sCaption;                          // txtOnImage, with time tokens
     std::uint32_t lForeColor = 0xFFFFFF;       // pfg's back colour
@@ -61,8 +63,9 @@ int CaptionTopRow(int lHeight, const CaptureSettings &settings);
 bool ComposePicture(cDIB &picture, const CaptureSettings &settings, const std::optional<QString> &notice = std::nullopt,
                     QString *sCaptionShrunk = nullptr);
 
-// One run of the capture cycle: grab a frame, scale it, compose it and publish
-// it as a JPEG in the folder; the raw frame scaled for the preview comes back.
+// One run of the capture cycle: grab a frame, turn and scale it, compose it
+// and publish it as a JPEG in the folder; the frame turned and scaled for the
+// preview comes back.
 // While the camera gives no frame, the last frame this run had is published
 // dimmed, with a line saying since when there is no picture (a dark picture
 // where there never was one): never an old frame under a fresh time. A frame

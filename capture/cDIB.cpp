@@ -123,26 +123,56 @@ AxisSamples SampleAxis(int sourceLength, int destLength)
     return axis;
 }
 
-// Where a destination column samples the source: byte offsets of its left and
-// right neighbours, and their weights.
-struct ColumnSample
+// Where a destination column (or row) samples the source: byte offsets of
+// its near and far neighbours, and the far one's weight.
+struct LineSample
 {
-    double fraction, keep;
-    int left, right;
+    double fraction;
+    std::ptrdiff_t nearOffset, farOffset;
 };
 
-std::vector<ColumnSample> SampleColumns(int sourceWidth, int destWidth)
+std::vector<LineSample> SampleLine(int sourceLength, int destLength, std::ptrdiff_t step)
 {
-    const AxisSamples axis = SampleAxis(sourceWidth, destWidth);
-    std::vector<ColumnSample> columns(destWidth);
-    for (int x = 0; x < destWidth; ++x) {
+    const AxisSamples axis = SampleAxis(sourceLength, destLength);
+    std::vector<LineSample> samples(destLength);
+    for (int i = 0; i < destLength; ++i) {
         // A neighbour outside a source one pixel wide has weight 0; reading the
-        // last column in its place gives the same result.
-        const int xI = std::min(axis.whole[x], sourceWidth - 1);
-        const double fraction = axis.fraction[x];
-        columns[x] = ColumnSample{fraction, 1.0 - fraction, 3 * xI, 3 * std::min(xI + 1, sourceWidth - 1)};
+        // last pixel in its place gives the same result.
+        const int whole = std::min(axis.whole[i], sourceLength - 1);
+        samples[i] = LineSample{axis.fraction[i], whole * step, std::min(whole + 1, sourceLength - 1) * step};
     }
-    return columns;
+    return samples;
+}
+
+// Rows of the destination visited together when it is walked column by column.
+constexpr int kStripRows = 16;
+
+// Visits every pixel of a width x height picture, row by row, or column by
+// column where that reads the source along its rows: then within strips of
+// rows, so that the strip's destination rows stay in the cache, walked
+// upwards where that is the way the source's bytes ascend. The order changes
+// no pixel's value.
+template <typename Visit>
+void EveryPixel(bool bRowsFirst, bool bUpwards, int lWidth, int lHeight, Visit visit)
+{
+    if (bRowsFirst) {
+        for (int y = 0; y < lHeight; ++y)
+            for (int x = 0; x < lWidth; ++x)
+                visit(x, y);
+        return;
+    }
+    for (int top = 0; top < lHeight; top += kStripRows) {
+        const int bottom = std::min(lHeight, top + kStripRows);
+        for (int x = 0; x < lWidth; ++x) {
+            if (bUpwards) {
+                for (int y = bottom - 1; y >= top; --y)
+                    visit(x, y);
+            } else {
+                for (int y = top; y < bottom; ++y)
+                    visit(x, y);
+            }
+        }
+    }
 }
 
 // Adding and taking away 1.5 * 2^52 rounds a double to a whole number, halves to
@@ -174,13 +204,17 @@ inline __m128d Mix(__m128d keep, __m128d a, __m128d fraction, __m128d b)
     return _mm_sub_pd(_mm_add_pd(_mm_add_pd(_mm_mul_pd(keep, a), _mm_mul_pd(fraction, b)), magic), magic);
 }
 
-inline void InterpolatePixel(const unsigned char *low, const unsigned char *high, double yKeep, double yD,
-                             const ColumnSample &column, unsigned char *out)
+// One destination pixel from the four source pixels around it: vertically
+// between low and high first, then horizontally between left and right.
+inline void InterpolatePixel(const unsigned char *base, const LineSample &row, const LineSample &column,
+                             unsigned char *out)
 {
-    const __m128d vKeep = _mm_set1_pd(yKeep), vFraction = _mm_set1_pd(yD);
-    const __m128d hKeep = _mm_set1_pd(column.keep), hFraction = _mm_set1_pd(column.fraction);
-    const PixelLanes lowLeft = LoadPixel(low + column.left), highLeft = LoadPixel(high + column.left);
-    const PixelLanes lowRight = LoadPixel(low + column.right), highRight = LoadPixel(high + column.right);
+    const __m128d vKeep = _mm_set1_pd(1.0 - row.fraction), vFraction = _mm_set1_pd(row.fraction);
+    const __m128d hKeep = _mm_set1_pd(1.0 - column.fraction), hFraction = _mm_set1_pd(column.fraction);
+    const PixelLanes lowLeft = LoadPixel(base + row.nearOffset + column.nearOffset);
+    const PixelLanes highLeft = LoadPixel(base + row.farOffset + column.nearOffset);
+    const PixelLanes lowRight = LoadPixel(base + row.nearOffset + column.farOffset);
+    const PixelLanes highRight = LoadPixel(base + row.farOffset + column.farOffset);
     const __m128d bg = Mix(hKeep, Mix(vKeep, lowLeft.bg, vFraction, highLeft.bg), hFraction,
                            Mix(vKeep, lowRight.bg, vFraction, highRight.bg));
     const __m128d r = Mix(hKeep, Mix(vKeep, lowLeft.r, vFraction, highLeft.r), hFraction,
@@ -199,13 +233,18 @@ inline double Mix(double keep, double a, double fraction, double b)
     return ((keep * a + fraction * b) + kRoundingMagic) - kRoundingMagic;
 }
 
-inline void InterpolatePixel(const unsigned char *low, const unsigned char *high, double yKeep, double yD,
-                             const ColumnSample &column, unsigned char *out)
+inline void InterpolatePixel(const unsigned char *base, const LineSample &row, const LineSample &column,
+                             unsigned char *out)
 {
+    const double yKeep = 1.0 - row.fraction, xKeep = 1.0 - column.fraction;
+    const unsigned char *lowLeft = base + row.nearOffset + column.nearOffset;
+    const unsigned char *highLeft = base + row.farOffset + column.nearOffset;
+    const unsigned char *lowRight = base + row.nearOffset + column.farOffset;
+    const unsigned char *highRight = base + row.farOffset + column.farOffset;
     for (int c = 0; c < 3; ++c) {
-        const double l = Mix(yKeep, low[column.left + c], yD, high[column.left + c]);
-        const double r = Mix(yKeep, low[column.right + c], yD, high[column.right + c]);
-        out[c] = static_cast<unsigned char>(Mix(column.keep, l, column.fraction, r));
+        const double l = Mix(yKeep, lowLeft[c], row.fraction, highLeft[c]);
+        const double r = Mix(yKeep, lowRight[c], row.fraction, highRight[c]);
+        out[c] = static_cast<unsigned char>(Mix(xKeep, l, column.fraction, r));
     }
 }
 
@@ -435,7 +474,49 @@ void cDIB::PaintPicture(QImage &lhDC, int lDestLeft, int lDestTop, int lDestWidt
                     Row(blit.srcY + y) + 3 * blit.srcX, kBGR24, blit.width, eRop);
 }
 
-std::unique_ptr<cDIB> cDIB::Resample(int lNewHeight, int lNewWidth) const
+// The turned picture as seen through the source's pixels: the byte offset
+// of its pixel (0, 0) and the steps to the next column and the next storage
+// row (row 0 at the bottom, as in every buffer).
+struct cDIB::TurnedView
+{
+    int width, height;
+    std::ptrdiff_t origin, columnStep, rowStep;
+
+    // The source is read along its rows when the view's rows lie along them.
+    bool RowsAlongMemory() const { return std::abs(columnStep) < std::abs(rowStep); }
+};
+
+cDIB::TurnedView cDIB::ViewTurned(FrameTurn turn) const
+{
+    const int w0 = Width(), h0 = Height();
+    const QSize turned = turn.Turned(QSize(w0, h0));
+    const int w1 = turned.width(), h1 = turned.height();
+    // Where the turned picture's pixel (u, v), counted from its top left,
+    // lies in the source: mirroring undone first, then the rotation.
+    auto offset = [&](std::ptrdiff_t u, std::ptrdiff_t t) {
+        std::ptrdiff_t v = h1 - 1 - t;
+        if (turn.eFlip == Flip::Horizontal)
+            u = w1 - 1 - u;
+        if (turn.eFlip == Flip::Vertical)
+            v = h1 - 1 - v;
+        std::ptrdiff_t x = u, y = v;
+        if (turn.lRotate == 90) {
+            x = v;
+            y = h0 - 1 - u;
+        } else if (turn.lRotate == 180) {
+            x = w0 - 1 - u;
+            y = h0 - 1 - v;
+        } else if (turn.lRotate == 270) {
+            x = w0 - 1 - v;
+            y = u;
+        }
+        return (h0 - 1 - y) * std::ptrdiff_t(BytesPerScanLine()) + 3 * x;
+    };
+    const std::ptrdiff_t origin = offset(0, 0);
+    return {w1, h1, origin, offset(1, 0) - origin, offset(0, 1) - origin};
+}
+
+std::unique_ptr<cDIB> cDIB::Resample(int lNewHeight, int lNewWidth, FrameTurn turn) const
 {
     // An empty buffer has nothing to scale: no picture, never a black one.
     if (!m_pBits)
@@ -443,35 +524,66 @@ std::unique_ptr<cDIB> cDIB::Resample(int lNewHeight, int lNewWidth) const
     auto result = std::make_unique<cDIB>();
     if (!result->Create(lNewWidth, lNewHeight))
         return nullptr;
-    if (lNewWidth == Width() && lNewHeight == Height())
+    const TurnedView view = ViewTurned(turn);
+    const bool sameSize = lNewWidth == view.width && lNewHeight == view.height;
+    if (sameSize && turn.IsNone())
         result->LoadPictureBlt(*this, 0, 0, -1, -1, SRCCOPY);
+    else if (sameSize)
+        CopyTurned(*result, view);
     else
-        BilinearResample(*result);
+        BilinearResample(*result, view);
     return result;
 }
 
 // Bilinear scaling, worked out exactly as the program has always done it:
 // single-precision scale factors and positions over the divisors W1 and H1,
 // vertical then horizontal interpolation, each step rounded half to even.
-// Rows are storage rows (row 0 at the bottom).
-void cDIB::BilinearResample(cDIB &dest) const
+// Rows are storage rows (row 0 at the bottom). A turned picture is read
+// through its view.
+void cDIB::BilinearResample(cDIB &dest, const TurnedView &view) const
 {
     if (!m_pBits || !dest.m_pBits)
         return;
-    const int h0 = Height();
-    const std::vector<ColumnSample> columns = SampleColumns(Width(), dest.Width());
-    const AxisSamples rows = SampleAxis(h0, dest.Height());
+    const std::vector<LineSample> columns = SampleLine(view.width, dest.Width(), view.columnStep);
+    const std::vector<LineSample> rows = SampleLine(view.height, dest.Height(), view.rowStep);
+    const unsigned char *base = m_pBits.get() + view.origin;
+    unsigned char *out = dest.m_pBits.get();
+    const std::size_t pitch = std::size_t(dest.BytesPerScanLine());
+    EveryPixel(view.RowsAlongMemory(), view.rowStep < 0, dest.Width(), dest.Height(), [&](int x, int y) {
+        InterpolatePixel(base, rows[std::size_t(y)], columns[std::size_t(x)], out + y * pitch + 3 * std::size_t(x));
+    });
+}
 
-    for (int y = 0; y < dest.Height(); ++y) {
-        // As with columns: outside a source one pixel high, the last row stands in.
-        const int yI = std::min(rows.whole[y], h0 - 1);
-        const unsigned char *low = m_pBits.get() + std::size_t(yI) * BytesPerScanLine();
-        const unsigned char *high = m_pBits.get() + std::size_t(std::min(yI + 1, h0 - 1)) * BytesPerScanLine();
-        const double yD = rows.fraction[y];
-        unsigned char *out = dest.m_pBits.get() + std::size_t(y) * dest.BytesPerScanLine();
-        for (const ColumnSample &column : columns) {
-            InterpolatePixel(low, high, 1.0 - yD, yD, column, out);
-            out += 3;
+// The turned picture at its own size: every pixel copied through the view,
+// along the source's rows (by strips of destination rows where those cross
+// them), with nothing but two pointers moved per pixel.
+void cDIB::CopyTurned(cDIB &dest, const TurnedView &view) const
+{
+    const unsigned char *base = m_pBits.get() + view.origin;
+    unsigned char *out = dest.m_pBits.get();
+    const std::ptrdiff_t pitch = dest.BytesPerScanLine();
+    const int width = dest.Width(), height = dest.Height();
+    if (view.RowsAlongMemory()) {
+        for (int y = 0; y < height; ++y) {
+            const unsigned char *from = base + y * view.rowStep;
+            unsigned char *to = out + y * pitch;
+            for (int x = 0; x < width; ++x, from += view.columnStep, to += 3)
+                std::memcpy(to, from, 3);
+        }
+        return;
+    }
+    // Each strip's rows are walked the way the source's bytes ascend.
+    const bool upwards = view.rowStep < 0;
+    const std::ptrdiff_t fromStep = upwards ? -view.rowStep : view.rowStep;
+    const std::ptrdiff_t toStep = upwards ? -pitch : pitch;
+    for (int top = 0; top < height; top += kStripRows) {
+        const int rows = std::min(height - top, kStripRows);
+        const int first = upwards ? top + rows - 1 : top;
+        for (int x = 0; x < width; ++x) {
+            const unsigned char *from = base + first * view.rowStep + x * view.columnStep;
+            unsigned char *to = out + first * pitch + 3 * x;
+            for (int y = 0; y < rows; ++y, from += fromStep, to += toStep)
+                std::memcpy(to, from, 3);
         }
     }
 }

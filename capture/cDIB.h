@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mFrameTurn.h"
+
 #include <QImage>
 #include <QString>
 #include <cstdint>
@@ -68,7 +70,9 @@ public:
     void PaintPicture(QImage &lhDC, int lDestLeft = 0, int lDestTop = 0, int lDestWidth = -1,
                       int lDestHeight = -1, int lSrcLeft = 0, int lSrcTop = 0,
                       std::uint32_t eRop = SRCCOPY) const;
-    std::unique_ptr<cDIB> Resample(int lNewHeight, int lNewWidth) const;
+    // The picture turned as asked and scaled to lNewWidth x lNewHeight in one
+    // pass: the same as turning it first and scaling the turned picture.
+    std::unique_ptr<cDIB> Resample(int lNewHeight, int lNewWidth, FrameTurn turn = {}) const;
     void ClearUp();
     // Trades pixels and size with another buffer, copying nothing.
     void Swap(cDIB &other) noexcept;
@@ -93,7 +97,10 @@ public:
 
 private:
     unsigned char *Row(int y) const; // y counted from the top
-    void BilinearResample(cDIB &dest) const;
+    struct TurnedView;
+    TurnedView ViewTurned(FrameTurn turn) const;
+    void BilinearResample(cDIB &dest, const TurnedView &view) const;
+    void CopyTurned(cDIB &dest, const TurnedView &view) const;
 
     BitmapInfoHeader m_tBI;
     std::uintptr_t m_hDC = 0;

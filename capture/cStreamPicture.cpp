@@ -14,14 +14,15 @@ std::shared_ptr<const QByteArray> cStreamPicture::Next(cVidCap &objCam, const Ca
         sError = QStringLiteral("the picture to send would be ") + OversizeText(width, height);
         return nullptr;
     }
-    if (!objCam.GrabFrame(QSize(width, height)) || !objCam.TakeGrabbedFrame(m_frame)) {
+    // A JPEG frame is decoded to a size that covers the picture turned back.
+    if (!objCam.GrabFrame(settings.turn.Turned(QSize(width, height))) || !objCam.TakeGrabbedFrame(m_frame)) {
         sError = objCam.LastError();
         return nullptr;
     }
     m_bFrameHeld = true;
     m_frameTime = settings.clock();
     m_sFrameSource = objCam.CurrentSourceId();
-    cDIB *scaled = Scaled(width, height, sError);
+    cDIB *scaled = Scaled(width, height, settings.turn, sError);
     if (!scaled)
         return nullptr;
     if (!ComposePicture(*scaled, settings)) {
@@ -43,13 +44,13 @@ cStreamPicture::Frame cStreamPicture::TakeLastFrame()
     return last;
 }
 
-// The frame at the picture's size: itself when the camera's size (or the
-// decoder's scaled size) is the picture's already.
-cDIB *cStreamPicture::Scaled(int lWidth, int lHeight, QString &sError)
+// The frame turned and at the picture's size: itself when it needs no turn
+// and the camera's size (or the decoder's scaled size) is the picture's already.
+cDIB *cStreamPicture::Scaled(int lWidth, int lHeight, FrameTurn turn, QString &sError)
 {
-    if (m_frame.Width() == lWidth && m_frame.Height() == lHeight)
+    if (turn.IsNone() && m_frame.Width() == lWidth && m_frame.Height() == lHeight)
         return &m_frame;
-    m_scaled = m_frame.Resample(lHeight, lWidth);
+    m_scaled = m_frame.Resample(lHeight, lWidth, turn);
     if (!m_scaled || m_scaled->Width() != lWidth) {
         sError = QStringLiteral("no memory for the picture");
         return nullptr;

@@ -9,8 +9,8 @@
 
 class cVidCap;
 
-// The pictures of the live stream: the camera's next frame scaled, inverted
-// and captioned as a snapshot is, and encoded in memory once for every
+// The pictures of the live stream: the camera's next frame turned, scaled,
+// inverted and captioned as a snapshot is, and encoded in memory once for every
 // viewer. No file is written. The work is done once and in place: a JPEG
 // frame is decoded straight to the smallest size TurboJPEG gives that covers
 // the picture, the frame is taken from the camera without a copy, and only
@@ -32,7 +32,7 @@ public:
     Frame TakeLastFrame();
 
 private:
-    cDIB *Scaled(int lWidth, int lHeight, QString &sError);
+    cDIB *Scaled(int lWidth, int lHeight, FrameTurn turn, QString &sError);
 
     cDIB m_frame;
     bool m_bFrameHeld = false;

@@ -1,7 +1,9 @@
 #include "cVidCap.h"
 
+#include "cCameraControls.h"
 #include "cError.h"
 #include "cFrameReader.h"
+#include "cSourceDialog.h"
 #include "mSafeFile.h"
 #include "mSettingsStore.h"
 
@@ -15,6 +17,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <mutex>
 #include <set>
 
@@ -61,13 +64,24 @@ QString TakeErrorText(GError *error)
     return text;
 }
 
+// The V4L2 node of a device, where its provider tells one (V4L2 and PipeWire do).
+QString NodeOf(const GstStructure *props)
+{
+    for (const char *field : {"device.path", "api.v4l2.path"})
+        if (const gchar *value = gst_structure_get_string(props, field); value && g_str_has_prefix(value, "/dev/"))
+            return QString::fromUtf8(value);
+    return {};
+}
+
 // What tells one camera from another across replugging and reboots, when
 // V4L2 may give it another /dev/videoN: its serial number and the port it is
-// plugged into, either empty when the device does not tell it.
+// plugged into, either empty when the device does not tell it; and its V4L2
+// node, where its provider tells one.
 struct Place
 {
     QString sSerial;
     QString sPort;
+    QString sNode;
 };
 
 Place PlaceOf(GstDevice *device)
@@ -84,8 +98,22 @@ Place PlaceOf(GstDevice *device)
     place.sPort = text("device.bus_path");
     if (place.sPort.isEmpty())
         place.sPort = text("v4l2.device.bus_info");
+    place.sNode = NodeOf(props);
     gst_structure_free(props);
     return place;
+}
+
+// The node a camera's own element opens; empty for any other element.
+QString NodeOf(GstElement *source)
+{
+    GstElementFactory *factory = source ? gst_element_get_factory(source) : nullptr;
+    if (!factory || g_strcmp0(GST_OBJECT_NAME(factory), "v4l2src") != 0)
+        return {};
+    gchar *device = nullptr;
+    g_object_get(source, "device", &device, nullptr);
+    const QString node = QString::fromUtf8(device);
+    g_free(device);
+    return node;
 }
 
 // The devices the monitor finds, with the ids the program knows them by.
@@ -166,7 +194,7 @@ private:
             if (Find(id))
                 gst_object_unref(device.device);
             else
-                m_devices.push_back({{device.sName, id}, device.device});
+                m_devices.push_back({{device.sName, id, device.place.sNode}, device.device});
         }
     }
 
@@ -695,7 +723,28 @@ bool cVidCap::Open(const QString &sId, QSize wanted)
         m_size = size;
     }
     m_sLastError.clear();
+    ApplyStoredControls();
     return true;
+}
+
+// The owner's values for the camera's controls, at every opening: a camera
+// forgets them when it is unplugged, and another program may have changed them.
+void cVidCap::ApplyStoredControls() const
+{
+    if (!m_pipeline->source || StoredControls(m_sSourceId).empty())
+        return;
+    QString node = NodeOf(m_pipeline->source);
+    // A camera opened through PipeWire or libcamera: the node its device names.
+    if (node.isEmpty()) {
+        DeviceList devices;
+        for (const FoundDevice &found : devices.Devices())
+            if (found.source.sId == m_sSourceId)
+                node = found.source.sNode;
+    }
+    if (node.isEmpty())
+        return;
+    for (const QString &failure : ApplyStoredControlsAt(m_sSourceId, node))
+        std::fprintf(stderr, "vorsk: %s: %s\n", qPrintable(m_sSourceId), qPrintable(failure));
 }
 
 // A source that failed (unplugged, busy, its sender gone) is opened afresh,
@@ -780,9 +829,9 @@ std::vector<CaptureSource> cVidCap::Sources() const
     DeviceList devices;
     for (const FoundDevice &found : devices.Devices())
         sources.push_back(found.source);
-    sources.push_back({kTestPatternName, kTestPatternId});
+    sources.push_back({kTestPatternName, kTestPatternId, {}});
     if (const QString current = CurrentSourceId(); current.startsWith(kPipelinePrefix))
-        sources.push_back({current.mid(kPipelinePrefix.size()), current});
+        sources.push_back({current.mid(kPipelinePrefix.size()), current, {}});
     return sources;
 }
 
@@ -845,26 +894,13 @@ std::optional<QSize> cVidCap::ShowFormatDialog(QWidget *owner, const QString &sT
     return formats[std::size_t(index)].size;
 }
 
-std::optional<QString> cVidCap::ShowSourceDialog(QWidget *owner, const QString &sTitle) const
+std::optional<QString> cVidCap::ShowSourceDialog(QWidget *owner, const SourceDialogTexts &texts,
+                                                 const std::function<void(cSourceDialog &)> &prepare) const
 {
-    const std::vector<CaptureSource> sources = Sources();
-    const QString current = CurrentSourceId();
-    QStringList items;
-    int currentItem = 0;
-    for (const CaptureSource &source : sources) {
-        if (source.sId == current)
-            currentItem = int(items.size());
-        // Two cameras of one kind are told apart by their serial or port.
-        const bool twin = std::count_if(sources.begin(), sources.end(),
-                                        [&](const CaptureSource &other) { return other.sName == source.sName; }) > 1;
-        items << (twin && source.sId.startsWith(kCameraPrefix) ? source.sId.mid(kCameraPrefix.size()) : source.sName);
-    }
-    bool ok = false;
-    const QString choice = QInputDialog::getItem(owner, sTitle, QString(), items, currentItem, false, &ok);
-    const qsizetype index = items.indexOf(choice);
-    if (!ok || index < 0 || sources[std::size_t(index)].sId == current)
-        return std::nullopt;
-    return sources[std::size_t(index)].sId;
+    cSourceDialog dialog(owner, texts, Sources(), CurrentSourceId());
+    if (prepare)
+        prepare(dialog);
+    return dialog.exec() == QDialog::Accepted ? dialog.Chosen() : std::nullopt;
 }
 
 bool cCap::capGrabFrame(std::uintptr_t hCapWnd) const

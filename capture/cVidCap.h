@@ -7,12 +7,15 @@
 #include <QString>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
 
 class QWidget;
+struct SourceDialogTexts;
+class cSourceDialog;
 
 // One source the camera can be switched to. sId is what VORSK_CAMERA and the
 // settings name: a device path (/dev/video0), "test" for the built-in test
@@ -24,6 +27,9 @@ struct CaptureSource
 {
     QString sName;
     QString sId;
+    // The V4L2 device node its controls are set through; empty for a source
+    // without (the test pattern, a pipeline, a camera reached another way).
+    QString sNode;
 };
 
 // One frame size a source offers, with the frame rates it offers it at
@@ -76,11 +82,15 @@ public:
     QString CurrentSourceId() const;
     std::vector<CaptureFormat> Formats() const;
 
-    // The format and source dialogs, under the title given: the choice
+    // The format and source dialogs, with the words given: the choice
     // confirmed, nothing when cancelled or unchanged. SelectFormat or
     // SelectSource then makes it.
     std::optional<QSize> ShowFormatDialog(QWidget *owner, const QString &sTitle) const;
-    std::optional<QString> ShowSourceDialog(QWidget *owner, const QString &sTitle) const;
+    // The source dialog also shows the chosen camera's controls, which take
+    // effect at once and are kept under the camera's identity when confirmed;
+    // prepare may connect its preview before it is shown.
+    std::optional<QString> ShowSourceDialog(QWidget *owner, const SourceDialogTexts &texts,
+                                            const std::function<void(cSourceDialog &)> &prepare = {}) const;
     std::vector<CaptureSource> Sources() const;
     // Reopen at another size or with another source; on failure the previous
     // choice is opened again and false returned. A success is remembered in the
@@ -97,6 +107,7 @@ private:
     bool Open(const QString &sId, QSize wanted);
     bool Reopen();
     void Remember() const;
+    void ApplyStoredControls() const;
 
     std::unique_ptr<Pipeline> m_pipeline;
     // Written where the camera is driven, read from anywhere.

@@ -4,6 +4,7 @@
 #include "cResourceLibrary.h"
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QAction>
 #include <QApplication>
 #include <QFileInfo>
@@ -108,6 +109,10 @@ void TranslateCaption(QWidget &control)
     } else if (auto *frame = qobject_cast<QGroupBox *>(&control)) {
         if (const std::optional<QString> text = LookUp(frame->title()))
             frame->setTitle(*text);
+    } else if (auto *list = qobject_cast<QComboBox *>(&control)) {
+        for (int i = 0; i < list->count(); ++i)
+            if (const std::optional<QString> text = LookUp(list->itemText(i)))
+                list->setItemText(i, *text);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "cCommonDialog.h"
 #include "cLogFile.h"
+#include "cSourceDialog.h"
 #include "cVidCap.h"
 #include "cWebServer.h"
 #include "cTools.h"
@@ -35,6 +36,8 @@ constexpr int kQuitWhileServingText = 152;
 constexpr int kColorDialogTitle = 146;
 constexpr int kFormatDialogTitle = 165;
 constexpr int kSourceDialogTitle = 166;
+constexpr int kDefaultControlText = 195;
+constexpr int kNoControlsText = 196;
 const int kTabCaptions[] = {133, 132, 134, 139, 141};
 
 // Where the camera motif sits in the logo; it is the window's icon.
@@ -94,7 +97,14 @@ frmMain::frmMain(QWidget *parent) : QWidget(parent)
             m_captureThread->Post([this, size] { objCam->SelectFormat(*size); }, [this] { ShowCamResolution(); });
     });
     connect(ui.cmdDevice, &QPushButton::clicked, this, [this] {
-        if (const auto source = objCam->ShowSourceDialog(this, LangString(kSourceDialogTitle)))
+        const SourceDialogTexts texts{LangString(kSourceDialogTitle), LangString(kDefaultControlText),
+                                      LangString(kNoControlsText)};
+        // While it is open the camera's picture is taken twice a second for its preview.
+        auto prepare = [this](cSourceDialog &dialog) {
+            m_sourceDialog = &dialog;
+            connect(&dialog, &cSourceDialog::PreviewWanted, this, &frmMain::CaptureTick);
+        };
+        if (const auto source = objCam->ShowSourceDialog(this, texts, prepare))
             m_captureThread->Post([this, source] { objCam->SelectSource(*source); }, [this] { ShowCamResolution(); });
     });
 
@@ -226,6 +236,8 @@ void frmMain::ShowCycleOutcome(const cCaptureCycle::Outcome &outcome)
 {
     if (ui.chkPreview->isChecked() && !outcome.preview.isNull())
         ui.pPreview->setPixmap(QPixmap::fromImage(outcome.preview));
+    if (m_sourceDialog && !outcome.preview.isNull())
+        m_sourceDialog->ShowPreview(outcome.preview);
     for (const CycleEvent &event : outcome.events)
         LogCycleEvent(event);
 }

@@ -4,6 +4,7 @@
 #include "ui_frmMain.h"
 
 #include <QFont>
+#include <QPointer>
 #include <QWidget>
 #include <memory>
 
@@ -12,6 +13,7 @@ class QAction;
 class QTimer;
 class cCommonDialog;
 class cLogFile;
+class cSourceDialog;
 class cColorSwatch;
 class clsTray;
 class cVidCap;
@@ -132,6 +134,8 @@ private:
     QString m_sBmpFile;
     std::unique_ptr<cCommonDialog> m_cHookDlg;
     std::unique_ptr<clsTray> m_tray;
+    // The source dialog while it is open, for its preview.
+    QPointer<cSourceDialog> m_sourceDialog;
 
     bool m_bSettingsLoaded = false;
     bool m_bEndingBySystem = false;

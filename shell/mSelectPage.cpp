@@ -21,9 +21,9 @@ struct PageRule
 std::vector<QWidget *> ManagedControls(Ui::frmMain &ui)
 {
     return {ui.txtPort, ui.txtIntvl, ui.txtMaxCon, ui.txtWidth, ui.txtHeight, ui.txtOnImage,
-            ui.txtIPServer, ui.chkInvertImage, ui.chkTransparent, ui.chkHeaders, ui.txtPassword, ui.chkSavelog,
-            ui.chkUptime, ui.chkPreview, ui.cmdSelectFont, ui.cmdChangeRes, ui.cmdDevice, ui.cmdPreview,
-            ui.cmdRenewWAN, ui.cmdCopy};
+            ui.txtIPServer, ui.chkInvertImage, ui.cboRotate, ui.cboFlip, ui.chkTransparent, ui.chkHeaders,
+            ui.txtPassword, ui.chkSavelog, ui.chkUptime, ui.chkPreview, ui.cmdSelectFont, ui.cmdChangeRes,
+            ui.cmdDevice, ui.cmdPreview, ui.cmdRenewWAN, ui.cmdCopy};
 }
 
 std::vector<QWidget *> WithButtons(Ui::frmMain &ui, std::vector<QWidget *> controls)
@@ -43,7 +43,8 @@ PageRule RuleOf(Ui::frmMain &ui, int lIndex)
                 {ui.txtIntvl, ui.txtPort, ui.txtMaxCon, ui.txtIPServer, ui.txtOnImage},
                 Focus::First};
     case 3:
-        return {WithButtons(ui, {ui.cmdChangeRes, ui.cmdDevice, ui.txtWidth, ui.txtHeight, ui.chkInvertImage}),
+        return {WithButtons(ui, {ui.cmdChangeRes, ui.cmdDevice, ui.txtWidth, ui.txtHeight, ui.chkInvertImage,
+                                 ui.cboRotate, ui.cboFlip}),
                 {ui.txtWidth, ui.txtHeight},
                 Focus::First};
     case 4:

@@ -30,6 +30,7 @@ CaptureSettings CaptureSettingsOf(const Prefs &prefs)
     settings.sWidth = prefs.sWidth;
     settings.sHeight = prefs.sHeight;
     settings.bTransparent = prefs.bTransparent;
+    settings.turn = prefs.turn;
     settings.sCaption = prefs.sOnImage;
     settings.lForeColor = TranslateColor(prefs.lForeColor);
     settings.lBackColor = TranslateColor(prefs.lBackColor);

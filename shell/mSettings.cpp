@@ -11,6 +11,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <optional>
@@ -20,6 +21,8 @@ namespace {
 const QString kSection = QStringLiteral("prefs");
 // The server's own choices; the "prefs" keys stay as they always were.
 const QString kServerSection = QStringLiteral("server");
+// Beside the capture layer's own choice of camera and format.
+const QString kCaptureSection = QStringLiteral("capture");
 
 // A stored value as text.
 QString ReadText(QSettings &store, const QString &key, const QString &fallback)
@@ -164,6 +167,16 @@ std::vector<KeyRule> ServerRules(Prefs &prefs)
     };
 }
 
+std::vector<KeyRule> CaptureRules(Prefs &prefs)
+{
+    return {
+        {QStringLiteral("rotate"), [] { return QStringLiteral("0"); },
+         [&prefs](const QString &value) { prefs.turn.lRotate = RotationOf(value); }},
+        {QStringLiteral("flip"), [] { return FlipText(Flip::None); },
+         [&prefs](const QString &value) { prefs.turn.eFlip = FlipOf(value); }},
+    };
+}
+
 void ReadGroup(const QString &group, const std::vector<KeyRule> &rules)
 {
     const auto store = OpenSettingsGroup(group);
@@ -192,11 +205,19 @@ void ShowPrefs(Ui::frmMain &ui, const Prefs &prefs)
     ui.chkSavelog->setChecked(prefs.bSavelog);
     ui.chkHeaders->setChecked(prefs.bHeaders);
     ui.txtPassword->setText(prefs.sPassword);
+    ui.cboRotate->setCurrentIndex(prefs.turn.lRotate / 90);
+    ui.cboFlip->setCurrentIndex(int(prefs.turn.eFlip));
 }
 
 QString CheckText(const QCheckBox *box)
 {
     return box->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
+}
+
+// The combo boxes list the turns in the order of their values.
+FrameTurn TurnOf(const Ui::frmMain &ui)
+{
+    return {std::max(0, ui.cboRotate->currentIndex()) * 90, Flip(std::max(0, ui.cboFlip->currentIndex()))};
 }
 
 QString BanListText(const QString &boxText)
@@ -230,6 +251,7 @@ Prefs PrefsOf(const Ui::frmMain &ui)
     prefs.bSavelog = ui.chkSavelog->isChecked();
     prefs.bHeaders = ui.chkHeaders->isChecked();
     prefs.sPassword = ui.txtPassword->text();
+    prefs.turn = TurnOf(ui);
     return prefs;
 }
 
@@ -237,6 +259,7 @@ void ReadPrefs(Prefs &prefs)
 {
     ReadGroup(kSection, LoadRules(prefs));
     ReadGroup(kServerSection, ServerRules(prefs));
+    ReadGroup(kCaptureSection, CaptureRules(prefs));
 }
 
 void LoadSettings(Ui::frmMain &ui)
@@ -285,6 +308,19 @@ void SaveSettings(const Ui::frmMain &ui)
     else
         server->setValue(QStringLiteral("password"), ui.txtPassword->text());
     server->sync();
+    // Not turned, no keys: a file without them stays as it was.
+    const FrameTurn turn = TurnOf(ui);
+    const auto capture = OpenSettingsGroup(kCaptureSection);
+    const std::pair<QString, QString> turnKeys[] = {
+        {QStringLiteral("rotate"), turn.lRotate ? QString::number(turn.lRotate) : QString()},
+        {QStringLiteral("flip"), turn.eFlip != Flip::None ? FlipText(turn.eFlip) : QString()}};
+    for (const auto &[key, value] : turnKeys) {
+        if (value.isEmpty())
+            capture->remove(key);
+        else
+            capture->setValue(key, value);
+    }
+    capture->sync();
 }
 
 QString StoredBanList()

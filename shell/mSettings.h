@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mFrameTurn.h"
+
 #include <QFont>
 #include <QString>
 #include <cstdint>
@@ -36,6 +38,8 @@ struct Prefs
     bool bHeaders = false;
     // [server] password: what viewers must give; empty, everyone may watch.
     QString sPassword;
+    // [capture] rotate and flip: how the camera's frame is turned.
+    FrameTurn turn;
 };
 
 // Reads the stored settings over prefs, key by key: a key that is missing

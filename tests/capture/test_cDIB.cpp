@@ -375,3 +375,47 @@ TEST(cDIB, APlantedBitmapIsNeverRead)
     ASSERT_EQ(chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
     EXPECT_FALSE(back.CreateFromBitmapFile(path));
 }
+
+// A turn lands each corner where the owner expects it (checked by hand on a
+// 3 x 2 picture whose pixels tell where they came from), and turning in the
+// scaler's pass gives exactly what turning first and scaling after gives.
+TEST(cDIB, ResampleTurnsThePictureAsAskedInTheSamePass)
+{
+    cDIB source;
+    ASSERT_TRUE(source.Create(3, 2));
+    for (int x = 0; x < 3; ++x)
+        for (int y = 0; y < 2; ++y)
+            At(source, x, 1 - y, 0) = static_cast<unsigned char>(10 * x + y); // (x, y) counted from the top left
+    struct Case
+    {
+        FrameTurn turn;
+        int topLeft, topRight; // where they came from, 10 x + y
+    } cases[] = {
+        {{0, Flip::None}, 0, 20},         {{90, Flip::None}, 1, 0},        {{180, Flip::None}, 21, 1},
+        {{270, Flip::None}, 20, 21},      {{0, Flip::Horizontal}, 20, 0},  {{0, Flip::Vertical}, 1, 21},
+        {{90, Flip::Horizontal}, 0, 1},   {{90, Flip::Vertical}, 21, 20},
+    };
+    for (const Case &c : cases) {
+        const QSize turned = c.turn.Turned(QSize(3, 2));
+        auto result = source.Resample(turned.height(), turned.width(), c.turn);
+        ASSERT_NE(result, nullptr);
+        const int top = turned.height() - 1;
+        EXPECT_EQ(At(*result, 0, top, 0), c.topLeft) << c.turn.lRotate << " " << int(c.turn.eFlip);
+        EXPECT_EQ(At(*result, turned.width() - 1, top, 0), c.topRight) << c.turn.lRotate << " " << int(c.turn.eFlip);
+    }
+
+    cDIB large;
+    ASSERT_TRUE(large.Create(61, 37));
+    FillRandom(large, 3);
+    for (const Case &c : cases) {
+        const QSize turned = c.turn.Turned(QSize(61, 37));
+        auto oneStep = large.Resample(29, 17, c.turn);
+        auto twoSteps = large.Resample(turned.height(), turned.width(), c.turn)->Resample(29, 17);
+        ASSERT_TRUE(oneStep && twoSteps);
+        for (int row = 0; row < 29; ++row)
+            ASSERT_EQ(std::memcmp(oneStep->DIBSectionBitsPtr() + row * oneStep->BytesPerScanLine(),
+                                  twoSteps->DIBSectionBitsPtr() + row * twoSteps->BytesPerScanLine(), 17 * 3),
+                      0)
+                << c.turn.lRotate << " " << int(c.turn.eFlip) << " row " << row;
+    }
+}

@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QStyle>
 #include <QStyleOptionButton>
@@ -25,9 +26,23 @@ std::map<std::int32_t, QString> Texts(const char *name)
 }
 
 // The width a control's text takes ("&" marks a shortcut and takes none) and
-// the width its control gives the text.
-std::pair<int, int> TextAndRoom(QWidget &control)
+// the width its control gives the text; a list is measured with the choice
+// given shown.
+std::pair<int, int> TextAndRoom(QWidget &control, const QString &sChoice = {})
 {
+    if (auto *list = qobject_cast<QComboBox *>(&control)) {
+        QStyleOptionComboBox option;
+        option.initFrom(list);
+        option.currentText = sChoice;
+        const QRect field = list->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, list);
+        return {list->fontMetrics().horizontalAdvance(sChoice), field.width()};
+    }
+    if (!sChoice.isEmpty()) {
+        if (auto *label = qobject_cast<QLabel *>(&control))
+            label->setText(sChoice);
+        else if (auto *button = qobject_cast<QAbstractButton *>(&control))
+            button->setText(sChoice);
+    }
     if (auto *label = qobject_cast<QLabel *>(&control)) {
         if (label->wordWrap())
             return {label->heightForWidth(label->contentsRect().width()), label->contentsRect().height()};
@@ -95,26 +110,36 @@ TEST_F(SettingsHome, EveryCaptionFitsItsControlInBothWordings)
     ui.tabSettings->setCurrentIndex(0);
 }
 
-// The headers box carries the longest caption of the Settings page, and the
-// password box's label follows it: each shows whole in both wordings at the
-// window's own size and a size up, stays inside its page and covers no other
+// The controls added to a page after its first design carry its longest
+// captions and choices: each shows whole in both wordings at the window's own
+// size and the sizes around it, stays inside its page and covers no other
 // control there.
-TEST_F(SettingsHome, TheHeadersAndPasswordBoxesFitTheirPageInBothWordings)
+TEST_F(SettingsHome, TheControlsAddedLaterFitTheirPagesInBothWordings)
 {
     frmMain window;
     ASSERT_TRUE(window.Form_Load());
     window.show();
     Ui::frmMain &ui = window.Controls();
-    ui.tabSettings->setCurrentWidget(ui.pSettings);
-    for (QWidget *box : {static_cast<QWidget *>(ui.chkHeaders), static_cast<QWidget *>(ui.lblPassword),
-                         static_cast<QWidget *>(ui.txtPassword)}) {
-        EXPECT_TRUE(ui.pSettings->rect().contains(box->geometry()))
-            << box->objectName().toStdString() << " inside a page of " << ui.pSettings->width() << " x "
-            << ui.pSettings->height();
-        for (QWidget *other : ui.pSettings->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
-            if (other != box) {
-                EXPECT_FALSE(box->geometry().intersects(other->geometry()))
-                    << box->objectName().toStdString() << " " << other->objectName().toStdString();
+    struct Added
+    {
+        QWidget *page;
+        QWidget *control;
+        std::vector<int> ids; // its caption, or a list's choices
+    } added[] = {
+        {ui.pSettings, ui.chkHeaders, {163}},   {ui.pSettings, ui.lblPassword, {167}},
+        {ui.pSettings, ui.txtPassword, {}},      {ui.pVideo, ui.lblRotate, {186}},
+        {ui.pVideo, ui.lblFlip, {187}},          {ui.pVideo, ui.cboRotate, {188, 189, 190, 191}},
+        {ui.pVideo, ui.cboFlip, {192, 193, 194}},
+    };
+    for (const Added &a : added) {
+        ui.tabSettings->setCurrentWidget(a.page);
+        EXPECT_TRUE(a.page->rect().contains(a.control->geometry()))
+            << a.control->objectName().toStdString() << " inside a page of " << a.page->width() << " x "
+            << a.page->height();
+        for (QWidget *other : a.page->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+            if (other != a.control) {
+                EXPECT_FALSE(a.control->geometry().intersects(other->geometry()))
+                    << a.control->objectName().toStdString() << " " << other->objectName().toStdString();
             }
         }
     }
@@ -122,20 +147,18 @@ TEST_F(SettingsHome, TheHeadersAndPasswordBoxesFitTheirPageInBothWordings)
     const qreal designPoints = ui.chkHeaders->font().pointSizeF();
     for (const char *wordingFile : {"en.txt", "sv.txt"}) {
         const auto texts = Texts(wordingFile);
-        for (const auto &[control, id] : {std::pair<QWidget *, int>{ui.chkHeaders, 163}, {ui.lblPassword, 167}}) {
-            const QString text = texts.at(id);
-            if (auto *label = qobject_cast<QLabel *>(control))
-                label->setText(text);
-            else
-                static_cast<QAbstractButton *>(control)->setText(text);
-            for (const qreal points : {designPoints, 8.25, 9.0}) {
-                QFont font = control->font();
-                font.setPointSizeF(points);
-                control->setFont(font);
-                const auto [needed, room] = TextAndRoom(*control);
-                EXPECT_LE(needed, room)
-                    << wordingFile << " at " << points << " points: \"" << text.toStdString() << "\"";
-                EXPECT_LE(control->fontMetrics().height(), control->height()) << points;
+        for (const Added &a : added) {
+            for (const int id : a.ids) {
+                const QString text = texts.at(id);
+                for (const qreal points : {designPoints, 8.25, 9.0}) {
+                    QFont font = a.control->font();
+                    font.setPointSizeF(points);
+                    a.control->setFont(font);
+                    const auto [needed, room] = TextAndRoom(*a.control, text);
+                    EXPECT_LE(needed, room)
+                        << wordingFile << " at " << points << " points: \"" << text.toStdString() << "\"";
+                    EXPECT_LE(a.control->fontMetrics().height(), a.control->height()) << points;
+                }
             }
         }
     }

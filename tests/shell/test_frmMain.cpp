@@ -65,7 +65,7 @@ const QStringList kManaged = {
     QStringLiteral("txtWidth"),       QStringLiteral("txtHeight"),     QStringLiteral("txtOnImage"),
     QStringLiteral("txtIPServer"),    QStringLiteral("chkInvertImage"), QStringLiteral("chkTransparent"),
     QStringLiteral("chkHeaders"),     QStringLiteral("txtPassword"),   QStringLiteral("chkSavelog"),
-    QStringLiteral("chkUptime"),
+    QStringLiteral("chkUptime"),      QStringLiteral("cboRotate"),     QStringLiteral("cboFlip"),
     QStringLiteral("chkPreview"),     QStringLiteral("cmdSelectFont"), QStringLiteral("cmdChangeRes"),
     QStringLiteral("cmdDevice"),      QStringLiteral("cmdPreview"),    QStringLiteral("cmdRenewWAN"),
     QStringLiteral("cmdCopy")};
@@ -157,7 +157,8 @@ TEST_F(MainWindow, EachPageKeepsTheKeyboardToItself)
     EXPECT_EQ(QApplication::focusWidget(), ui().cmdChangeRes);
     for (const QString &name : ManagedOnly(WalkTab(16)))
         EXPECT_TRUE((QStringList{QStringLiteral("cmdChangeRes"), QStringLiteral("cmdDevice"), QStringLiteral("txtWidth"),
-                                 QStringLiteral("txtHeight"), QStringLiteral("chkInvertImage")})
+                                 QStringLiteral("txtHeight"), QStringLiteral("chkInvertImage"),
+                                 QStringLiteral("cboRotate"), QStringLiteral("cboFlip")})
                         .contains(name))
             << name.toStdString();
 
@@ -612,10 +613,10 @@ TEST_F(SettingsHome, TheCameraDialogsHaveTitlesAndRealFrameRates)
         QString title;
         QStringList items;
         auto look = [&](QWidget &dialog) {
-            auto &input = static_cast<QInputDialog &>(dialog);
-            title = input.windowTitle();
-            items = input.comboBoxItems();
-            input.reject();
+            title = dialog.windowTitle();
+            if (auto *input = qobject_cast<QInputDialog *>(&dialog))
+                items = input->comboBoxItems();
+            static_cast<QDialog &>(dialog).reject();
         };
         WhenDialogOpens(look);
         window.Controls().cmdChangeRes->click();

@@ -479,3 +479,37 @@ TEST_F(Settings, ThePasswordIsKeptWhereOnlyItsOwnerReadsIt)
     ReadPrefs(prefs);
     EXPECT_TRUE(prefs.sPassword.isEmpty());
 }
+
+// The turn chosen on the Image page is kept under [capture] and read back by
+// the window and by the headless face alike; a hand-written value that is no
+// turn turns nothing, and turning back leaves no key behind.
+TEST_F(Settings, TheTurnIsKeptUnderCaptureAndJunkTurnsNothing)
+{
+    {
+        BareControls c;
+        LoadSettings(c.ui);
+        c.ui.cboRotate->setCurrentIndex(3);
+        c.ui.cboFlip->setCurrentIndex(1);
+        SaveSettings(c.ui);
+    }
+    QSettings raw(SettingsFile(), QSettings::IniFormat);
+    EXPECT_EQ(raw.value(QStringLiteral("capture/rotate")).toString(), QStringLiteral("270"));
+    EXPECT_EQ(raw.value(QStringLiteral("capture/flip")).toString(), QStringLiteral("horizontal"));
+    Prefs prefs;
+    ReadPrefs(prefs);
+    EXPECT_EQ(prefs.turn.lRotate, 270);
+    EXPECT_EQ(prefs.turn.eFlip, Flip::Horizontal);
+
+    for (const auto &[rotate, flip] : {std::pair{"45", "sideways"}, std::pair{"-90", ""}, std::pair{"90x", "mirror"}}) {
+        raw.setValue(QStringLiteral("capture/rotate"), QString::fromLatin1(rotate));
+        raw.setValue(QStringLiteral("capture/flip"), QString::fromLatin1(flip));
+        raw.sync();
+        BareControls c;
+        LoadSettings(c.ui);
+        EXPECT_EQ(c.ui.cboRotate->currentIndex(), 0) << rotate;
+        EXPECT_EQ(c.ui.cboFlip->currentIndex(), 0) << flip;
+        SaveSettings(c.ui);
+    }
+    raw.sync();
+    EXPECT_EQ(raw.childGroups(), (QStringList{QStringLiteral("prefs"), QStringLiteral("server")}));
+}
