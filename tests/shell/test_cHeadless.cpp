@@ -346,9 +346,9 @@ TEST_F(Headless, ServesOnTheSocketSystemdHandsOver)
 }
 
 // SIGHUP reads the settings file again in the same process: a live stream from
-// before goes on, the new password holds at once, and the new port listens
-// while the old one is closed. A port that cannot be opened, or a file that
-// cannot be read, leaves it serving as it was, with a line saying why.
+// before goes on, the new password and ban list hold at once, and the new port
+// listens while the old one is closed. A port that cannot be opened, or a file
+// that cannot be read, leaves it serving as it was, with a line saying why.
 TEST_F(Headless, HangUpReadsTheSettingsAgainWithoutDroppingViewers)
 {
     const quint16 first = FreePort();
@@ -359,20 +359,24 @@ TEST_F(Headless, HangUpReadsTheSettingsAgainWithoutDroppingViewers)
     ASSERT_TRUE(holder.listen(QHostAddress::Any, 0));
     // The lines of what could not be done are on stderr.
     m_vorsk.setProcessChannelMode(QProcess::MergedChannels);
-    auto reload = [&](quint16 port, const char *password, const QString &line) {
-        WriteSettings(QStringLiteral("[prefs]\nport=%1\nwidth=64\nheight=48\n\n[server]\nheaders=True\npassword=%2\n")
-                          .arg(port).arg(QLatin1String(password)).toUtf8());
+    // Locked: a password, and 127.0.0.2 banned.
+    auto reload = [&](quint16 port, bool bLocked, const QString &line) {
+        WriteSettings(QStringLiteral("[prefs]\nport=%1\nwidth=64\nheight=48\nbanlist=%2\n\n[server]\nheaders=True\n"
+                                     "password=%3\n")
+                          .arg(port)
+                          .arg(QLatin1String(bLocked ? "127.0.0.2" : ""), QLatin1String(bLocked ? "secret" : ""))
+                          .toUtf8());
         if (m_vorsk.state() == QProcess::NotRunning)
             Start({QStringLiteral("--headless")});
         else
             ::kill(pid_t(m_vorsk.processId()), SIGHUP);
         EXPECT_TRUE(WaitForLine(line)) << m_sOut.toStdString();
     };
-    reload(first, "", QStringLiteral("serving on port %1").arg(first));
+    reload(first, false, QStringLiteral("serving on port %1").arg(first));
     StreamViewer viewer(first);
     for (int i = 0; i < 100 && viewer.Bytes() == 0; ++i)
         QThread::msleep(50);
-    reload(second, "secret", QStringLiteral("serving on port %1").arg(second));
+    reload(second, true, QStringLiteral("serving on port %1").arg(second));
     const qint64 bytes = viewer.Bytes();
     for (int i = 0; i < 100 && viewer.Bytes() == bytes; ++i)
         QThread::msleep(50);
@@ -381,8 +385,9 @@ TEST_F(Headless, HangUpReadsTheSettingsAgainWithoutDroppingViewers)
     const QByteArray keyed = Fetch(second, "GET /?key=secret HTTP/1.0\r\n\r\n");
     EXPECT_TRUE(QImage::fromData(keyed.mid(keyed.indexOf("\r\n\r\n") + 4), "JPEG").size() == QSize(64, 48));
     EXPECT_TRUE(Fetch(first, "GET / HTTP/1.0\r\n\r\n").isEmpty()) << "the old port is closed";
+    EXPECT_TRUE(FetchFrom(QHostAddress::LocalHost, second, QHostAddress(QStringLiteral("127.0.0.2"))).isEmpty());
 
-    reload(holder.serverPort(), "secret", QStringLiteral("still serving on port %1").arg(second));
+    reload(holder.serverPort(), true, QStringLiteral("still serving on port %1").arg(second));
     ASSERT_TRUE(QFile::remove(UserSettings()) && QDir().mkpath(UserSettings()));
     ::kill(pid_t(m_vorsk.processId()), SIGHUP);
     EXPECT_TRUE(WaitForLine(QStringLiteral("the running settings stay"))) << m_sOut.toStdString();
