@@ -373,7 +373,6 @@ TEST_F(MainWindow, StartServesThePictureAndStopTellsTheTruth)
     window->cmdStop_Click();
 }
 
-// The box shows the latest connection; with Save logfile the file has each.
 TEST_F(MainWindow, TheLogShowsTheLatestConnectionWithoutRedrawingForEach)
 {
     QTcpServer probe;

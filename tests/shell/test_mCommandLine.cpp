@@ -71,11 +71,11 @@ TEST_F(CommandLine, TheWindowUsesTheNamedFileAndCamera)
 
     Start({QStringLiteral("--config"), config, QStringLiteral("--camera"), QStringLiteral("test")});
     ASSERT_TRUE(WaitForPicture()) << Err().toStdString();
+    EXPECT_EQ(QImage(Picture()).size(), QSize(64, 48));
     m_vorsk.terminate();
     ASSERT_TRUE(m_vorsk.waitForFinished(10000));
     EXPECT_EQ(m_vorsk.exitCode(), 0);
 
-    EXPECT_EQ(QImage(Picture()).size(), QSize(64, 48));
     EXPECT_TRUE(FileContents(config).contains("maxcon=200"));
     EXPECT_FALSE(QFile::exists(UserSettings()));
 }
