@@ -472,11 +472,12 @@ void cWinsockSlot::Progress()
 void cWinsockSlot::WaitReadable()
 {
     const auto generation = m_generation;
-    m_stream.async_read_some(asio::buffer(m_firstRead),
-                             [this, generation](const asio::error_code &error, std::size_t lBytes) {
-                                 if (Fresh(generation))
-                                     ReadArrival(error, lBytes);
-                             });
+    // An unloaded slot's read still completes (cancelled): only a living slot is touched.
+    m_stream.async_read_some(asio::buffer(m_firstRead), [this, generation, alive = std::weak_ptr<char>(m_alive)](
+                                                            const asio::error_code &error, std::size_t lBytes) {
+        if (alive.lock() && Fresh(generation))
+            ReadArrival(error, lBytes);
+    });
 }
 
 void cWinsockSlot::WaitWritable()

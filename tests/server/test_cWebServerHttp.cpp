@@ -254,13 +254,13 @@ TEST_F(HttpAnswers, SlowSplitAndPipelinedRequestsAreAnsweredOnce)
 
     // A head that never ends is let go by the sweep in time, not kept for good.
     server->setStallMilliseconds(100);
-    server->setHeadMilliseconds(1500);
+    server->setHeadMilliseconds(2500);
     RawClient stuck;
     ASSERT_TRUE(stuck.Connect(port) && stuck.Send("GET / HTTP/1.1\r\nHost: x\r\n"));
     QTest::qWait(int(cWebServer::SilentMilliseconds) + 200);
     server->tmtTimeout_Timer();
     EXPECT_EQ(server->SlotState(0), sckConnected) << "an unfinished head waits longer than a silent peer";
-    QTest::qWait(1000);
+    QTest::qWait(2000);
     server->tmtTimeout_Timer();
     EXPECT_EQ(server->SlotState(0), sckClosed) << "an unfinished head is let go after its time";
 }
