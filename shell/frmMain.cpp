@@ -102,7 +102,7 @@ frmMain::frmMain(QWidget *parent) : QWidget(parent)
         // While it is open the camera's picture is taken twice a second for its preview.
         auto prepare = [this](cSourceDialog &dialog) {
             m_sourceDialog = &dialog;
-            connect(&dialog, &cSourceDialog::PreviewWanted, this, &frmMain::CaptureTick);
+            connect(&dialog, &cSourceDialog::PreviewWanted, this, [this] { CaptureTick(); });
         };
         if (const auto source = objCam->ShowSourceDialog(this, texts, prepare))
             m_captureThread->Post([this, source] { objCam->SelectSource(*source); }, [this] { ShowCamResolution(); });
