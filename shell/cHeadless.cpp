@@ -2,6 +2,7 @@
 
 #include "cVidCap.h"
 #include "cWebServer.h"
+#include "mLanguage.h"
 #include "mMain.h"
 #include "mServing.h"
 #include "mSocketActivation.h"
@@ -18,6 +19,8 @@ namespace {
 // The window's timers as they are made: the capture timer runs from the start.
 constexpr int kFirstCaptureMs = 4000;
 constexpr int kHousekeepingMs = 1000;
+// What follows a line folded under a flood: how many more like it came.
+constexpr int kFoldedText = 173;
 
 QTimer *MakeTimer(QObject *parent, int interval)
 {
@@ -43,7 +46,7 @@ QFont DesignFont()
 } // namespace
 
 cHeadless::cHeadless(QObject *parent)
-    : QObject(parent), tmr1(MakeTimer(this, kFirstCaptureMs)), tmrUptime(MakeTimer(this, kHousekeepingMs)),
+    : QObject(parent), m_fold(&cHeadless::Log, LangString(kFoldedText), ServerMilliseconds), tmr1(MakeTimer(this, kFirstCaptureMs)), tmrUptime(MakeTimer(this, kHousekeepingMs)),
       tmtTimeout(MakeTimer(this, kHousekeepingMs)), tmrCamera(MakeTimer(this, kHousekeepingMs)),
       objCam(new cVidCap(this))
 {
@@ -70,11 +73,13 @@ void cHeadless::CreateServer()
         return retUptimePage(kVersionMajor, kVersionMinor, kVersionRevision, m_sUptime,
                              QString::number(m_lPictures));
     };
-    window.logConnection = [](bool accepted, const QString &address) { Log(ConnectionLogText(accepted, address)); };
+    window.logConnection = [this](bool accepted, const QString &address) {
+        m_fold.Line(ConnectionLogText(accepted, address));
+    };
     // A service's log has a line for every connection, so also for one the
     // limit turns away, which the window's log box passes over.
-    window.logOverLimit = [](const QString &address) {
-        Log(ConnectionLogText(false, address) + QStringLiteral(" (over the limit)"));
+    window.logOverLimit = [this](const QString &address) {
+        m_fold.Line(ConnectionLogText(false, address) + QStringLiteral(" (over the limit)"));
     };
     window.logLine = [](const QString &line) { Log(line); };
     window.pictureRequested = [this] {
@@ -85,6 +90,7 @@ void cHeadless::CreateServer()
     m_server = std::make_unique<cWebServer>(std::move(window));
     connect(tmtTimeout, &QTimer::timeout, m_server.get(), &cWebServer::tmtTimeout_Timer);
     connect(tmtTimeout, &QTimer::timeout, this, &cHeadless::FeedStream);
+    connect(tmtTimeout, &QTimer::timeout, this, [this] { m_fold.Flush(); });
 }
 
 bool cHeadless::Start()
@@ -129,6 +135,7 @@ void cHeadless::Stop()
     // Every connection taken or refused before the stop has its line, though
     // the program ends before the server's next news would come.
     m_server->DeliverNews();
+    m_fold.Flush(true);
     tmrCamera->stop();
     tmr1->stop();
     tmrUptime->stop();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cLogFold.h"
 #include "mServing.h"
 #include "mSettings.h"
 
@@ -40,6 +41,8 @@ private:
     static void Log(const QString &sLine);
 
     Prefs m_prefs;
+    // The connection lines, folded under a flood.
+    cLogFold m_fold;
     QTimer *tmr1;
     QTimer *tmrUptime;
     QTimer *tmtTimeout;
