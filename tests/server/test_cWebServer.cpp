@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -207,7 +208,11 @@ TEST_F(WebServer, SlotsLimitTheConnectionsAndTheLowestFreeSlotWins)
     QTest::qWait(100); // longer than the window's news pause
     EXPECT_TRUE(log.isEmpty());
 
-    held[5]->abort(); // a peer that goes away frees its slot
+    // A peer that goes away frees its slot (a reset: a stream's viewer
+    // may half-close and still watch).
+    const linger reset{1, 0};
+    setsockopt(int(held[5]->socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    held[5]->abort();
     ASSERT_TRUE(QTest::qWaitFor([&] { return server->SlotState(5) == sckClosed; }, 3000));
     held[5] = Connect();
     ASSERT_TRUE(QTest::qWaitFor([&] { return server->SlotState(5) == sckConnected; }, 3000));
