@@ -309,30 +309,17 @@ void cWebServer::objWS2_ConnectionRequest(int requestId)
         Place(*slot, requestId);
         return;
     }
-    // Every slot is taken: the newcomer waits for one to be given up. With
-    // the queue full, the waiter longest without a whole request makes room
-    // for it, so slow heads never keep a real request out of the queue.
-    if (m_waiting.size() >= kMaxWaiting) {
-        const auto slow = std::find_if(m_waiting.begin(), m_waiting.end(),
-                                       [](const Waiting &other) { return other.asks == Asks::Unknown; });
-        if (slow != m_waiting.end()) {
-            NotifyLog(Told::OverLimit, objWS2.PendingPeerAddress(slow->requestId));
-            objWS2.Refuse(slow->requestId);
-            m_waiting.erase(slow);
-        }
-    }
-    const bool full = m_waiting.size() >= kMaxWaiting;
+    // Every slot is taken: the newcomer waits for one to be given up.
     objWS2.Hold(requestId);
     waiting.inReserve = InDescriptorReserve(requestId);
     m_waiting.push_back(waiting);
-    // With the queue full of whole requests, or the newcomer holding a
-    // descriptor kept for the slots and files, the listener pauses: those
-    // after it wait in the system's queue, in order, costing no descriptor,
-    // instead of being turned away. The connection lingering longest makes
-    // room meanwhile.
+    // With the queue full, or the newcomer holding a descriptor kept for
+    // the slots and files, the listener pauses: those after it wait in the
+    // system's queue, in order, costing no descriptor, instead of being
+    // turned away. The connection lingering longest makes room meanwhile.
     if (waiting.inReserve)
         objWS1.Lingering().CloseOldest();
-    if (waiting.inReserve || full)
+    if (waiting.inReserve || m_waiting.size() >= kMaxWaiting)
         objWS2.Pause();
     if (m_waiting.size() == 1)
         PlaceWaiting();
