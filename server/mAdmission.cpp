@@ -2,6 +2,7 @@
 
 #include "mHttpRequest.h"
 
+#include <algorithm>
 #include <map>
 
 namespace {
