@@ -2,6 +2,14 @@
 
 #include <utility>
 
+namespace {
+
+// Equal lines written each second before the rest are counted: a few
+// connections keep a line each, a flood does not.
+constexpr int kUnfolded = 20;
+
+} // namespace
+
 cLogFold::cLogFold(Write write, QString sMoreText, Clock clock)
     : m_write(std::move(write)), m_sMoreText(std::move(sMoreText)), m_clock(std::move(clock))
 {
@@ -12,14 +20,15 @@ void cLogFold::Line(const QString &sLine)
     const qint64 now = m_clock();
     if (const auto found = m_folds.find(sLine); found != m_folds.end()) {
         if (now - found->second.since < FoldMilliseconds) {
-            ++found->second.more;
+            if (++found->second.seen <= kUnfolded)
+                m_write(sLine);
             return;
         }
         Tell(found->first, found->second);
         m_folds.erase(found);
     }
     m_write(sLine);
-    m_folds.emplace(sLine, Fold{now, 0});
+    m_folds.emplace(sLine, Fold{now, 1});
 }
 
 void cLogFold::Flush(bool bAll)
@@ -37,6 +46,6 @@ void cLogFold::Flush(bool bAll)
 
 void cLogFold::Tell(const QString &sLine, const Fold &fold)
 {
-    if (fold.more > 0)
-        m_write(sLine + QLatin1Char(' ') + m_sMoreText.arg(fold.more));
+    if (fold.seen > kUnfolded)
+        m_write(sLine + QLatin1Char(' ') + m_sMoreText.arg(fold.seen - kUnfolded));
 }

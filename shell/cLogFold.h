@@ -5,8 +5,8 @@
 #include <map>
 
 // Folds the repeated lines of a flood, so a service's journal stays
-// readable: the first of equal lines within a second is written, the others
-// are counted and told in one line once that second is over.
+// readable: the first twenty equal lines within a second are written, the
+// others are counted and told in one line once that second is over.
 class cLogFold
 {
 public:
@@ -25,7 +25,7 @@ private:
     struct Fold
     {
         qint64 since;
-        int more;
+        int seen;
     };
     void Tell(const QString &sLine, const Fold &fold);
 
