@@ -19,10 +19,11 @@
 // nonreaders   250 clients send GET and never read a 4.7 MB picture (noise,
 //              3000 x 2000), each reconnecting every 25 s
 // slowviewers  300 viewers of /stream reading 1 KB a second (HTTP headers on)
+// fastviewers  300 viewers of /stream reading all they get (HTTP headers on, 320 x 240)
 // flood        connect and close as fast as two threads can
 // storm        1300 sockets that connect, send GET, close and reconnect at once
 // slowloris    500 connections sending "G", then the rest of the request one
-//              byte a second
+//              byte a second; slowloris1000 and slowloris2500 with more
 // lingering    1200 peers that send GET and after their answer a byte every
 //              100 ms until vorsk closes, then reconnect; vorsk at 1024
 //              descriptors
@@ -611,6 +612,52 @@ private:
     long long bytes_ = 0;
 };
 
+// Viewers of the live stream reading all they get as fast as they can, from
+// one address; one that vorsk lets go comes back at once.
+class FastViewers : public PeerAttack {
+public:
+    explicit FastViewers(int port) : PeerAttack(port, 300) {}
+
+    std::string Counts(double seconds) const override
+    {
+        char rate[32];
+        std::snprintf(rate, sizeof rate, "%.1f", static_cast<double>(bytes_) / 1e6 / seconds);
+        return BaseCounts() + " let_go=" + std::to_string(letGo_) + " mb_per_s=" + rate;
+    }
+
+private:
+    void OnConnected(Peer &peer) override
+    {
+        SendAll(peer.fd, kStreamRequest);
+        peer.phase = Phase::Reading;
+        peer.due = kNever;
+        Watch(peer, EPOLLIN | EPOLLRDHUP);
+    }
+
+    void OnReadable(Peer &peer) override
+    {
+        std::array<char, 65536> buffer;
+        for (;;) {
+            const ssize_t n = recv(peer.fd, buffer.data(), buffer.size(), 0);
+            if (n > 0)
+                bytes_ += n;
+            else if (n < 0 && errno == EAGAIN)
+                return;
+            else
+                return OnLost(peer);
+        }
+    }
+
+    void OnLost(Peer &peer) override
+    {
+        ++letGo_;
+        Drop(peer, Clock::now());
+    }
+
+    long letGo_ = 0;
+    long long bytes_ = 0;
+};
+
 // Sockets that connect, send GET, close at once and connect again.
 class Storm : public PeerAttack {
 public:
@@ -635,7 +682,7 @@ private:
 // when vorsk closes one, it comes back at once.
 class SlowLoris : public PeerAttack {
 public:
-    explicit SlowLoris(int port) : PeerAttack(port, 500) {}
+    SlowLoris(int port, std::size_t peers) : PeerAttack(port, peers) {}
 
     std::string Counts(double) const override
     {
@@ -845,12 +892,15 @@ struct AttackKind {
 };
 
 // The non-readers' picture: still noise at quality 90, about 4.7 MB.
-const std::array<AttackKind, 7> kAttacks = {{
+const std::array<AttackKind, 10> kAttacks = {{
     {"nonreaders", {3000, 2000, 90, "snow", false, 0}},
     {"slowviewers", {640, 480, 75, "smpte", true, 0}},
+    {"fastviewers", {320, 240, 75, "smpte", true, 0}},
     {"flood", {}},
     {"storm", {}},
     {"slowloris", {}},
+    {"slowloris1000", {}},
+    {"slowloris2500", {}},
     {"lingering", {640, 480, 75, "smpte", false, 1024}},
     {"none", {}},
 }};
@@ -865,8 +915,14 @@ std::unique_ptr<Attack> MakeAttack(std::string_view name, int port, long long pi
         return std::make_unique<Flood>(port);
     if (name == "storm")
         return std::make_unique<Storm>(port);
+    if (name == "fastviewers")
+        return std::make_unique<FastViewers>(port);
     if (name == "slowloris")
-        return std::make_unique<SlowLoris>(port);
+        return std::make_unique<SlowLoris>(port, 500);
+    if (name == "slowloris1000")
+        return std::make_unique<SlowLoris>(port, 1000);
+    if (name == "slowloris2500")
+        return std::make_unique<SlowLoris>(port, 2500);
     if (name == "lingering")
         return std::make_unique<Lingering>(port, picture);
     return nullptr;

@@ -26,6 +26,8 @@ constexpr qsizetype kDecidingBytes = 11;
 constexpr size_t kMaxWaiting = 1024;
 constexpr qint64 kMaxWaitMilliseconds = 1000;
 constexpr auto kWaitingLook = std::chrono::milliseconds(10);
+// A request not yet whole is looked at again at most this often.
+constexpr qint64 kPeekPause = 50;
 // The window wakes for the server's news at most this often, however many
 // connections come; far below what the eye or the capture timer notices.
 constexpr auto kNewsPause = std::chrono::milliseconds(20);
@@ -75,6 +77,18 @@ bool CanBeGet(const QByteArray &head)
 QByteArray Keyed(const auto &settings, const QByteArray &head)
 {
     return settings.password.isEmpty() ? head : cViewerKey::PrivateHead(head);
+}
+
+// The answer to a request that is none the server can serve.
+int RefusalStatus(HttpRequest::Status status)
+{
+    using Status = HttpRequest::Status;
+    switch (status) {
+    case Status::TooLarge: return 431;
+    case Status::TargetTooLong: return 414;
+    case Status::WrongVersion: return 505;
+    default: return 400;
+    }
 }
 
 bool Decided(const QByteArray &head, qsizetype deciding)
@@ -344,68 +358,66 @@ void cWebServer::objWS2_ConnectionRequest(int requestId)
         objWS2.Refuse(requestId);
         return;
     }
-    const int maxcon = Current().maxcon;
-    if (cWinsockSlot *slot = TakeSlot(maxcon)) {
+    const Settings settings = Current();
+    if (cWinsockSlot *slot = objWS1.LowestFree(settings.maxcon)) {
         Place(*slot, requestId);
         return;
     }
-    if (m_waiting.size() >= kMaxWaiting)
-        ForgetGoneWaiters();
-    // Every slot is taken: the newcomer waits for one to be given up, by a
-    // connection that dawdles or an answer that stopped moving.
+    const qint64 now = ServerMilliseconds();
+    Waiting waiting{requestId, now};
+    if (!LookAt(waiting, now, settings.headers))
+        return;
+    if (cWinsockSlot *slot = TakeSlot(settings.maxcon, Newcomer{peer, waiting.asks})) {
+        Place(*slot, requestId);
+        return;
+    }
+    // Every slot is taken: the newcomer waits for one to be given up.
     objWS2.Hold(requestId);
-    m_waiting.push_back({requestId, ServerMilliseconds()});
-    // With the queue full, or descriptors short (and no connection lingering
-    // to be closed, which has had its answer), the listener pauses: those
-    // after this one wait in the system's queue, in order, costing no
-    // descriptor, instead of being turned away.
-    if (m_waiting.size() >= kMaxWaiting || (InDescriptorReserve(requestId) && !objWS1.Lingering().CloseOldest()))
+    waiting.inReserve = InDescriptorReserve(requestId);
+    m_waiting.push_back(waiting);
+    // With the queue full, or the newcomer holding a descriptor kept for
+    // the slots and files, the listener pauses: those after it wait in the
+    // system's queue, in order, costing no descriptor, instead of being
+    // turned away. The connection lingering longest makes room meanwhile.
+    if (waiting.inReserve)
+        objWS1.Lingering().CloseOldest();
+    if (waiting.inReserve || m_waiting.size() >= kMaxWaiting)
         objWS2.Pause();
     if (m_waiting.size() == 1)
         PlaceWaiting();
 }
 
-// A connection that has asked for nothing: silent, or the start of a
-// request still not whole when the sweep would have let a silent connection go.
-bool cWebServer::Dawdling(const cWinsockSlot &slot)
+SlotView cWebServer::ViewOf(const cWinsockSlot &slot) const
 {
-    return slot.Tag.isEmpty() && (slot.Head.isEmpty() || slot.MillisecondsConnected() >= SilentMilliseconds);
+    using State = ConnectionState;
+    const State state = slot.Tag.isEmpty() ? State::ReadingHead : slot.Streaming ? State::Streaming : State::Answering;
+    const qint64 idle = slot.MillisecondsSinceProgress();
+    // What the peer has not taken is asked of the kernel only where a limit
+    // could make use of it.
+    const bool untaken = state != State::ReadingHead && idle >= std::min(GiveWayMilliseconds, m_stallMilliseconds) &&
+                         slot.BytesNotTaken() > 0;
+    return SlotView{state, slot.RemoteHostIP(), slot.MillisecondsConnected(), idle, untaken,
+                    slot.Http && !slot.Head.isEmpty()};
 }
 
-// What a slot does least with it: dawdling for at least YieldMilliseconds,
-// or an answer (a live stream's part) that has not moved for GiveWayMilliseconds.
-bool cWebServer::CanGiveWay(const cWinsockSlot &slot)
-{
-    if (Dawdling(slot))
-        return slot.MillisecondsConnected() >= YieldMilliseconds;
-    return slot.MillisecondsSinceProgress() >= GiveWayMilliseconds && slot.BytesNotTaken() > 0;
-}
-
-// The lowest free slot from 0 to maxcon; else, of those that can give way,
-// one of the address that holds the most slots, the one idle longest, closed
-// for the newcomer. No address is capped: behind a caching proxy every
-// viewer has the same.
-cWinsockSlot *cWebServer::TakeSlot(int maxcon)
+// The lowest free slot from 0 to maxcon; else the one that gives way to the
+// newcomer, closed for it.
+cWinsockSlot *cWebServer::TakeSlot(int maxcon, const Newcomer &newcomer)
 {
     if (cWinsockSlot *slot = objWS1.LowestFree(maxcon))
         return slot;
-    std::map<QString, int> held;
+    std::vector<SlotView> views;
+    std::vector<cWinsockSlot *> taken;
     for (int i = 0; i <= maxcon; ++i)
-        if (const cWinsockSlot *slot = objWS1.Item(i); slot && slot->State() != sckClosed)
-            ++held[slot->RemoteHostIP()];
-    cWinsockSlot *chosen = nullptr;
-    auto idle = [](const cWinsockSlot &slot) { return slot.MillisecondsSinceProgress(); };
-    for (int i = 0; i <= maxcon; ++i) {
-        cWinsockSlot *slot = objWS1.Item(i);
-        if (!slot || !CanGiveWay(*slot))
-            continue;
-        const int holds = held[slot->RemoteHostIP()], chosenHolds = chosen ? held[chosen->RemoteHostIP()] : 0;
-        if (!chosen || holds > chosenHolds || (holds == chosenHolds && idle(*slot) > idle(*chosen)))
-            chosen = slot;
-    }
-    if (chosen)
-        chosen->Close();
-    return chosen;
+        if (cWinsockSlot *slot = objWS1.Item(i); slot && slot->State() != sckClosed) {
+            views.push_back(ViewOf(*slot));
+            taken.push_back(slot);
+        }
+    const int chosen = WhoGivesWay(views, newcomer);
+    if (chosen < 0)
+        return nullptr;
+    Drop(*taken[size_t(chosen)]);
+    return taken[size_t(chosen)];
 }
 
 void cWebServer::Place(cWinsockSlot &slot, int requestId)
@@ -424,52 +436,88 @@ void cWebServer::Place(cWinsockSlot &slot, int requestId)
     }
 }
 
-// A waiter whose peer has gone holds no place in the queue. Looked for at
-// most once a look of the queue, so a flood of arrivals costs no more.
-void cWebServer::ForgetGoneWaiters()
+// What a newcomer asks for, looked at again only while its request is not
+// whole, and then at most once a look of the queue; false when its peer has
+// gone (reset, or closed without asking), and it is closed.
+bool cWebServer::LookAt(Waiting &waiting, qint64 now, bool http)
 {
-    const qint64 now = ServerMilliseconds();
-    if (now - m_lastForget < qint64(kWaitingLook.count()))
-        return;
-    m_lastForget = now;
-    std::erase_if(m_waiting, [this](const Waiting &waiting) {
-        const bool gone = !objWS2.IsPending(waiting.requestId) || objWS2.PendingGone(waiting.requestId);
-        if (gone)
-            objWS2.Refuse(waiting.requestId);
-        return gone;
+    if (waiting.asks != Asks::Unknown || (waiting.looked > 0 && now - waiting.looked < kPeekPause))
+        return true;
+    waiting.looked = now;
+    const std::optional<QByteArray> arrived = objWS2.PendingArrived(waiting.requestId);
+    if (!arrived) {
+        objWS2.Refuse(waiting.requestId);
+        return false;
+    }
+    waiting.asks = AsksOf(*arrived, http);
+    return true;
+}
+
+// Waiters leave in order of arrival once they have waited too long, closed
+// as a refused one is; the others' requests are looked at again.
+void cWebServer::LookAtWaiters(qint64 now, bool http)
+{
+    const bool listening = objWS2.State() != sckClosed;
+    while (!m_waiting.empty() && (now - m_waiting.front().since > kMaxWaitMilliseconds || !listening)) {
+        const int requestId = m_waiting.front().requestId;
+        const QString peer = objWS2.PendingPeerAddress(requestId);
+        m_waiting.pop_front();
+        if (!objWS2.IsPending(requestId))
+            continue;
+        objWS2.Refuse(requestId);
+        if (listening)
+            NotifyLog(Told::OverLimit, peer);
+    }
+    std::erase_if(m_waiting, [&](Waiting &waiting) {
+        return !objWS2.IsPending(waiting.requestId) || !LookAt(waiting, now, http);
     });
 }
 
-// Newcomers take the slots silent connections give up, first come first;
-// one that waited too long is closed as a refused one is.
+// The waiter served next: a whole request for a short answer before one for
+// a stream, both before one not yet whole; among those, one from an address
+// holding fewer slots first; then the first come.
+std::deque<cWebServer::Waiting>::iterator cWebServer::NextWaiter(std::map<QString, int> &held)
+{
+    auto rank = [&](const Waiting &waiting) {
+        return std::pair(int(waiting.asks), held[objWS2.PendingPeerAddress(waiting.requestId)]);
+    };
+    return std::min_element(m_waiting.begin(), m_waiting.end(),
+                            [&](const Waiting &a, const Waiting &b) { return rank(a) < rank(b); });
+}
+
 void cWebServer::PlaceWaiting()
 {
-    const int maxcon = Current().maxcon;
+    const Settings settings = Current();
+    const int maxcon = settings.maxcon;
+    // Looked at once a look of the queue, not at every answer sent meanwhile.
+    if (const qint64 now = ServerMilliseconds(); now - m_lastLook >= qint64(kWaitingLook.count())) {
+        m_lastLook = now;
+        LookAtWaiters(now, settings.headers);
+    }
+    std::map<QString, int> held;
+    for (int i = 0; i <= maxcon; ++i)
+        if (const cWinsockSlot *slot = objWS1.Item(i); slot && slot->State() != sckClosed)
+            ++held[slot->RemoteHostIP()];
     while (!m_waiting.empty()) {
-        const Waiting first = m_waiting.front();
-        if (!objWS2.IsPending(first.requestId) || objWS2.PendingGone(first.requestId)) {
-            objWS2.Refuse(first.requestId);
-            m_waiting.pop_front();
-            continue;
-        }
-        if (ServerMilliseconds() - first.since > kMaxWaitMilliseconds || objWS2.State() == sckClosed) {
-            const QString peer = objWS2.PendingPeerAddress(first.requestId);
-            const bool overLimit = objWS2.State() != sckClosed;
-            objWS2.Refuse(first.requestId);
-            if (overLimit)
-                NotifyLog(Told::OverLimit, peer);
-            m_waiting.pop_front();
-            continue;
-        }
-        cWinsockSlot *slot = TakeSlot(maxcon);
+        const auto next = NextWaiter(held);
+        const Waiting waiting = *next;
+        const QString peer = objWS2.PendingPeerAddress(waiting.requestId);
+        cWinsockSlot *slot = TakeSlot(maxcon, Newcomer{peer, waiting.asks});
         if (!slot)
             break;
-        m_waiting.pop_front();
-        Place(*slot, first.requestId);
+        m_waiting.erase(next);
+        Place(*slot, waiting.requestId);
+        ++held[peer];
     }
-    if (objWS2.Paused() && m_waiting.size() < kMaxWaiting && !objWS2.NextDescriptorInReserve())
+    // The listener resumes once no waiter holds a descriptor of the reserve,
+    // so at most one ever does; and with nobody waiting whatever the
+    // descriptors: the next newcomer that finds them short pauses it again.
+    const bool reserveHeld =
+        std::any_of(m_waiting.begin(), m_waiting.end(), [](const Waiting &waiting) { return waiting.inReserve; });
+    if (objWS2.Paused() && (m_waiting.empty() || (!reserveHeld && m_waiting.size() < kMaxWaiting &&
+                                                  !objWS2.NextDescriptorInReserve())))
         objWS2.Resume();
-    if (m_waiting.empty() && !objWS2.Paused())
+    if (m_waiting.empty())
         return;
     m_waitingTimer.expires_after(kWaitingLook);
     m_waitingTimer.async_wait([this](const asio::error_code &error) {
@@ -484,10 +532,11 @@ void cWebServer::objWS1_DataArrival(int Index)
     if (!slot)
         return;
     const QByteArray data = slot->GetData();
-    // A connection from before Stop that asks only now gets nothing: no
-    // answer, no stream, no picture taken for it.
-    if (!m_bServing && slot->Tag.isEmpty()) {
-        Drop(*slot);
+    // After Stop, a connection from before is answered nothing more: no
+    // answer, no stream, no picture taken for it; one under way finishes.
+    if (!m_bServing) {
+        if (slot->Tag.isEmpty() || slot->Idle())
+            Drop(*slot);
         return;
     }
     // How a connection is answered is decided on its first arrival.
@@ -561,22 +610,28 @@ void cWebServer::AnswerHttp(cWinsockSlot &slot, const HttpRequest &request)
     if (request.status == Status::Simple) {
         AnswerPlain(slot, "GET " + request.path);
     } else if (request.status != Status::Complete) {
-        const int status = request.status == Status::TooLarge ? 431 : request.status == Status::WrongVersion ? 505 : 400;
-        slot.SendData(ErrorAnswer(status, now));
+        slot.SendData(ErrorAnswer(RefusalStatus(request.status), now));
     } else if (request.method != "GET" && !headOnly) {
-        slot.SendData(ErrorAnswer(405, now));
-    } else if (const Settings settings = Current(); request.path.toLower().startsWith("/uptime")) {
-        NotifyRequest();
-        if (!settings.uptime)
-            slot.SendData(ErrorAnswer(404, now, 0, headOnly));
-        else
-            slot.SendData(Keyed(settings, PageHead(settings.statusPage.size(), now)) +
-                          (headOnly ? QByteArray() : settings.statusPage));
-    } else if (request.path == "/stream") {
-        StartStream(slot, headOnly);
-    } else if (!WaitsForPicture(slot, request)) {
-        NotifyRequest();
-        AnswerHttpPicture(slot, request, settings);
+        slot.SendData(ErrorAnswer(IsKnownMethod(request.method) ? 405 : 501, now));
+    } else {
+        const Settings settings = Current();
+        switch (WhatIsAsked(request.path)) {
+        case Asked::StatusPage:
+            NotifyRequest();
+            if (!settings.uptime)
+                slot.SendData(ErrorAnswer(404, now, 0, headOnly));
+            else
+                slot.SendData(Keyed(settings, PageHead(settings.statusPage.size(), now)) +
+                              (headOnly ? QByteArray() : settings.statusPage));
+            break;
+        case Asked::Stream:
+            StartStream(slot, headOnly);
+            break;
+        case Asked::Picture:
+            if (!WaitsForPicture(slot, request))
+                AnswerHttpPicture(slot, request, settings);
+            break;
+        }
     }
 }
 
@@ -671,6 +726,13 @@ void cWebServer::AnswerPlain(cWinsockSlot &slot, const QByteArray &request)
         SendPicture(slot, m_picture.Current(settings.sPicturePath));
     else if (settings.uptime)
         slot.SendData(settings.statusPage);
+    // With the status page off, a request for it is owed nothing: its
+    // connection ends at once rather than holding a slot.
+    else if (slot.Idle())
+        Drop(slot);
+        SendPicture(slot, m_picture.Current(settings.sPicturePath));
+    else if (settings.uptime)
+        slot.SendData(settings.statusPage);
     // A peer that keeps asking but never reads is let go.
     if (slot.AnswersQueued() > MaxQueuedAnswers)
         Drop(slot);
@@ -742,24 +804,28 @@ void cWebServer::Drop(cWinsockSlot &slot)
 }
 
 // A request without the password: 401 as HTTP (503 while the record of
-// wrong keys has no room for its address), else closed without a byte. The
-// wrong key that locks its address out frees every slot the address holds.
+// wrong keys has no room for its address), else closed without a byte.
 bool cWebServer::KeyRefused(cWinsockSlot &slot, const QByteArray &head, bool bHttp, bool headOnly)
 {
     const QString peer = slot.RemoteHostIP();
     const cViewerKey::Verdict verdict = m_key.Judge(Current().password, head, bHttp, peer);
     if (verdict == cViewerKey::Verdict::Admitted)
         return false;
+    RefuseKey(slot, verdict, bHttp, headOnly);
+    return true;
+}
+
+// What a refused key costs: its line in the log; the wrong key that locks its
+// address out frees every slot the address holds.
+void cWebServer::RefuseKey(cWinsockSlot &slot, cViewerKey::Verdict verdict, bool bHttp, bool headOnly)
+{
+    const QString peer = slot.RemoteHostIP();
     NotifyLog(Told::Line, cViewerKey::RefusedText(verdict, peer));
     slot.Tag = QStringLiteral("ok");
     slot.Progress();
     if (verdict == cViewerKey::Verdict::LockedNow) {
         NotifyLog(Told::Line, cViewerKey::LockedText(peer));
-        for (int i = 0; i <= objWS1.UBound(); ++i) {
-            cWinsockSlot *held = objWS1.Item(i);
-            if (held && held->State() != sckClosed && m_key.Locked(held->RemoteHostIP()))
-                Drop(*held);
-        }
+        DropLockedOut();
     } else if (bHttp) {
         const bool uncounted = verdict == cViewerKey::Verdict::Uncounted;
         const int retryAfter = uncounted ? int(cViewerKey::LockMilliseconds / 1000) : 0;
@@ -767,7 +833,14 @@ bool cWebServer::KeyRefused(cWinsockSlot &slot, const QByteArray &head, bool bHt
     } else {
         Drop(slot);
     }
-    return true;
+}
+
+// Every slot held by an address locked out (an IPv6 peer: by its /64) goes.
+void cWebServer::DropLockedOut()
+{
+    for (int i = 0; i <= objWS1.UBound(); ++i)
+        if (cWinsockSlot *held = objWS1.Item(i); held && held->State() != sckClosed && m_key.Locked(held->RemoteHostIP()))
+            Drop(*held);
 }
 
 void cWebServer::objWS1_SendComplete(int Index)
@@ -794,18 +867,8 @@ void cWebServer::Sweep()
 {
     AnswerWaiters(true);
     // Every slot: one above a limit lowered while serving keeps its time-outs.
-    for (int i = 0; i <= objWS1.UBound(); ++i) {
-        cWinsockSlot *slot = objWS1.Item(i);
-        if (!slot || slot->State() == sckClosed)
-            continue;
-        // Silent connections go, and HTTP requests that take too long to
-        // arrive; so does an answer that stopped moving, and a live stream
-        // whose viewer stopped reading its picture.
-        const bool answering = slot->Tag == QStringLiteral("ok");
-        const qint64 silentLimit = slot->Http && !slot->Head.isEmpty() ? m_headMilliseconds : SilentMilliseconds;
-        const bool stalled = slot->MillisecondsSinceProgress() > m_stallMilliseconds &&
-                             (!slot->Streaming || slot->BytesNotTaken() > 0);
-        if ((!answering && slot->MillisecondsConnected() >= silentLimit) || (answering && stalled))
-            Drop(*slot);
-    }
+    for (int i = 0; i <= objWS1.UBound(); ++i)
+        if (cWinsockSlot *slot = objWS1.Item(i); slot && slot->State() != sckClosed)
+            if (SweepCloses(ViewOf(*slot), m_stallMilliseconds, m_headMilliseconds))
+                Drop(*slot);
 }

@@ -5,6 +5,7 @@
 #include "cServerThread.h"
 #include "cViewerKey.h"
 #include "cWinsock.h"
+#include "mAdmission.h"
 #include "mHttpRequest.h"
 
 #include <QByteArray>
@@ -84,22 +85,22 @@ class cWebServer : public QObject
 
 public:
     static constexpr qint64 CHUNK_SIZE = 60000;
-    // Slot mends: an answer that makes no progress for this long is dropped,
-    // and so is a connection that has more answers waiting than this.
-    static constexpr qint64 StallMilliseconds = 30000;
+    // An answer that makes no progress for this long is dropped, and so is a
+    // connection that has more answers waiting than this.
+    static constexpr qint64 StallMilliseconds = LimitsOf(ConnectionState::Answering).sweep;
     static constexpr int MaxQueuedAnswers = 4;
     // The time-out sweep leaves a connection without a request alone until it
     // has been silent this long, so one accepted just before a tick, whose
     // request is already on its way, is not cut off.
-    static constexpr qint64 SilentMilliseconds = 500;
-    // With every slot taken, a connection silent this long gives its slot up
-    // to a newcomer; so does an HTTP head not whole after SilentMilliseconds.
-    static constexpr qint64 YieldMilliseconds = 100;
+    static constexpr qint64 SilentMilliseconds = LimitsOf(ConnectionState::ReadingHead).sweep;
+    // With every slot taken, a connection reading its head this long gives its
+    // slot up to a newcomer.
+    static constexpr qint64 YieldMilliseconds = LimitsOf(ConnectionState::ReadingHead).giveWay;
     // With every slot taken, an answer that has not moved this long (a live
     // stream's part not taken) gives its slot up to a newcomer too.
-    static constexpr qint64 GiveWayMilliseconds = 1000;
+    static constexpr qint64 GiveWayMilliseconds = LimitsOf(ConnectionState::Answering).giveWay;
     // An HTTP request whose head has begun to arrive has this long to finish it.
-    static constexpr qint64 HeadMilliseconds = 10000;
+    static constexpr qint64 HeadMilliseconds = LimitsOf(ConnectionState::ReadingHead).sweepHttpHead;
     // A request waiting for a fresh picture gets the picture there is after
     // this long: what a capture takes at most, a camera reopened included.
     static constexpr qint64 FreshWaitMilliseconds = 8000;
@@ -173,10 +174,16 @@ private:
         QString sPicturePath;
         QByteArray statusPage;
     };
+    // A newcomer waiting for a slot, and what it asks for as far as its
+    // request had come when it was last looked at.
     struct Waiting
     {
         int requestId;
         qint64 since;
+        Asks asks = Asks::Unknown;
+        qint64 looked = 0;
+        // It holds a descriptor kept for the slots and files.
+        bool inReserve = false;
     };
 
     // On the I/O thread.
@@ -185,10 +192,13 @@ private:
     void objWS1_SendComplete(int Index);
     void Sweep();
     void SweepEverySecond();
-    static bool Dawdling(const cWinsockSlot &slot);
-    static bool CanGiveWay(const cWinsockSlot &slot);
-    cWinsockSlot *TakeSlot(int maxcon);
-    void ForgetGoneWaiters();
+    SlotView ViewOf(const cWinsockSlot &slot) const;
+    cWinsockSlot *TakeSlot(int maxcon, const Newcomer &newcomer);
+    // Looks again at what waiters ask; those gone or waiting too long leave.
+    void LookAtWaiters(qint64 now, bool http);
+    bool LookAt(Waiting &waiting, qint64 now, bool http);
+    // held: how many slots each address holds.
+    std::deque<Waiting>::iterator NextWaiter(std::map<QString, int> &held);
     void Place(cWinsockSlot &slot, int requestId);
     void PlaceWaiting();
     void Answer(cWinsockSlot &slot, const QByteArray &request);
@@ -208,6 +218,8 @@ private:
     void Drop(cWinsockSlot &slot);
     // Whether a request without the password was refused (and the slot dealt with).
     bool KeyRefused(cWinsockSlot &slot, const QByteArray &head, bool bHttp, bool headOnly);
+    void RefuseKey(cWinsockSlot &slot, cViewerKey::Verdict verdict, bool bHttp, bool headOnly);
+    void DropLockedOut();
     Settings Current() const;
     enum class Told { Accepted, Banned, OverLimit, Line };
     // Tells the window, on its thread, a short pause after the first news:
@@ -236,7 +248,7 @@ private:
     };
     std::map<int, PictureWaiter> m_pictureWaiters;
     qint64 m_freshAskedAt = -1;
-    qint64 m_lastForget = 0;
+    qint64 m_lastLook = 0;
     asio::steady_timer m_waitingTimer;
     // The time-outs are the I/O thread's own: a window held up never holds them.
     asio::steady_timer m_sweepTimer;

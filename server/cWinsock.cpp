@@ -14,7 +14,6 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <linux/sockios.h>
-#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
@@ -312,10 +311,17 @@ QString cWinsockListener::PendingPeerAddress(int requestId) const
     return found == m_pending.end() ? QString() : found->second;
 }
 
-bool cWinsockListener::PendingGone(int requestId) const
+std::optional<QByteArray> cWinsockListener::PendingArrived(int requestId) const
 {
-    pollfd watch{requestId, POLLRDHUP, 0};
-    return IsPending(requestId) && ::poll(&watch, 1, 0) > 0 && (watch.revents & (POLLRDHUP | POLLHUP | POLLERR));
+    if (!IsPending(requestId))
+        return std::nullopt;
+    char buffer[4096];
+    const ssize_t got = ::recv(requestId, buffer, sizeof buffer, MSG_PEEK | MSG_DONTWAIT);
+    if (got > 0)
+        return QByteArray(buffer, got);
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        return QByteArray();
+    return std::nullopt;
 }
 
 void cWinsockListener::Refuse(int requestId)
@@ -346,9 +352,11 @@ bool cWinsockSlot::Accept(cWinsockListener &listener, int requestId)
     if (!listener.IsPending(requestId))
         return false;
     Close();
+    // Taken over only once it is watched: should the watch fail, the request
+    // is still pending and is refused, never left open.
+    m_stream.assign(requestId);
     m_sRemoteHostIP = listener.PendingPeerAddress(requestId);
     listener.Release(requestId);
-    m_stream.assign(requestId);
     m_fd = requestId;
     ++m_generation;
     if (FreeChanged)
@@ -416,7 +424,9 @@ void cWinsockSlot::Close()
     // since is closed outright; any other that may still send lingers.
     const bool bMoreArrived = Drain();
     const bool bRequestEnded = m_tail.endsWith("\n\n") || m_tail.endsWith("\n\r\n");
-    if (m_bPeerDone || (bRequestEnded && !bMoreArrived) || !m_lingering)
+    if (!m_queue.empty())
+        Reset();
+    else if (m_bPeerDone || (bRequestEnded && !bMoreArrived) || !m_lingering)
         m_stream.close();
     else
         m_lingering->Take(m_stream.release());
@@ -433,6 +443,16 @@ void cWinsockSlot::Close()
     m_sRemoteHostIP.clear();
     if (FreeChanged)
         FreeChanged(m_lIndex, true);
+}
+
+// An answer cut short ends with a reset, never the close that ends a whole
+// one: header-less, the close is the answer's only end marker, and a viewer
+// would take the part it got for the whole picture.
+void cWinsockSlot::Reset()
+{
+    const linger abort{1, 0};
+    ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    m_stream.close();
 }
 
 bool cWinsockSlot::Drain()

@@ -13,6 +13,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -57,8 +58,11 @@ public:
     // decimal (also when they came through the IPv6 socket), IPv6 peers in their usual text.
     QString PendingPeerAddress(int requestId) const;
     bool IsPending(int requestId) const { return m_pending.count(requestId) > 0; }
-    // The peer behind a pending request has closed or reset its connection.
-    bool PendingGone(int requestId) const;
+    // What the peer behind a pending request has sent so far (its first
+    // bytes, read without taking them); nullopt when it has gone: reset, or
+    // closed without asking. A peer that asked and then ended its sending
+    // has not gone: it still reads its answer.
+    std::optional<QByteArray> PendingArrived(int requestId) const;
     // Keeps a request pending after its event, to be accepted or refused later.
     void Hold(int requestId) { m_held.insert(requestId); }
     // Closes a pending request without a byte sent.
@@ -133,7 +137,8 @@ public:
     // (at once, when nothing at all is queued).
     void SendData(const QByteArray &data);
     void SendData(AnswerPiece piece);
-    // Ends the connection; harmless when closed.
+    // Ends the connection; harmless when closed. With bytes still queued it is
+    // reset, so the peer sees its answer was cut.
     void Close();
     // The peer has ended its sending side (it may still read).
     bool PeerDone() const { return m_bPeerDone; }
@@ -171,6 +176,7 @@ private:
     void Sent(qsizetype lBytes);
     // Reads and lets go what the peer has sent and nobody read; true when there was any.
     bool Drain();
+    void Reset();
     bool Fresh(unsigned long long generation) const { return generation == m_generation && m_fd >= 0; }
 
     // Gone with the slot: what was posted for it looks here first.

@@ -13,7 +13,9 @@ const char *Reason(int status)
     case 401: return "Unauthorized";
     case 404: return "Not Found";
     case 405: return "Method Not Allowed";
+    case 414: return "URI Too Long";
     case 431: return "Request Header Fields Too Large";
+    case 501: return "Not Implemented";
     case 503: return "Service Unavailable";
     case 505: return "HTTP Version Not Supported";
     default: return "Error";

@@ -25,6 +25,6 @@ QByteArray StreamPartHead(qsizetype length);
 QByteArray StreamPartEnd();
 
 // A refusal with a short text body: 400, 401 (asking for the password), 404,
-// 405 (naming the methods answered), 431, 503 (no picture yet, ask again after
-// retryAfter seconds), 505. headOnly: the head without the body, for a HEAD request.
+// 405 (naming the methods answered), 414, 431, 501, 503 (no picture yet, ask
+// again after retryAfter seconds), 505. headOnly: the head without the body, for a HEAD request.
 QByteArray ErrorAnswer(int status, std::time_t now, int retryAfter = 0, bool headOnly = false);

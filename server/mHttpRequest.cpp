@@ -5,6 +5,7 @@
 #include <QList>
 
 #include <algorithm>
+#include <cctype>
 #include <utility>
 
 namespace {
@@ -43,6 +44,17 @@ std::optional<int> MajorVersion(const QByteArray &text)
     return major - '0';
 }
 
+// The path with its %XX escapes decoded; nothing for a broken escape or a
+// decoded NUL, which no file name or answer may hold.
+std::optional<QByteArray> Decoded(const QByteArray &path)
+{
+    auto hex = [&](qsizetype at) { return at < path.size() && std::isxdigit(static_cast<unsigned char>(path[at])); };
+    for (qsizetype at = path.indexOf('%'); at >= 0; at = path.indexOf('%', at + 1))
+        if (!hex(at + 1) || !hex(at + 2) || path.mid(at + 1, 2) == "00")
+            return std::nullopt;
+    return path.contains('%') ? QByteArray::fromPercentEncoding(path) : path;
+}
+
 std::optional<QByteArray> PathOf(const QByteArray &target)
 {
     if (!IsVisible(target))
@@ -53,11 +65,14 @@ std::optional<QByteArray> PathOf(const QByteArray &target)
         const QByteArray name = path.left(scheme).toLower();
         if (scheme <= 0 || (name != "http" && name != "https"))
             return std::nullopt;
-        const qsizetype slash = path.indexOf('/', scheme + 3);
-        path = slash < 0 ? QByteArrayLiteral("/") : path.mid(slash);
+        // The authority ends at the path, the query or the fragment.
+        qsizetype end = scheme + 3;
+        while (end < path.size() && path[end] != '/' && path[end] != '?' && path[end] != '#')
+            ++end;
+        path = end < path.size() && path[end] == '/' ? path.mid(end) : "/" + path.mid(end);
     }
     const qsizetype end = path.indexOf('?') >= 0 ? path.indexOf('?') : path.indexOf('#');
-    return end < 0 ? path : path.left(end);
+    return Decoded(end < 0 ? path : path.left(end));
 }
 
 QByteArray WithoutReturn(QByteArray line)
@@ -76,7 +91,7 @@ bool ReadFields(const QList<QByteArray> &lines, bool hostRequired, HttpRequest &
     int hosts = 0;
     for (const QByteArray &line : lines) {
         const qsizetype colon = line.indexOf(':');
-        if (colon <= 0 || !IsToken(line.left(colon)))
+        if (colon <= 0 || !IsToken(line.left(colon)) || line.contains('\0'))
             return false;
         const QByteArray name = line.left(colon).toLower();
         if (name == "host")
@@ -146,13 +161,13 @@ HttpRequest ReadRequestHead(const QByteArray &head, bool peerDone)
         // (a TLS greeting on the plain port, say): it is told at once.
         const QByteArray first = head.mid(start, head.indexOf(' ', start) < 0 ? -1 : head.indexOf(' ', start) - start);
         const bool methodSoFar = first.isEmpty() || IsToken(first);
-        request.status = head.size() > kMaxRequestHead ? Status::TooLarge
+        request.status = head.size() > kMaxRequestHead ? Status::TargetTooLong
                          : peerDone || !methodSoFar    ? Status::Bad
                                                        : Status::Incomplete;
         return request;
     }
     if (lineEnd >= kMaxRequestHead) {
-        request.status = Status::TooLarge;
+        request.status = Status::TargetTooLong;
         return request;
     }
     int minor = 0;
@@ -212,6 +227,20 @@ bool HeadToRead(const QByteArray &head, bool peerDone, HttpHeadScan &scan)
         }
     }
     return false;
+}
+
+Asked WhatIsAsked(const QByteArray &path)
+{
+    if (path.toLower().startsWith("/uptime"))
+        return Asked::StatusPage;
+    return path == "/stream" ? Asked::Stream : Asked::Picture;
+}
+
+bool IsKnownMethod(const QByteArray &method)
+{
+    static const QList<QByteArray> kMethods = {"GET",     "HEAD",    "POST",  "PUT",  "DELETE",
+                                               "CONNECT", "OPTIONS", "TRACE", "PATCH"};
+    return kMethods.contains(method);
 }
 
 bool ClientHoldsPicture(const HttpRequest &request, const QByteArray &etag, std::time_t modified,

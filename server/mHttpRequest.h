@@ -14,19 +14,29 @@ struct HttpRequest
         Incomplete, // its end has not arrived yet
         Complete,   // a request line with a version, and its header fields
         Simple,     // "GET /path" without a version: an HTTP/0.9 request, no header fields
-        TooLarge,   // no end within kMaxRequestHead bytes
+        TooLarge,   // the header fields do not end within kMaxRequestHead bytes
+        TargetTooLong, // the request line does not end within kMaxRequestHead bytes
         Bad,        // not a request
         WrongVersion, // a well-formed request of another major version than HTTP/1
     };
     Status status = Status::Incomplete;
     QByteArray method;
-    // The path asked for, without query or fragment; the path of an absolute
-    // target ("http://host:port/path") as a proxy sends it.
+    // The path asked for, percent-decoded, without query or fragment; the
+    // path of an absolute target ("http://host:port/path") as a proxy sends it.
     QByteArray path;
     std::optional<std::time_t> ifModifiedSince;
     // The If-None-Match fields' values, joined by commas.
     std::optional<QByteArray> ifNoneMatch;
 };
+
+// What a request's path asks for. Each answer the server gives has its
+// value here, recognised in WhatIsAsked alone.
+enum class Asked { Picture, Stream, StatusPage };
+Asked WhatIsAsked(const QByteArray &path);
+
+// A method HTTP defines (the server answers GET and HEAD; the others get 405,
+// a method it does not know 501).
+bool IsKnownMethod(const QByteArray &method);
 
 // Whether the client holds the current picture already (304): by its entity
 // tag when it names any (weak comparison, "*" for any picture); else by its

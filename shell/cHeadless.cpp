@@ -20,6 +20,8 @@ namespace {
 // The window's timers as they are made: the capture timer runs from the start.
 constexpr int kFirstCaptureMs = 4000;
 constexpr int kHousekeepingMs = 1000;
+// What follows a line folded under a flood: how many more like it came.
+constexpr int kFoldedText = 173;
 
 QTimer *MakeTimer(QObject *parent, int interval)
 {
@@ -52,6 +54,7 @@ cHeadless::cHeadless(QObject *parent)
                 [](const QString &sPath, const QString &sReason) {
                     PrintError(LangString(kLogFileFailedText).arg(sPath, sReason));
                 }),
+      m_fold([this](const QString &sLine) { Log(sLine); }, LangString(kFoldedText), ServerMilliseconds),
       tmr1(MakeTimer(this, kFirstCaptureMs)), tmrUptime(MakeTimer(this, kHousekeepingMs)),
       tmtTimeout(MakeTimer(this, kHousekeepingMs)), tmrCamera(MakeTimer(this, kHousekeepingMs)),
       objCam(new cVidCap(this))
@@ -83,12 +86,12 @@ void cHeadless::CreateServer()
                              QString::number(m_lPictures));
     };
     window.logConnection = [this](bool accepted, const QString &address) {
-        Log(ConnectionLogText(accepted, address));
+        m_fold.Line(ConnectionLogText(accepted, address));
     };
     // A service's log has a line for every connection, so also for one the
     // limit turns away, which the window's log box passes over.
     window.logOverLimit = [this](const QString &address) {
-        Log(ConnectionLogText(false, address) + QStringLiteral(" (over the limit)"));
+        m_fold.Line(ConnectionLogText(false, address) + QStringLiteral(" (over the limit)"));
     };
     window.logLine = [this](const QString &line) { Log(line); };
     window.pictureRequested = [this] {
@@ -104,6 +107,7 @@ void cHeadless::CreateServer()
     m_server = std::make_unique<cWebServer>(std::move(window));
     connect(tmtTimeout, &QTimer::timeout, m_server.get(), &cWebServer::tmtTimeout_Timer);
     connect(tmtTimeout, &QTimer::timeout, this, &cHeadless::FeedStream);
+    connect(tmtTimeout, &QTimer::timeout, this, [this] { m_fold.Flush(); });
 }
 
 bool cHeadless::Start()
@@ -147,6 +151,7 @@ void cHeadless::Stop()
     // Every connection taken or refused before the stop has its line, though
     // the program ends before the server's next news would come.
     m_server->DeliverNews();
+    m_fold.Flush(true);
     tmrCamera->stop();
     tmr1->stop();
     tmrUptime->stop();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cLogFile.h"
+#include "cLogFold.h"
 #include "mServing.h"
 #include "mSettings.h"
 
@@ -53,6 +54,8 @@ private:
 
     Prefs m_prefs;
     cLogFile m_logFile;
+    // The connection lines, folded under a flood.
+    cLogFold m_fold;
     QTimer *tmr1;
     QTimer *tmrUptime;
     QTimer *tmtTimeout;

@@ -538,6 +538,7 @@ TEST_F(ServerClients, WithEverySlotTakenWhoDoesLeastGivesWay)
     ASSERT_TRUE(nonReader.Connect(port) && nonReader.Send("GET / HTTP/1.0\r\n\r\n"));
     QTest::qWait(cWebServer::GiveWayMilliseconds + 300);
     EXPECT_TRUE(Get() == picture) << "an answer that stopped moving gave way";
+    EXPECT_FALSE(nonReader.ReadAll().has_value()) << "a cut answer must not end as a whole one does";
 
     RawClient loris;
     ASSERT_TRUE(loris.Connect(port) && loris.Send("G"));
@@ -589,4 +590,57 @@ TEST_F(ServerClients, LingeringPeersLeaveAReserveOfDescriptors)
     EXPECT_GE(spare, 0) << "the lingering peers took every descriptor";
     EXPECT_TRUE(connected);
     EXPECT_EQ(answer, QByteArray("JPEG"));
+}
+
+// Waiters are served by what they ask: a request come whole goes before a
+// crowd of heads sent a byte at a time, and one whose peer then ended its
+// sending is served too.
+TEST_F(ServerClients, AWholeRequestIsServedBeforeACrowdOfSlowHeads)
+{
+    maxcon = QStringLiteral("0");
+    ASSERT_TRUE(server->StartServer(QString()));
+    server->PublishPicture(Shared("JPEG"));
+    std::vector<std::unique_ptr<RawClient>> loris(12);
+    for (auto &peer : loris) {
+        peer = std::make_unique<RawClient>();
+        ASSERT_TRUE(peer->Connect(port) && peer->Send("GET / HT"));
+    }
+    EXPECT_EQ(Get(), QByteArray("JPEG"));
+    EXPECT_EQ(Get("GET / HTTP/1.0\r\n\r\n", true), QByteArray("JPEG"));
+}
+
+// At a descriptor limit where every new one lies in the reserve, the listener
+// pauses for a waiter and resumes once nobody waits.
+TEST_F(ServerClients, TheListenerResumesAtALowDescriptorLimit)
+{
+    maxcon = QStringLiteral("0");
+    ASSERT_TRUE(server->StartServer(QString()));
+    server->PublishPicture(Shared("JPEG"));
+    RawClient silent;
+    LowDescriptorLimit limit(30);
+    ASSERT_TRUE(limit.Lowered());
+    ASSERT_TRUE(silent.Connect(port));
+    QTest::qWait(20);
+    const auto first = Get(), second = Get();
+    limit.Restore();
+    EXPECT_EQ(first, QByteArray("JPEG"));
+    EXPECT_EQ(second, QByteArray("JPEG"));
+}
+
+// After Stop an answer under way is finished, and a request sent after it on
+// the same connection is answered nothing.
+TEST_F(ServerClients, AfterStopAnAnswerEndsAndNoOtherFollows)
+{
+    ASSERT_TRUE(server->StartServer(QString()));
+    const QByteArray picture = RandomBytes(8 << 20, 4);
+    server->PublishPicture(Shared(picture));
+    RawClient busy;
+    busy.SmallReceiveBuffer();
+    ASSERT_TRUE(busy.Connect(port) && busy.Send("GET / HTTP/1.0\r\n\r\n"));
+    const auto head = busy.Read(100000);
+    server->StopServer();
+    ASSERT_TRUE(busy.Send("GET / HTTP/1.0\r\n\r\n"));
+    const auto rest = busy.ReadAll();
+    ASSERT_TRUE(head && rest);
+    EXPECT_EQ(head->size() + rest->size(), picture.size());
 }

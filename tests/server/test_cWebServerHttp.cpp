@@ -184,7 +184,8 @@ TEST_F(HttpAnswers, RefusalsAreToldBeforeTheClose)
     server->PublishPicture(Shared("\xFF\xD8\xFF\xD9"));
     const QList<std::pair<QByteArray, int>> cases = {
         {"POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\nhello", 405},
-        {"get / HTTP/1.1\r\nHost: x\r\n\r\n", 405},
+        {"get / HTTP/1.1\r\nHost: x\r\n\r\n", 501},
+        {"BREW / HTTP/1.1\r\nHost: x\r\n\r\n", 501},
         {"PUT /uptime HTTP/1.0\r\n\r\n", 405},
         {"GET / HTTP/2.0\r\n\r\n", 505},
         {"GET / HTTP/1.1 extra\r\n\r\n", 400},
@@ -200,7 +201,8 @@ TEST_F(HttpAnswers, RefusalsAreToldBeforeTheClose)
         // A TLS greeting: no line end in sight, told at once all the same.
         {QByteArray("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", 11), 400},
         {"GET / HTTP/1.1\r\nHost: x\r\n" + QByteArray(9000, 'a') + "\r\n\r\n", 431},
-        {"GET /" + QByteArray(20000, 'b') + " HTTP/1.1\r\nHost: x\r\n\r\n", 431},
+        {"GET /" + QByteArray(20000, 'b') + " HTTP/1.1\r\nHost: x\r\n\r\n", 414},
+        {QByteArray("GET / HTTP/1.1\r\nHost: x\r\nX: a\0b\r\n\r\n", 35), 400},
     };
     for (const auto &[request, status] : cases) {
         const auto got = Ask(request);
@@ -584,3 +586,29 @@ TEST_F(HttpAnswers, AStreamAskedForItsHeadOrWithoutHeadersIsOnePicture)
     server->Refresh();
     EXPECT_EQ(Exchange("GET /stream HTTP/1.1\r\nHost: x\r\n\r\n"), Jpeg(1));
 }
+
+// Viewers of one address reading all they get never lock everyone out: a
+// viewer from another address takes a slot from them, and a picture asked
+// from the same address waits only until a stream has had its turn.
+TEST_F(HttpAnswers, HealthyStreamsOfOneAddressLockNobodyOut)
+{
+    server->StopServer();
+    maxcon = QStringLiteral("1");
+    ASSERT_TRUE(server->StartServer(QString()));
+    server->PublishPicture(Shared(Jpeg(0)));
+    RawClient viewers[2], other;
+    for (RawClient &viewer : viewers) {
+        ASSERT_TRUE(viewer.Connect(port, "127.0.0.2") && viewer.Send("GET /stream HTTP/1.1\r\nHost: x\r\n\r\n"));
+        StreamReader stream(viewer);
+        ASSERT_TRUE(stream.Head() && stream.Part());
+    }
+    ASSERT_TRUE(other.Connect(port, "127.0.0.3") && other.Send("GET /stream HTTP/1.1\r\nHost: x\r\n\r\n"));
+    StreamReader stream(other);
+    EXPECT_TRUE(stream.Head() && stream.Part() == Jpeg(0)) << "another address is kept out";
+    RawClient same;
+    ASSERT_TRUE(same.Connect(port, "127.0.0.2") && same.Send("GET / HTTP/1.0\r\n\r\n"));
+    const auto picture = Parse(same.ReadAll());
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(picture->body, Jpeg(0));
+}
+

@@ -51,6 +51,17 @@ TEST(HttpRequest, HeadsAreReadAsTheyArrive)
     EXPECT_EQ(ReadRequestHead("HEAD http://cam.example:8080/stream?x HTTP/1.0\r\n\r\n", false).path, "/stream");
     EXPECT_EQ(ReadRequestHead("GET http://cam.example HTTP/1.0\r\n\r\n", false).path, "/");
 
+    // What a target asks for: a slash in the query is no path; escapes are decoded.
+    const QList<std::pair<QByteArray, Asked>> targets = {
+        {"GET http://h?x=/stream HTTP/1.0", Asked::Picture},
+        {"GET http://h#/stream HTTP/1.0", Asked::Picture},
+        {"GET /%73tream HTTP/1.0", Asked::Stream},
+        {"GET http://h:1/%75ptime HTTP/1.0", Asked::StatusPage},
+        {"GET /stream%3Fx HTTP/1.0", Asked::Picture},
+    };
+    for (const auto &[line, asked] : targets)
+        EXPECT_EQ(WhatIsAsked(ReadRequestHead(line + "\r\n\r\n", false).path), asked) << line.toStdString();
+
     const QList<std::pair<QByteArray, Status>> cases = {
         {"", Status::Incomplete},
         {"GE", Status::Incomplete},
@@ -68,7 +79,11 @@ TEST(HttpRequest, HeadsAreReadAsTheyArrive)
         {"GET ftp://x/ HTTP/1.1\r\nHost: x\r\n\r\n", Status::Bad},
         {"G\x01T / HTTP/1.1", Status::Bad},
         {QByteArray("\x16\x03\x01", 3), Status::Bad},
-        {"GET /" + QByteArray(kMaxRequestHead, 'a'), Status::TooLarge},
+        {"GET /" + QByteArray(kMaxRequestHead, 'a'), Status::TargetTooLong},
+        {"GET /" + QByteArray(kMaxRequestHead, 'a') + " HTTP/1.1\r\n\r\n", Status::TargetTooLong},
+        {QByteArray("GET / HTTP/1.1\r\nHost: x\r\nX: a\0b\r\n\r\n", 35), Status::Bad},
+        {"GET /%zz HTTP/1.0\r\n\r\n", Status::Bad},
+        {"GET /a%00 HTTP/1.0\r\n\r\n", Status::Bad},
         {"GET / HTTP/1.1\r\nA: " + QByteArray(kMaxRequestHead, 'a') + "\r\n\r\n", Status::TooLarge},
         // What a server must refuse: HTTP/1.1 without a Host or with two, a
         // space before a field's colon, a folded line, a line without a

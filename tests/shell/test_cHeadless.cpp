@@ -219,8 +219,9 @@ private:
 } // namespace
 
 // The limit counts from slot 0: with maxcon=1 two live streams are served at
-// once, and a third connection, after its wait for a slot, is closed
-// unanswered and has its line in the service's log.
+// once, and a third viewer, after its wait for a slot, is closed unanswered
+// and has its line in the service's log (a picture would be served: streams
+// give way to it).
 TEST_F(Headless, OneMoreThanTheLimitIsServedAndTheNextIsLoggedOverTheLimit)
 {
     const quint16 port = FreePort();
@@ -234,7 +235,7 @@ TEST_F(Headless, OneMoreThanTheLimitIsServedAndTheNextIsLoggedOverTheLimit)
     EXPECT_GT(first.Bytes(), 0);
     EXPECT_GT(second.Bytes(), 0);
 
-    EXPECT_EQ(Fetch(port, "GET / HTTP/1.0\r\n\r\n"), QByteArray());
+    EXPECT_EQ(Fetch(port, "GET /stream HTTP/1.0\r\n\r\n"), QByteArray());
     EXPECT_TRUE(WaitForLine(QStringLiteral("127.0.0.1 (over the limit)\n"))) << m_sOut.toStdString();
     EXPECT_EQ(m_sOut.count(QStringLiteral("over the limit")), 1) << m_sOut.toStdString();
     m_vorsk.terminate();
