@@ -730,9 +730,6 @@ void cWebServer::AnswerPlain(cWinsockSlot &slot, const QByteArray &request)
     // connection ends at once rather than holding a slot.
     else if (slot.Idle())
         Drop(slot);
-        SendPicture(slot, m_picture.Current(settings.sPicturePath));
-    else if (settings.uptime)
-        slot.SendData(settings.statusPage);
     // A peer that keeps asking but never reads is let go.
     if (slot.AnswersQueued() > MaxQueuedAnswers)
         Drop(slot);
