@@ -628,8 +628,10 @@ void cWebServer::AnswerHttp(cWinsockSlot &slot, const HttpRequest &request)
             StartStream(slot, headOnly);
             break;
         case Asked::Picture:
-            if (!WaitsForPicture(slot, request))
+            if (!WaitsForPicture(slot, request)) {
+                NotifyRequest();
                 AnswerHttpPicture(slot, request, settings);
+            }
             break;
         }
     }
