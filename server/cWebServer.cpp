@@ -1,6 +1,9 @@
 #include "cWebServer.h"
 
+#include "mCrossOrigin.h"
 #include "mHttpAnswer.h"
+#include "mMetrics.h"
+#include "mStatusJson.h"
 #include "mNumbers.h"
 
 #include <QCoreApplication>
@@ -68,6 +71,20 @@ QByteArray Keyed(const auto &settings, const QByteArray &head)
     return settings.password.isEmpty() ? head : cViewerKey::PrivateHead(head);
 }
 
+// A head as the request's page may read it: behind a password for its viewer
+// alone, and open to the other sites allowed.
+QByteArray Shaped(const auto &settings, const HttpRequest &request, const QByteArray &head)
+{
+    return WithFields(Keyed(settings, head), CrossOriginFields(settings.allowedOrigins, request.origin));
+}
+
+// The words of the page to watch where the window gives none.
+LiveWords EnglishLiveWords()
+{
+    return {QStringLiteral("Camera live"), QStringLiteral("No picture from the camera since %1"),
+            QStringLiteral("Server uptime"), QStringLiteral("No answer from the server; trying again")};
+}
+
 bool Decided(const QByteArray &head, qsizetype deciding)
 {
     return head.size() >= deciding || head.contains('\n') || !CanBeGet(head);
@@ -124,6 +141,11 @@ void cWebServer::Refresh()
     settings.sPicturePath = m_window.picturePath();
     settings.password = m_window.txtPassword ? m_window.txtPassword().toUtf8() : QByteArray();
     settings.statusPage = m_window.retUptimePage().toLatin1();
+    if (m_window.faceFacts)
+        settings.face = m_window.faceFacts();
+    settings.words = m_window.liveWords ? m_window.liveWords() : EnglishLiveWords();
+    if (m_window.allowOrigin)
+        settings.allowedOrigins = AllowedOrigins(m_window.allowOrigin());
     std::lock_guard lock(m_settingsMutex);
     m_settings = std::move(settings);
 }
@@ -203,6 +225,7 @@ bool cWebServer::StartServer(const QString &sBanText)
         const bool bListening = handed >= 0 ? objWS2.Adopt(handed) : objWS2.Listen(m_sProgramDir);
         sError = objWS2.ErrorString();
         m_bServing = bListening;
+        m_startedMs = ServerMilliseconds();
         if (bListening)
             SweepEverySecond();
         return bListening;
@@ -274,11 +297,13 @@ void cWebServer::objWS2_ConnectionRequest(int requestId)
     // A peer that will be refused never costs anyone a slot.
     const QString peer = objWS2.PendingPeerAddress(requestId);
     if (IsBanned(*m_cBanList, peer)) {
+        ++m_counts.banned;
         objWS2.Refuse(requestId);
         NotifyLog(Told::Banned, peer);
         return;
     }
     if (m_key.Locked(peer)) {
+        ++m_counts.keyRefused;
         objWS2.Refuse(requestId);
         return;
     }
@@ -353,8 +378,10 @@ void cWebServer::Place(cWinsockSlot &slot, int requestId)
     // A connection that cannot be taken (the system refuses to watch one
     // more descriptor) is closed alone; everyone else is served on.
     try {
-        if (slot.Accept(objWS2, requestId))
+        if (slot.Accept(objWS2, requestId)) {
+            ++m_counts.accepted;
             NotifyLog(Told::Accepted, slot.RemoteHostIP());
+        }
     } catch (const std::exception &error) {
         std::fprintf(stderr, "vorsk: a connection cannot be taken: %s\n", error.what());
         slot.Close();
@@ -394,8 +421,10 @@ void cWebServer::PlaceWaiting()
             const QString peer = objWS2.PendingPeerAddress(first.requestId);
             const bool overLimit = objWS2.State() != sckClosed;
             objWS2.Refuse(first.requestId);
-            if (overLimit)
+            if (overLimit) {
+                ++m_counts.overLimit;
                 NotifyLog(Told::OverLimit, peer);
+            }
             m_waiting.pop_front();
             continue;
         }
@@ -503,18 +532,65 @@ void cWebServer::AnswerHttp(cWinsockSlot &slot, const HttpRequest &request)
         slot.SendData(ErrorAnswer(status, now));
     } else if (request.method != "GET" && !headOnly) {
         slot.SendData(ErrorAnswer(405, now));
-    } else if (const Settings settings = Current(); request.path.toLower().startsWith("/uptime")) {
-        NotifyRequest();
-        if (!settings.uptime)
-            slot.SendData(ErrorAnswer(404, now, 0, headOnly));
-        else
-            slot.SendData(Keyed(settings, PageHead(settings.statusPage.size(), now)) +
-                          (headOnly ? QByteArray() : settings.statusPage));
-    } else if (request.path == "/stream") {
-        StartStream(slot, headOnly);
     } else {
-        AnswerHttpPicture(slot, request, settings);
+        AnswerAsked(slot, request, WhatTargetAsks(request.path, request.query));
     }
+}
+
+void cWebServer::AnswerAsked(cWinsockSlot &slot, const HttpRequest &request, Asked asked)
+{
+    const Settings settings = Current();
+    const bool headOnly = request.method == "HEAD";
+    const std::time_t now = std::time(nullptr);
+    // The page to watch, the status as JSON or the metrics: a text told afresh.
+    auto sendText = [&](const QByteArray &contentType, const QByteArray &text) {
+        const QByteArray head = Shaped(settings, request, FreshTextHead(contentType, text.size(), now));
+        slot.SendData(headOnly ? head : head + text);
+    };
+    // The status page re-arms the capture timer as a picture does; the facts
+    // as JSON or metrics take no picture, and are told with the page or not at all.
+    if (asked == Asked::StatusPage)
+        NotifyRequest();
+    const bool tellsFacts = asked == Asked::StatusPage || asked == Asked::StatusJson || asked == Asked::Metrics;
+    if (tellsFacts && !settings.uptime) {
+        slot.SendData(ErrorAnswer(404, now, 0, headOnly));
+        return;
+    }
+    switch (asked) {
+    case Asked::StatusPage:
+        slot.SendData(Shaped(settings, request, PageHead(settings.statusPage.size(), now)) +
+                      (headOnly ? QByteArray() : settings.statusPage));
+        break;
+    case Asked::Stream:
+        StartStream(slot, headOnly, CrossOriginFields(settings.allowedOrigins, request.origin));
+        break;
+    case Asked::Live:
+        sendText("text/html; charset=utf-8", LivePage(settings.words));
+        break;
+    case Asked::StatusJson:
+        sendText("application/json", StatusJson(Facts(settings)));
+        break;
+    case Asked::Metrics:
+        sendText("text/plain; version=0.0.4; charset=utf-8", MetricsText(Facts(settings)));
+        break;
+    case Asked::Picture:
+        AnswerHttpPicture(slot, request, settings);
+        break;
+    }
+}
+
+ServerFacts cWebServer::Facts(const Settings &settings)
+{
+    ServerFacts facts;
+    facts.face = settings.face;
+    facts.uptimeSeconds = (ServerMilliseconds() - m_startedMs) / 1000;
+    if (const cPictureSource::Shot shot = m_picture.Latest(settings.sPicturePath); shot.body->Size() > 0)
+        facts.lastPicture = shot.modified;
+    for (int i = 0; i <= objWS1.UBound(); ++i)
+        if (const cWinsockSlot *slot = objWS1.Item(i); slot && slot->Streaming && slot->State() != sckClosed)
+            ++facts.streamViewers;
+    facts.counts = m_counts;
+    return facts;
 }
 
 // The picture with its length and time, or only that it has not changed.
@@ -531,10 +607,10 @@ void cWebServer::AnswerHttpPicture(cWinsockSlot &slot, const HttpRequest &reques
     }
     const std::time_t modified = std::min(shot.modified, now);
     if (ClientHoldsPicture(request, shot.etag, modified, shot.soleInItsSecond)) {
-        slot.SendData(Keyed(settings, NotModifiedHead(modified, shot.etag, settings.maxAge, now)));
+        slot.SendData(Shaped(settings, request, NotModifiedHead(modified, shot.etag, settings.maxAge, now)));
         return;
     }
-    const QByteArray head = Keyed(settings, PictureHead(shot.body->Size(), modified, shot.etag, settings.maxAge, now));
+    const QByteArray head = Shaped(settings, request, PictureHead(shot.body->Size(), modified, shot.etag, settings.maxAge, now));
     if (headOnly) {
         slot.SendData(head);
         return;
@@ -543,10 +619,10 @@ void cWebServer::AnswerHttpPicture(cWinsockSlot &slot, const HttpRequest &reques
     SendPicture(slot, shot.body);
 }
 
-void cWebServer::StartStream(cWinsockSlot &slot, bool headOnly)
+void cWebServer::StartStream(cWinsockSlot &slot, bool headOnly, const QByteArray &fields)
 {
     NotifyRequest();
-    const QByteArray head = StreamHead(std::time(nullptr));
+    const QByteArray head = WithFields(StreamHead(std::time(nullptr)), fields);
     if (headOnly) {
         slot.SendData(head);
         return;
@@ -636,6 +712,7 @@ bool cWebServer::KeyRefused(cWinsockSlot &slot, const QByteArray &head, bool bHt
     if (verdict == cViewerKey::Verdict::Admitted)
         return false;
     const QString peer = slot.RemoteHostIP();
+    ++m_counts.keyRefused;
     NotifyLog(Told::Line, cViewerKey::WrongKeyText(peer));
     slot.Tag = QStringLiteral("ok");
     slot.Progress();

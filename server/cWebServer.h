@@ -6,6 +6,9 @@
 #include "cViewerKey.h"
 #include "cWinsock.h"
 #include "mHttpRequest.h"
+#include "mLivePage.h"
+#include "mServerFacts.h"
+#include "mTarget.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -40,6 +43,13 @@ struct ServerWindow
     // empty when there is no place for it.
     std::function<QString()> picturePath;
     std::function<QString()> retUptimePage;
+    // What /status.json and /metrics tell of the window's side; not set: nothing known.
+    std::function<FaceFacts()> faceFacts;
+    // The words of the page to watch (/live); not set: English.
+    std::function<LiveWords()> liveWords;
+    // The other sites whose pages may read the pictures and the JSON, as
+    // [server] alloworigin names them; not set: none.
+    std::function<QStringList()> allowOrigin;
     // A connection was accepted (true) or refused (false) from an address.
     std::function<void(bool, const QString &)> logConnection;
     // A connection over the limit was closed unanswered after its wait for a
@@ -138,6 +148,9 @@ private:
         QByteArray password;
         QString sPicturePath;
         QByteArray statusPage;
+        FaceFacts face;
+        LiveWords words;
+        QList<QByteArray> allowedOrigins;
     };
     struct Waiting
     {
@@ -162,8 +175,10 @@ private:
     // HTTP/1.1: the head is gathered up to its blank line, then answered once.
     void ReadHttp(cWinsockSlot &slot, const QByteArray &data);
     void AnswerHttp(cWinsockSlot &slot, const HttpRequest &request);
+    void AnswerAsked(cWinsockSlot &slot, const HttpRequest &request, Asked asked);
+    ServerFacts Facts(const Settings &settings);
     void AnswerHttpPicture(cWinsockSlot &slot, const HttpRequest &request, const Settings &settings);
-    void StartStream(cWinsockSlot &slot, bool headOnly);
+    void StartStream(cWinsockSlot &slot, bool headOnly, const QByteArray &fields = {});
     void SendStreamPart(cWinsockSlot &slot, const cPictureSource::Body &picture);
     void FeedStreams(const cPictureSource::Body &picture);
     void Drop(cWinsockSlot &slot);
@@ -208,6 +223,9 @@ private:
     int m_handedSocket = -1;
     qint64 m_stallMilliseconds = StallMilliseconds;
     std::atomic<bool> m_bStreamWatched{false};
+    // On the I/O thread: the connections counted, and when the server started.
+    ServerCounts m_counts;
+    qint64 m_startedMs = 0;
     // On the I/O thread: between Start and Stop. A connection left from
     // before Stop is answered nothing afterwards.
     bool m_bServing = false;

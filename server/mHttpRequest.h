@@ -23,9 +23,13 @@ struct HttpRequest
     // The path asked for, without query or fragment; the path of an absolute
     // target ("http://host:port/path") as a proxy sends it.
     QByteArray path;
+    // What follows the path's "?", up to a fragment; empty when there is none.
+    QByteArray query;
     std::optional<std::time_t> ifModifiedSince;
     // The If-None-Match fields' values, joined by commas.
     std::optional<QByteArray> ifNoneMatch;
+    // The Origin field of a page's request from another site.
+    std::optional<QByteArray> origin;
 };
 
 // Whether the client holds the current picture already (304): by its entity

@@ -70,6 +70,9 @@ void cHeadless::CreateServer()
         return retUptimePage(kVersionMajor, kVersionMinor, kVersionRevision, m_sUptime,
                              QString::number(m_lPictures));
     };
+    window.faceFacts = [this] { return FaceFactsOf(m_lPictures, objCam->CurrentSourceId(), m_cameraOutage); };
+    window.liveWords = LiveWordsOf;
+    window.allowOrigin = [this] { return m_allowOrigin; };
     window.logConnection = [](bool accepted, const QString &address) { Log(ConnectionLogText(accepted, address)); };
     // A service's log has a line for every connection, so also for one the
     // limit turns away, which the window's log box passes over.
@@ -101,6 +104,7 @@ bool cHeadless::Start()
     if (const QString warning = PasswordExposedText(m_prefs.sPassword); !warning.isEmpty())
         Error(warning);
     m_dStreamFps = StoredStreamFps();
+    m_allowOrigin = StoredAllowOrigin();
     // A service may well start before its camera is up: it serves the
     // picture that says there is none meanwhile.
     try {
@@ -108,6 +112,7 @@ bool cHeadless::Start()
     } catch (const std::exception &error) {
         Error(QStringLiteral("the camera cannot start: %1; trying again every second")
                   .arg(QString::fromUtf8(error.what())));
+        m_cameraOutage.CannotStart(std::time(nullptr));
         tmrCamera->start();
     }
     tmr1->start();
@@ -140,9 +145,10 @@ void cHeadless::Stop()
 void cHeadless::CaptureTick()
 {
     SetCaptureInterval(*tmr1, m_prefs.sIntvl);
-    CaptureAndPublish(*m_capture, m_files, CaptureSettingsOf(m_prefs), [](const cCaptureCycle::Outcome &outcome) {
+    CaptureAndPublish(*m_capture, m_files, CaptureSettingsOf(m_prefs), [this](const cCaptureCycle::Outcome &outcome) {
         for (const CycleEvent &event : outcome.events)
             Error(CycleEventText(event));
+        m_cameraOutage.Note(outcome.events, std::time(nullptr));
     });
 }
 

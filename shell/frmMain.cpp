@@ -175,6 +175,7 @@ void frmMain::RunStartupSteps()
         std::fprintf(stderr, "vorsk: %s\n", qPrintable(warning));
     ReplaceTabCaptions();
     m_dStreamFps = StoredStreamFps();
+    m_allowOrigin = StoredAllowOrigin();
     objCam->Connect();
     ShowCamResolution();
     ui.picImg->setFont(QFont(QStringLiteral("verdana"), 7));
@@ -217,6 +218,7 @@ void frmMain::ShowCycleOutcome(const cCaptureCycle::Outcome &outcome)
         ui.pPreview->setPixmap(QPixmap::fromImage(outcome.preview));
     for (const CycleEvent &event : outcome.events)
         LogCycleEvent(event);
+    m_cameraOutage.Note(outcome.events, std::time(nullptr));
 }
 
 // A stale picture is told to the event log and, for whoever reads the

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cCaptureThread.h"
+#include "mServing.h"
 #include "ui_frmMain.h"
 
 #include <QFont>
@@ -118,6 +119,9 @@ private:
 
     bool bServerRunning = false;
     double m_dStreamFps = 0;
+    // [server] alloworigin as the settings file had it at start-up.
+    QStringList m_allowOrigin;
+    cCameraOutage m_cameraOutage;
     QString m_sJpgFile;
     QString m_sBmpFile;
     std::unique_ptr<cCommonDialog> m_cHookDlg;

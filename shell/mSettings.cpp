@@ -6,6 +6,7 @@
 #include "ui_frmMain.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QSettings>
 
 #include <sys/stat.h>
@@ -299,6 +300,15 @@ double StoredStreamFps()
     bool ok = false;
     const double fps = NumericValue(ReadText(*store, QStringLiteral("streamfps"), QString()), &ok);
     return ok && fps > 0 && std::isfinite(fps) ? fps : 0;
+}
+
+QStringList StoredAllowOrigin()
+{
+    // A list written with commas and no quotes comes as a list.
+    const QVariant value = OpenSettingsGroup(kServerSection)->value(QStringLiteral("alloworigin"));
+    const QString text = value.typeId() == QMetaType::QStringList ? value.toStringList().join(QLatin1Char(' '))
+                                                                  : value.toString();
+    return text.split(QRegularExpression(QStringLiteral("[,\\s]+")), Qt::SkipEmptyParts);
 }
 
 QString PasswordExposedText(const QString &sPassword)

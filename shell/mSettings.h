@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 
 namespace Ui {
@@ -62,6 +63,10 @@ QString StoredBanList();
 // The most pictures a second of the live stream, [server] streamfps; 0, the
 // camera's own rate, when missing or no number above 0.
 double StoredStreamFps();
+
+// The origins of other sites whose pages may read the pictures and the
+// JSON, [server] alloworigin, as written: separated by commas or blanks.
+QStringList StoredAllowOrigin();
 
 // One line for a settings file that holds a password while others may read
 // it; empty when the file is its owner's alone, or holds none.
