@@ -610,7 +610,8 @@ void cWebServer::AnswerHttpPicture(cWinsockSlot &slot, const HttpRequest &reques
         slot.SendData(Shaped(settings, request, NotModifiedHead(modified, shot.etag, settings.maxAge, now)));
         return;
     }
-    const QByteArray head = Shaped(settings, request, PictureHead(shot.body->Size(), modified, shot.etag, settings.maxAge, now));
+    const QByteArray head =
+        Shaped(settings, request, PictureHead(shot.body->Size(), modified, shot.etag, settings.maxAge, now));
     if (headOnly) {
         slot.SendData(head);
         return;

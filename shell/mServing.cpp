@@ -107,9 +107,9 @@ FaceFacts FaceFactsOf(qint64 pictures, const QString &sCameraId, const cCameraOu
     FaceFacts facts;
     facts.sVersion = VersionText(kVersionMajor, kVersionMinor, kVersionRevision);
     facts.pictures = pictures;
-    facts.sCameraId = sCameraId.startsWith(kPipelinePrefix)
-                          ? kPipelinePrefix + sCameraId.mid(kPipelinePrefix.size()).simplified().section(QLatin1Char(' '), 0, 0)
-                          : sCameraId;
+    const QString pipeline = sCameraId.mid(kPipelinePrefix.size()).simplified();
+    facts.sCameraId =
+        sCameraId.startsWith(kPipelinePrefix) ? kPipelinePrefix + pipeline.section(QLatin1Char(' '), 0, 0) : sCameraId;
     facts.cameraGoneSince = outage.Since();
     return facts;
 }

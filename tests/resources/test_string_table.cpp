@@ -45,9 +45,9 @@ std::u16string Found(const Bytes &block, std::int64_t number, std::int32_t id)
 TEST(StringTable, EnglishBlocksHaveTheWindowsLayout)
 {
     const auto blocks = EnglishBlocks();
-    ASSERT_EQ(blocks.size(), 5u);
+    ASSERT_EQ(blocks.size(), 6u);
     EXPECT_EQ(blocks.begin()->first, 7);
-    EXPECT_EQ(blocks.rbegin()->first, 11);
+    EXPECT_EQ(blocks.rbegin()->first, 12);
 
     // Block 7: IDs 96 to 102 absent, then 103 and 104 ("&Help", the ninth entry).
     const Bytes &block7 = blocks.at(7);

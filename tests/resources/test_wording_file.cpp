@@ -85,7 +85,7 @@ TEST(WordingFile, EnglishHoldsTheProgramsTexts)
         103, 104, 105, 106, 107, 108, 109, 110, 111, 112, 115, 116, 117, 118, 119, 120,
         121, 122, 123, 124, 125, 126, 127, 128, 129, 130, 131, 132, 133, 134, 135, 136,
         137, 138, 139, 141, 142, 143, 144, 146, 147, 148, 149, 150, 152, 153, 154, 155,
-        156, 157, 158, 159, 160, 161, 162, 163, 164, 165, 166, 167};
+        156, 157, 158, 159, 160, 161, 162, 163, 164, 165, 166, 167, 181, 182};
     EXPECT_EQ(ids, expected);
     EXPECT_EQ(english.Texts.at(106), QStringLiteral("St&op server"));
     EXPECT_EQ(english.Texts.at(137), QStringLiteral("Baned IP numbers (New row between entries)"));
