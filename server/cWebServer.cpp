@@ -141,13 +141,21 @@ void cWebServer::Refresh()
     settings.sPicturePath = m_window.picturePath();
     settings.password = m_window.txtPassword ? m_window.txtPassword().toUtf8() : QByteArray();
     settings.statusPage = m_window.retUptimePage().toLatin1();
-    if (m_window.faceFacts)
-        settings.face = m_window.faceFacts();
-    settings.words = m_window.liveWords ? m_window.liveWords() : EnglishLiveWords();
     if (m_window.allowOrigin)
         settings.allowedOrigins = AllowedOrigins(m_window.allowOrigin());
+    Shown shown;
+    if (m_window.faceFacts)
+        shown.face = m_window.faceFacts();
+    shown.words = m_window.liveWords ? m_window.liveWords() : EnglishLiveWords();
     std::lock_guard lock(m_settingsMutex);
     m_settings = std::move(settings);
+    m_shown = std::move(shown);
+}
+
+cWebServer::Shown cWebServer::CurrentShown() const
+{
+    std::lock_guard lock(m_settingsMutex);
+    return m_shown;
 }
 
 cWebServer::Settings cWebServer::Current() const
@@ -565,7 +573,7 @@ void cWebServer::AnswerAsked(cWinsockSlot &slot, const HttpRequest &request, Ask
         StartStream(slot, headOnly, CrossOriginFields(settings.allowedOrigins, request.origin));
         break;
     case Asked::Live:
-        sendText("text/html; charset=utf-8", LivePage(settings.words));
+        sendText("text/html; charset=utf-8", LivePage(CurrentShown().words));
         break;
     case Asked::StatusJson:
         sendText("application/json", StatusJson(Facts(settings)));
@@ -582,7 +590,7 @@ void cWebServer::AnswerAsked(cWinsockSlot &slot, const HttpRequest &request, Ask
 ServerFacts cWebServer::Facts(const Settings &settings)
 {
     ServerFacts facts;
-    facts.face = settings.face;
+    facts.face = CurrentShown().face;
     facts.uptimeSeconds = (ServerMilliseconds() - m_startedMs) / 1000;
     if (const cPictureSource::Shot shot = m_picture.Latest(settings.sPicturePath); shot.body->Size() > 0)
         facts.lastPicture = shot.modified;

@@ -148,9 +148,14 @@ private:
         QByteArray password;
         QString sPicturePath;
         QByteArray statusPage;
+        QList<QByteArray> allowedOrigins;
+    };
+    // What only /live, /status.json and /metrics tell, kept apart from the
+    // settings every request copies.
+    struct Shown
+    {
         FaceFacts face;
         LiveWords words;
-        QList<QByteArray> allowedOrigins;
     };
     struct Waiting
     {
@@ -177,6 +182,7 @@ private:
     void AnswerHttp(cWinsockSlot &slot, const HttpRequest &request);
     void AnswerAsked(cWinsockSlot &slot, const HttpRequest &request, Asked asked);
     ServerFacts Facts(const Settings &settings);
+    Shown CurrentShown() const;
     void AnswerHttpPicture(cWinsockSlot &slot, const HttpRequest &request, const Settings &settings);
     void StartStream(cWinsockSlot &slot, bool headOnly, const QByteArray &fields = {});
     void SendStreamPart(cWinsockSlot &slot, const cPictureSource::Body &picture);
@@ -207,6 +213,7 @@ private:
     asio::steady_timer m_sweepTimer;
     mutable std::mutex m_settingsMutex;
     Settings m_settings;
+    Shown m_shown;
     struct News
     {
         // Every connection of the pause, accepted or refused, in order; the
