@@ -24,7 +24,7 @@ p { margin: .4em .6em; }
       uptime = document.getElementById('uptime');
   var key = new URLSearchParams(location.search).get('key');
   var here = location.pathname, statusUrl = here.replace(/[^\/]*$/, 'status.json');
-  var pending = null, mode = '', since = 0, later = 0, reachable = true, cameraGone = false, uptimeBefore = 0;
+  var pending = null, mode = '', since = 0, later = 0, reachable = true, cameraGone = false, startedBefore = 0;
 
   function address(path, action) {
     var query = [];
@@ -87,10 +87,11 @@ p { margin: .4em .6em; }
         ? words.gone.replace('%1', new Date(status.camera.since).toLocaleString()) : words.live;
     uptime.textContent = status ? words.uptime + ': ' + duration(status.uptime) : '';
     // The camera back, or a server started anew since the last look (its
-    // uptime less than then): the stream the page holds may have ended.
-    if (status && ((cameraGone && !gone) || status.uptime < uptimeBefore)) watch('stream');
+    // start, now less its uptime, later than then): the stream may have ended.
+    var started = status ? Date.now() / 1000 - status.uptime : startedBefore;
+    if ((cameraGone && status && !gone) || (startedBefore && started > startedBefore + 2)) watch('stream');
     cameraGone = gone;
-    if (status) uptimeBefore = status.uptime;
+    startedBefore = started;
   }
 
   async function poll() {
