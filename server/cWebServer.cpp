@@ -1,6 +1,9 @@
 #include "cWebServer.h"
 
+#include "mCrossOrigin.h"
 #include "mHttpAnswer.h"
+#include "mMetrics.h"
+#include "mStatusJson.h"
 #include "mNumbers.h"
 
 #include <QCoreApplication>
@@ -91,6 +94,20 @@ int RefusalStatus(HttpRequest::Status status)
     }
 }
 
+// A head as the request's page may read it: behind a password for its viewer
+// alone, and open to the other sites allowed.
+QByteArray Shaped(const auto &settings, const HttpRequest &request, const QByteArray &head)
+{
+    return WithFields(Keyed(settings, head), CrossOriginFields(settings.allowedOrigins, request.origin));
+}
+
+// The words of the page to watch where the window gives none.
+LiveWords EnglishLiveWords()
+{
+    return {QStringLiteral("Camera live"), QStringLiteral("No picture from the camera since %1"),
+            QStringLiteral("Server uptime"), QStringLiteral("No answer from the server; trying again")};
+}
+
 bool Decided(const QByteArray &head, qsizetype deciding)
 {
     return head.size() >= deciding || head.contains('\n') || !CanBeGet(head);
@@ -150,8 +167,21 @@ void cWebServer::Refresh()
     settings.sPicturePath = m_window.picturePath();
     settings.password = m_window.txtPassword ? m_window.txtPassword().toUtf8() : QByteArray();
     settings.statusPage = m_window.retUptimePage().toLatin1();
+    if (m_window.allowOrigin)
+        settings.allowedOrigins = AllowedOrigins(m_window.allowOrigin());
+    Shown shown;
+    if (m_window.faceFacts)
+        shown.face = m_window.faceFacts();
+    shown.words = m_window.liveWords ? m_window.liveWords() : EnglishLiveWords();
     std::lock_guard lock(m_settingsMutex);
     m_settings = std::move(settings);
+    m_shown = std::move(shown);
+}
+
+cWebServer::Shown cWebServer::CurrentShown() const
+{
+    std::lock_guard lock(m_settingsMutex);
+    return m_shown;
 }
 
 cWebServer::Settings cWebServer::Current() const
@@ -231,6 +261,7 @@ bool cWebServer::StartServer(const QString &sBanText)
     const bool listening = OpenListener();
     m_io.Run([this, listening] {
         m_bServing = listening;
+        m_startedMs = ServerMilliseconds();
         if (listening)
             SweepEverySecond();
     });
@@ -350,11 +381,13 @@ void cWebServer::objWS2_ConnectionRequest(int requestId)
     // A peer that will be refused never costs anyone a slot.
     const QString peer = objWS2.PendingPeerAddress(requestId);
     if (IsBanned(*m_cBanList, peer)) {
+        ++m_counts.banned;
         objWS2.Refuse(requestId);
         NotifyLog(Told::Banned, peer);
         return;
     }
     if (m_key.Locked(peer)) {
+        ++m_counts.keyRefused;
         objWS2.Refuse(requestId);
         return;
     }
@@ -427,8 +460,10 @@ void cWebServer::Place(cWinsockSlot &slot, int requestId)
     // A connection that cannot be taken (the system refuses to watch one
     // more descriptor) is closed alone; everyone else is served on.
     try {
-        if (slot.Accept(objWS2, requestId))
+        if (slot.Accept(objWS2, requestId)) {
+            ++m_counts.accepted;
             NotifyLog(Told::Accepted, slot.RemoteHostIP());
+        }
     } catch (const std::exception &error) {
         std::fprintf(stderr, "vorsk: a connection cannot be taken: %s\n", error.what());
         slot.Close();
@@ -465,8 +500,10 @@ void cWebServer::LookAtWaiters(qint64 now, bool http)
         if (!objWS2.IsPending(requestId))
             continue;
         objWS2.Refuse(requestId);
-        if (listening)
+        if (listening) {
+            ++m_counts.overLimit;
             NotifyLog(Told::OverLimit, peer);
+        }
     }
     std::erase_if(m_waiting, [&](Waiting &waiting) {
         return !objWS2.IsPending(waiting.requestId) || !LookAt(waiting, now, http);
@@ -614,27 +651,67 @@ void cWebServer::AnswerHttp(cWinsockSlot &slot, const HttpRequest &request)
     } else if (request.method != "GET" && !headOnly) {
         slot.SendData(ErrorAnswer(IsKnownMethod(request.method) ? 405 : 501, now));
     } else {
-        const Settings settings = Current();
-        switch (WhatIsAsked(request.path)) {
-        case Asked::StatusPage:
-            NotifyRequest();
-            if (!settings.uptime)
-                slot.SendData(ErrorAnswer(404, now, 0, headOnly));
-            else
-                slot.SendData(Keyed(settings, PageHead(settings.statusPage.size(), now)) +
-                              (headOnly ? QByteArray() : settings.statusPage));
-            break;
-        case Asked::Stream:
-            StartStream(slot, headOnly);
-            break;
-        case Asked::Picture:
-            if (!WaitsForPicture(slot, request)) {
-                NotifyRequest();
-                AnswerHttpPicture(slot, request, settings);
-            }
-            break;
-        }
+        AnswerAsked(slot, request, WhatTargetAsks(request.path, request.query));
     }
+}
+
+void cWebServer::AnswerAsked(cWinsockSlot &slot, const HttpRequest &request, Asked asked)
+{
+    const Settings settings = Current();
+    const bool headOnly = request.method == "HEAD";
+    const std::time_t now = std::time(nullptr);
+    // The page to watch, the status as JSON or the metrics: a text told afresh.
+    auto sendText = [&](const QByteArray &contentType, const QByteArray &text) {
+        const QByteArray head = Shaped(settings, request, FreshTextHead(contentType, text.size(), now));
+        slot.SendData(headOnly ? head : head + text);
+    };
+    // The status page re-arms the capture timer as a picture does; the facts
+    // as JSON or metrics take no picture, and are told with the page or not at all.
+    if (asked == Asked::StatusPage)
+        NotifyRequest();
+    const bool tellsFacts = asked == Asked::StatusPage || asked == Asked::StatusJson || asked == Asked::Metrics;
+    if (tellsFacts && !settings.uptime) {
+        slot.SendData(ErrorAnswer(404, now, 0, headOnly));
+        return;
+    }
+    switch (asked) {
+    case Asked::StatusPage:
+        slot.SendData(Shaped(settings, request, PageHead(settings.statusPage.size(), now)) +
+                      (headOnly ? QByteArray() : settings.statusPage));
+        break;
+    case Asked::Stream:
+        StartStream(slot, headOnly, CrossOriginFields(settings.allowedOrigins, request.origin));
+        break;
+    case Asked::Live:
+        sendText("text/html; charset=utf-8", LivePage(CurrentShown().words));
+        break;
+    case Asked::StatusJson:
+        sendText("application/json", StatusJson(Facts(settings)));
+        break;
+    case Asked::Metrics:
+        sendText("text/plain; version=0.0.4; charset=utf-8", MetricsText(Facts(settings)));
+        break;
+    case Asked::Picture:
+        if (!WaitsForPicture(slot, request)) {
+            NotifyRequest();
+            AnswerHttpPicture(slot, request, settings);
+        }
+        break;
+    }
+}
+
+ServerFacts cWebServer::Facts(const Settings &settings)
+{
+    ServerFacts facts;
+    facts.face = CurrentShown().face;
+    facts.uptimeSeconds = (ServerMilliseconds() - m_startedMs) / 1000;
+    if (const cPictureSource::Shot shot = m_picture.Latest(settings.sPicturePath); shot.body->Size() > 0)
+        facts.lastPicture = shot.modified;
+    for (int i = 0; i <= objWS1.UBound(); ++i)
+        if (const cWinsockSlot *slot = objWS1.Item(i); slot && slot->Streaming && slot->State() != sckClosed)
+            ++facts.streamViewers;
+    facts.counts = m_counts;
+    return facts;
 }
 
 // The picture with its length and time, or only that it has not changed.
@@ -650,10 +727,11 @@ void cWebServer::AnswerHttpPicture(cWinsockSlot &slot, const HttpRequest &reques
     }
     const std::time_t modified = std::min(shot.modified, now);
     if (ClientHoldsPicture(request, shot.etag, modified, shot.soleInItsSecond)) {
-        slot.SendData(Keyed(settings, NotModifiedHead(modified, shot.etag, settings.maxAge, now)));
+        slot.SendData(Shaped(settings, request, NotModifiedHead(modified, shot.etag, settings.maxAge, now)));
         return;
     }
-    const QByteArray head = Keyed(settings, PictureHead(shot.body->Size(), modified, shot.etag, settings.maxAge, now));
+    const QByteArray head =
+        Shaped(settings, request, PictureHead(shot.body->Size(), modified, shot.etag, settings.maxAge, now));
     if (headOnly) {
         slot.SendData(head);
         return;
@@ -662,10 +740,10 @@ void cWebServer::AnswerHttpPicture(cWinsockSlot &slot, const HttpRequest &reques
     SendPicture(slot, shot.body);
 }
 
-void cWebServer::StartStream(cWinsockSlot &slot, bool headOnly)
+void cWebServer::StartStream(cWinsockSlot &slot, bool headOnly, const QByteArray &fields)
 {
     NotifyRequest();
-    const QByteArray head = StreamHead(std::time(nullptr));
+    const QByteArray head = WithFields(StreamHead(std::time(nullptr)), fields);
     if (headOnly) {
         slot.SendData(head);
         return;
@@ -819,6 +897,7 @@ bool cWebServer::KeyRefused(cWinsockSlot &slot, const QByteArray &head, bool bHt
 void cWebServer::RefuseKey(cWinsockSlot &slot, cViewerKey::Verdict verdict, bool bHttp, bool headOnly)
 {
     const QString peer = slot.RemoteHostIP();
+    ++m_counts.keyRefused;
     NotifyLog(Told::Line, cViewerKey::RefusedText(verdict, peer));
     slot.Tag = QStringLiteral("ok");
     slot.Progress();

@@ -7,6 +7,9 @@
 #include "cWinsock.h"
 #include "mAdmission.h"
 #include "mHttpRequest.h"
+#include "mLivePage.h"
+#include "mServerFacts.h"
+#include "mTarget.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -46,6 +49,13 @@ struct ServerWindow
     // empty when there is no place for it.
     std::function<QString()> picturePath;
     std::function<QString()> retUptimePage;
+    // What /status.json and /metrics tell of the window's side; not set: nothing known.
+    std::function<FaceFacts()> faceFacts;
+    // The words of the page to watch (/live); not set: English.
+    std::function<LiveWords()> liveWords;
+    // The other sites whose pages may read the pictures and the JSON, as
+    // [server] alloworigin names them; not set: none.
+    std::function<QStringList()> allowOrigin;
     // A connection was accepted (true) or refused (false) from an address.
     std::function<void(bool, const QString &)> logConnection;
     // A connection over the limit was closed unanswered after its wait for a
@@ -173,6 +183,14 @@ private:
         QByteArray password;
         QString sPicturePath;
         QByteArray statusPage;
+        QList<QByteArray> allowedOrigins;
+    };
+    // What only /live, /status.json and /metrics tell, kept apart from the
+    // settings every request copies.
+    struct Shown
+    {
+        FaceFacts face;
+        LiveWords words;
     };
     // A newcomer waiting for a slot, and what it asks for as far as its
     // request had come when it was last looked at.
@@ -211,8 +229,11 @@ private:
     // HTTP/1.1: the head is gathered up to its blank line, then answered once.
     void ReadHttp(cWinsockSlot &slot, const QByteArray &data);
     void AnswerHttp(cWinsockSlot &slot, const HttpRequest &request);
+    void AnswerAsked(cWinsockSlot &slot, const HttpRequest &request, Asked asked);
+    ServerFacts Facts(const Settings &settings);
+    Shown CurrentShown() const;
     void AnswerHttpPicture(cWinsockSlot &slot, const HttpRequest &request, const Settings &settings);
-    void StartStream(cWinsockSlot &slot, bool headOnly);
+    void StartStream(cWinsockSlot &slot, bool headOnly, const QByteArray &fields = {});
     void SendStreamPart(cWinsockSlot &slot, const cPictureSource::Body &picture);
     void FeedStreams(const cPictureSource::Body &picture);
     void Drop(cWinsockSlot &slot);
@@ -254,6 +275,7 @@ private:
     asio::steady_timer m_sweepTimer;
     mutable std::mutex m_settingsMutex;
     Settings m_settings;
+    Shown m_shown;
     struct News
     {
         // Every connection of the pause, accepted or refused, in order; the
@@ -276,6 +298,9 @@ private:
     qint64 m_stallMilliseconds = StallMilliseconds;
     qint64 m_headMilliseconds = HeadMilliseconds;
     std::atomic<bool> m_bStreamWatched{false};
+    // On the I/O thread: the connections counted, and when the server started.
+    ServerCounts m_counts;
+    qint64 m_startedMs = 0;
     // On the I/O thread: between Start and Stop. A connection left from
     // before Stop is answered nothing afterwards.
     bool m_bServing = false;

@@ -1,6 +1,7 @@
 #include "mAdmission.h"
 
 #include "mHttpRequest.h"
+#include "mTarget.h"
 
 #include <algorithm>
 #include <map>
@@ -62,6 +63,6 @@ Asks AsksOf(const QByteArray &arrived, bool http)
         return Asks::Unknown;
     const HttpRequest request = ReadRequestHead(arrived, false);
     const bool stream = request.status == HttpRequest::Status::Complete && request.method == "GET" &&
-                        WhatIsAsked(request.path) == Asked::Stream;
+                        WhatTargetAsks(request.path, request.query) == Asked::Stream;
     return stream ? Asks::Stream : Asks::ShortAnswer;
 }

@@ -67,7 +67,12 @@ QByteArray NotModifiedHead(std::time_t modified, const QByteArray &etag, int max
 
 QByteArray PageHead(qsizetype length, std::time_t now)
 {
-    return StatusLine(200, now) + "Content-Type: text/html; charset=ISO-8859-1\r\nContent-Length: " +
+    return FreshTextHead("text/html; charset=ISO-8859-1", length, now);
+}
+
+QByteArray FreshTextHead(const QByteArray &contentType, qsizetype length, std::time_t now)
+{
+    return StatusLine(200, now) + "Content-Type: " + contentType + "\r\nContent-Length: " +
            QByteArray::number(length) + "\r\nCache-Control: no-cache\r\n" + kClose;
 }
 

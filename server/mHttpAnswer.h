@@ -16,6 +16,9 @@ QByteArray PictureHead(qsizetype length, std::time_t modified, const QByteArray 
 QByteArray NotModifiedHead(std::time_t modified, const QByteArray &etag, int maxAge, std::time_t now);
 // 200 for the status page, whose bytes are ISO-8859-1 text.
 QByteArray PageHead(qsizetype length, std::time_t now);
+// 200 for a text of this type that is told afresh each time (the page to
+// watch, the status as JSON, the metrics).
+QByteArray FreshTextHead(const QByteArray &contentType, qsizetype length, std::time_t now);
 // 200 for a live stream, then the boundary before its first part.
 QByteArray StreamHead(std::time_t now);
 QByteArray StreamFirstBoundary();

@@ -75,6 +75,15 @@ std::optional<QByteArray> PathOf(const QByteArray &target)
     return Decoded(end < 0 ? path : path.left(end));
 }
 
+QByteArray QueryOf(const QByteArray &target)
+{
+    const qsizetype mark = target.indexOf('?');
+    if (mark < 0)
+        return {};
+    const qsizetype fragment = target.indexOf('#', mark);
+    return target.mid(mark + 1, fragment < 0 ? -1 : fragment - mark - 1);
+}
+
 QByteArray WithoutReturn(QByteArray line)
 {
     if (line.endsWith('\r'))
@@ -98,6 +107,8 @@ bool ReadFields(const QList<QByteArray> &lines, bool hostRequired, HttpRequest &
             ++hosts;
         else if (name == "if-modified-since" && !request.ifModifiedSince)
             request.ifModifiedSince = ParseHttpDate(QByteArrayView(line).sliced(colon + 1));
+        else if (name == "origin")
+            request.origin = line.mid(colon + 1).trimmed();
         else if (name == "if-none-match")
             request.ifNoneMatch = (request.ifNoneMatch ? *request.ifNoneMatch + ',' : QByteArray()) +
                                   line.mid(colon + 1);
@@ -127,6 +138,7 @@ HttpRequest ReadRequestLine(const QByteArray &line, int &minor)
     }
     request.method = words[0];
     request.path = path.value_or(QByteArray());
+    request.query = path ? QueryOf(words[1]) : QByteArray();
     if (words.size() == 2) {
         request.status = request.method == "GET" ? Status::Simple : Status::Bad;
         return request;
@@ -227,13 +239,6 @@ bool HeadToRead(const QByteArray &head, bool peerDone, HttpHeadScan &scan)
         }
     }
     return false;
-}
-
-Asked WhatIsAsked(const QByteArray &path)
-{
-    if (path.toLower().startsWith("/uptime"))
-        return Asked::StatusPage;
-    return path == "/stream" ? Asked::Stream : Asked::Picture;
 }
 
 bool IsKnownMethod(const QByteArray &method)

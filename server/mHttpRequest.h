@@ -24,15 +24,15 @@ struct HttpRequest
     // The path asked for, percent-decoded, without query or fragment; the
     // path of an absolute target ("http://host:port/path") as a proxy sends it.
     QByteArray path;
+    // What follows the path's "?", up to a fragment; empty when there is none.
+    QByteArray query;
     std::optional<std::time_t> ifModifiedSince;
     // The If-None-Match fields' values, joined by commas.
     std::optional<QByteArray> ifNoneMatch;
+    // The Origin field of a page's request from another site.
+    std::optional<QByteArray> origin;
 };
 
-// What a request's path asks for. Each answer the server gives has its
-// value here, recognised in WhatIsAsked alone.
-enum class Asked { Picture, Stream, StatusPage };
-Asked WhatIsAsked(const QByteArray &path);
 
 // A method HTTP defines (the server answers GET and HEAD; the others get 405,
 // a method it does not know 501).

@@ -85,6 +85,9 @@ void cHeadless::CreateServer()
         return retUptimePage(kVersionMajor, kVersionMinor, kVersionRevision, m_sUptime,
                              QString::number(m_lPictures));
     };
+    window.faceFacts = [this] { return FaceFactsOf(m_lPictures, objCam->CurrentSourceId(), m_cameraOutage); };
+    window.liveWords = LiveWordsOf;
+    window.allowOrigin = [this] { return m_allowOrigin; };
     window.logConnection = [this](bool accepted, const QString &address) {
         m_fold.Line(ConnectionLogText(accepted, address));
     };
@@ -127,6 +130,7 @@ bool cHeadless::Start()
     } catch (const std::exception &error) {
         Error(QStringLiteral("the camera cannot start: %1; trying again every second")
                   .arg(QString::fromUtf8(error.what())));
+        m_cameraOutage.CannotStart(std::time(nullptr));
         tmrCamera->start();
     }
     tmr1->start();
@@ -191,6 +195,7 @@ void cHeadless::ReadSettings()
     m_dStreamFps = StoredStreamFps();
     m_sListen = StoredListenAddress();
     m_bFreshPicture = StoredFreshPicture();
+    m_allowOrigin = StoredAllowOrigin();
 }
 
 void cHeadless::ApplyPortChange(int lWasPort)
@@ -209,6 +214,7 @@ void cHeadless::TellCycleEvents(const std::vector<CycleEvent> &events)
 {
     for (const CycleEvent &event : events)
         Error(CycleEventText(event));
+    m_cameraOutage.Note(events, std::time(nullptr));
 }
 
 void cHeadless::CaptureTick(bool bCounted)

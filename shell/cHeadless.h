@@ -68,6 +68,8 @@ private:
     // As the window's uptime label shows it before the first tick.
     QString m_sUptime = QStringLiteral("-");
     int m_lPictures = 0;
+    cCameraOutage m_cameraOutage;
+    QStringList m_allowOrigin;
     double m_dStreamFps = 0;
     // [server] listen as read at the start.
     QString m_sListen;

@@ -128,6 +128,7 @@ frmMain::frmMain(QWidget *parent) : QWidget(parent)
     m_captureThread = MakeCaptureThread(*objCam, *m_server, [this](const std::vector<CycleEvent> &events) {
         for (const CycleEvent &event : events)
             LogCycleEvent(event);
+        m_cameraOutage.Note(events, std::time(nullptr));
     });
 
     ui.lblWAN->setMouseTracking(true);
@@ -192,6 +193,7 @@ void frmMain::RunStartupSteps()
     ReplaceTabCaptions();
     m_dStreamFps = StoredStreamFps();
     m_bFreshPicture = StoredFreshPicture();
+    m_allowOrigin = StoredAllowOrigin();
     objCam->Connect();
     ShowCamResolution();
     ui.picImg->setFont(QFont(QStringLiteral("verdana"), 7));
@@ -240,6 +242,7 @@ void frmMain::ShowCycleOutcome(const cCaptureCycle::Outcome &outcome)
         m_sourceDialog->ShowPreview(outcome.preview);
     for (const CycleEvent &event : outcome.events)
         LogCycleEvent(event);
+    m_cameraOutage.Note(outcome.events, std::time(nullptr));
 }
 
 // A stale picture is told to the event log and, for whoever reads the

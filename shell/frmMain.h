@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cCaptureThread.h"
+#include "mServing.h"
 #include "ui_frmMain.h"
 
 #include <QFont>
@@ -130,6 +131,9 @@ private:
     // with it (Enter, or the focus gone), never a half-typed one.
     QString m_sPassword;
     bool m_bFreshPicture = true;
+    // [server] alloworigin as the settings file had it at start-up.
+    QStringList m_allowOrigin;
+    cCameraOutage m_cameraOutage;
     QString m_sJpgFile;
     QString m_sBmpFile;
     std::unique_ptr<cCommonDialog> m_cHookDlg;

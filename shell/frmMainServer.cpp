@@ -4,6 +4,7 @@
 
 #include "cLogFile.h"
 #include "cTools.h"
+#include "cVidCap.h"
 #include "cWebServer.h"
 #include "clsTray.h"
 #include "mLanguage.h"
@@ -51,6 +52,11 @@ void frmMain::CreateServer()
         return retUptimePage(kVersionMajor, kVersionMinor, kVersionRevision, ui.lblUptime->text(),
                              ui.lblConnections->text());
     };
+    window.faceFacts = [this] {
+        return FaceFactsOf(ui.lblConnections->text().toLongLong(), objCam->CurrentSourceId(), m_cameraOutage);
+    };
+    window.liveWords = LiveWordsOf;
+    window.allowOrigin = [this] { return m_allowOrigin; };
     window.logConnection = [this](bool accepted, const QString &address) { LogConnection(accepted, address); };
     window.logLine = [this](const QString &line) { ShowLog(line + QStringLiteral("\r\n")); };
     window.pictureRequested = [this] {

@@ -21,6 +21,10 @@ constexpr int kStepWorksText = 158;
 constexpr int kNoPictureText = 164;
 constexpr int kCaptionShrunkText = 176;
 constexpr int kCaptionFitsText = 177;
+constexpr int kUptimeText = 110;
+constexpr int kCameraLiveText = 181;
+constexpr int kNoAnswerText = 182;
+const QString kPipelinePrefix = QStringLiteral("gst:");
 
 } // namespace
 
@@ -90,4 +94,34 @@ QString CycleEventText(const CycleEvent &event)
         return event.bFailed ? LangString(kCaptionShrunkText).arg(event.sReason) : LangString(kCaptionFitsText);
     const int step = int(event.step);
     return event.bFailed ? LangString(kStepFailedText + step).arg(event.sReason) : LangString(kStepWorksText + step);
+}
+
+void cCameraOutage::Note(const std::vector<CycleEvent> &events, std::time_t now)
+{
+    for (const CycleEvent &event : events)
+        if (event.step == CycleStep::Grab)
+            m_since = event.bFailed ? m_since.value_or(now) : std::optional<std::time_t>();
+}
+
+void cCameraOutage::CannotStart(std::time_t now)
+{
+    m_since = m_since.value_or(now);
+}
+
+FaceFacts FaceFactsOf(qint64 pictures, const QString &sCameraId, const cCameraOutage &outage)
+{
+    FaceFacts facts;
+    facts.sVersion = VersionText(kVersionMajor, kVersionMinor, kVersionRevision);
+    facts.pictures = pictures;
+    const QString pipeline = sCameraId.mid(kPipelinePrefix.size()).simplified();
+    facts.sCameraId =
+        sCameraId.startsWith(kPipelinePrefix) ? kPipelinePrefix + pipeline.section(QLatin1Char(' '), 0, 0) : sCameraId;
+    facts.cameraGoneSince = outage.Since();
+    return facts;
+}
+
+LiveWords LiveWordsOf()
+{
+    return {LangString(kCameraLiveText), LangString(kNoPictureText), LangString(kUptimeText),
+            LangString(kNoAnswerText)};
 }

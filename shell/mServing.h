@@ -1,9 +1,14 @@
 #pragma once
 
 #include "cCaptureThread.h"
+#include "mLivePage.h"
+#include "mServerFacts.h"
 
 #include <QString>
+#include <ctime>
 #include <memory>
+#include <optional>
+#include <vector>
 
 class QTimer;
 class cVidCap;
@@ -47,3 +52,24 @@ QString ConnectionLogText(bool bAccepted, const QString &sAddress);
 
 // The event log's line for a capture step that failed or works again.
 QString CycleEventText(const CycleEvent &event);
+
+// Since when the camera gives no picture, as the capture cycle's events tell
+// it: from its first failed grab until a grab works again.
+class cCameraOutage
+{
+public:
+    void Note(const std::vector<CycleEvent> &events, std::time_t now);
+    void CannotStart(std::time_t now);
+    std::optional<std::time_t> Since() const { return m_since; }
+
+private:
+    std::optional<std::time_t> m_since;
+};
+
+// What /status.json and /metrics tell of a face: its picture count, the
+// camera open and its outage. A pipeline's description is told by its first
+// element only, since it may carry an address with a password.
+FaceFacts FaceFactsOf(qint64 pictures, const QString &sCameraId, const cCameraOutage &outage);
+
+// The words of the page to watch, in the wording's language.
+LiveWords LiveWordsOf();

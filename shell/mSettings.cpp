@@ -7,6 +7,7 @@
 #include "ui_frmMain.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QSettings>
 
 #include <sys/stat.h>
@@ -347,6 +348,15 @@ bool StoredFreshPicture()
 {
     const auto store = OpenSettingsGroup(kServerSection);
     return TruthValue(ReadText(*store, QStringLiteral("freshpicture"), QString())).value_or(true);
+}
+
+QStringList StoredAllowOrigin()
+{
+    // A list written with commas and no quotes comes as a list.
+    const QVariant value = OpenSettingsGroup(kServerSection)->value(QStringLiteral("alloworigin"));
+    const QString text = value.typeId() == QMetaType::QStringList ? value.toStringList().join(QLatin1Char(' '))
+                                                                  : value.toString();
+    return text.split(QRegularExpression(QStringLiteral("[,\\s]+")), Qt::SkipEmptyParts);
 }
 
 QString PasswordExposedText(const QString &sPassword)

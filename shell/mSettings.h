@@ -4,6 +4,7 @@
 
 #include <QFont>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 
 namespace Ui {
@@ -74,6 +75,9 @@ QString StoredListenAddress();
 // waits for a fresh one, [server] freshpicture (settings file only); true
 // unless it holds a truth value that is false.
 bool StoredFreshPicture();
+// The origins of other sites whose pages may read the pictures and the
+// JSON, [server] alloworigin, as written: separated by commas or blanks.
+QStringList StoredAllowOrigin();
 
 // One line for a settings file that holds a password while others may read
 // it; empty when the file is its owner's alone, or holds none.

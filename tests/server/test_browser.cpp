@@ -1,6 +1,7 @@
 #include "ServerTestSupport.h"
 #include "cWebServer.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
@@ -53,6 +54,15 @@ QByteArray ChromiumShows(const QTemporaryDir &folder, const QString &sSource)
     const QByteArray dom = browser.readAllStandardOutput();
     const qsizetype start = dom.indexOf("<title>"), end = dom.indexOf("</title>");
     return start < 0 || end < start ? dom.left(400) : dom.mid(start + 7, end - start - 7);
+}
+
+QByteArray JpegOf(Qt::GlobalColor colour)
+{
+    QImage image(173, 127, QImage::Format_RGB32);
+    image.fill(colour);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    return buffer.open(QIODevice::WriteOnly) && image.save(&buffer, "JPEG") ? bytes : QByteArray();
 }
 
 } // namespace
@@ -115,4 +125,52 @@ TEST(Browser, ChromiumShowsPictureAndStreamOnAHighPortWithHeaders)
     headers = false;
     server.Refresh();
     EXPECT_EQ(ChromiumShows(folder, base + QStringLiteral("?2")), "failed");
+}
+
+// The page to watch, behind a password, shows the camera at the page's width through
+// the key it was opened with, and after a restart the new pictures (red) without a reload.
+// Its frame's load is held back by the test's socket, so Chromium's picture waits for the test.
+TEST(Browser, LivePageShowsTheCameraAndComesBackAfterARestart)
+{
+    if (!QFile::exists(kChromium))
+        GTEST_SKIP() << "Debian's chromium is not installed";
+    QTemporaryDir folder;
+    const int port = FreePort();
+    int asked = 0;
+    ServerWindow window = PictureOnlyWindow(QString::number(port), folder.filePath("lastpic.jpg"), "200");
+    window.chkHeaders = [] { return true; };
+    window.txtPassword = [] { return QStringLiteral("open sesame"); };
+    window.pictureRequested = [&asked] { ++asked; };
+    cWebServer server(std::move(window));
+    ASSERT_TRUE(server.StartServer(QString())) << server.ListenError().toStdString();
+    QByteArray shown = JpegOf(Qt::darkCyan);
+    QTimer camera;
+    QObject::connect(&camera, &QTimer::timeout, [&] { server.PublishPicture(Shared(shown)); });
+    camera.start(200);
+    QTcpServer gate;
+    QFile page(folder.filePath(QStringLiteral("frame.html")));
+    ASSERT_TRUE(gate.listen(QHostAddress::LocalHost, 0) && page.open(QIODevice::WriteOnly));
+    page.write(QStringLiteral("<body style='margin:0;overflow:hidden'><iframe style='border:0' width=400 height=400 "
+                              "src='http://127.0.0.1:%1/live?key=open%20sesame'></iframe><img src='http://127.0.0.1:%2/'>")
+                   .arg(port).arg(gate.serverPort()).toUtf8());
+    page.close();
+    QProcess browser;
+    browser.start(kChromium, {"--headless", "--no-sandbox", "--disable-gpu", "--user-data-dir=" + folder.filePath("profile"),
+                              "--window-size=400,400", "--timeout=60000", "--screenshot=" + folder.filePath("shot.png"),
+                              "file://" + page.fileName()});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return asked > 0; }, 60000)) << "the page asked for no picture";
+    QTest::qWait(1500);
+    server.StopServer();
+    shown = JpegOf(Qt::red);
+    QTest::qWait(1500);
+    ASSERT_TRUE(server.StartServer(QString())) << server.ListenError().toStdString();
+    const int before = asked;
+    // What the page asks for after the restart has two seconds to be shown.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return asked > before; }, 15000)) << "the page did not come back";
+    QTest::qWait(2000);
+    gate.close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return browser.state() == QProcess::NotRunning; }, 60000));
+    const QImage shot(folder.filePath(QStringLiteral("shot.png")));
+    for (const QPoint at : {QPoint(200, 150), QPoint(390, 280)})
+        EXPECT_EQ(shot.pixelColor(at).rgb() & 0xF0F0F0, QColor(Qt::red).rgb() & 0xF0F0F0) << shot.pixelColor(at).name().toStdString();
 }

@@ -1,6 +1,7 @@
 // HTTP dates and request heads as clients send them.
 #include "mHttpDate.h"
 #include "mHttpRequest.h"
+#include "mTarget.h"
 
 #include <gtest/gtest.h>
 
@@ -59,8 +60,10 @@ TEST(HttpRequest, HeadsAreReadAsTheyArrive)
         {"GET http://h:1/%75ptime HTTP/1.0", Asked::StatusPage},
         {"GET /stream%3Fx HTTP/1.0", Asked::Picture},
     };
-    for (const auto &[line, asked] : targets)
-        EXPECT_EQ(WhatIsAsked(ReadRequestHead(line + "\r\n\r\n", false).path), asked) << line.toStdString();
+    for (const auto &[line, asked] : targets) {
+        const HttpRequest request = ReadRequestHead(line + "\r\n\r\n", false);
+        EXPECT_EQ(WhatTargetAsks(request.path, request.query), asked) << line.toStdString();
+    }
 
     const QList<std::pair<QByteArray, Status>> cases = {
         {"", Status::Incomplete},

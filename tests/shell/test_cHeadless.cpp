@@ -1,6 +1,9 @@
 #include "ProgramRun.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QUdpSocket>
@@ -465,4 +468,43 @@ TEST_F(Headless, PictureFoldersGoWithTheirInstances)
     }
     EXPECT_EQ(Run(config(QStringLiteral("failed"), holder.serverPort())), 1);
     EXPECT_EQ(base.entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList()) << "the failed and the killed";
+// The real program, its camera missing since the start, seen by monitors:
+// promtool passes its metrics, a real Prometheus scrapes them and answers a query
+// over its API, and a page of an origin in alloworigin (a list) may read the JSON.
+TEST_F(Headless, PrometheusScrapesItAndAllowedPagesReadItsStatus)
+{
+    const QString prometheus = QStandardPaths::findExecutable(QStringLiteral("prometheus"));
+    if (prometheus.isEmpty())
+        GTEST_SKIP() << "Debian's prometheus is not installed";
+    const quint16 port = FreePort(), apiPort = FreePort();
+    m_environment.insert(QStringLiteral("VORSK_CAMERA"), m_root.filePath(QStringLiteral("no-such-camera")));
+    WriteSettings(QStringLiteral("[prefs]\nport=%1\n[server]\nheaders=True\n"
+                                 "alloworigin=https://printer.example, http://ha.local:8123\n").arg(port).toUtf8());
+    const qint64 started = QDateTime::currentSecsSinceEpoch();
+    Start({QStringLiteral("--headless")});
+    ASSERT_TRUE(WaitForLine(QStringLiteral("serving on port"))) << Err().toStdString();
+    const QByteArray status = Fetch(port, "GET /status.json HTTP/1.1\r\nHost: x\r\nOrigin: http://ha.local:8123\r\n\r\n");
+    EXPECT_TRUE(status.contains("\r\nAccess-Control-Allow-Origin: http://ha.local:8123\r\n")) << status.toStdString();
+    const QJsonObject camera = QJsonDocument::fromJson(status.mid(status.indexOf('{'))).object()["camera"].toObject();
+    EXPECT_EQ(camera["state"], "gone") << status.toStdString();
+    EXPECT_NEAR(QDateTime::fromString(camera["since"].toString(), Qt::ISODate).toSecsSinceEpoch(), started, 10);
+    EXPECT_EQ(QProcess::execute(QStringLiteral("bash"), {QStringLiteral("-o"), QStringLiteral("pipefail"), QStringLiteral("-c"),
+        QStringLiteral("curl -sSf http://127.0.0.1:%1/metrics | promtool check metrics").arg(port)}), 0);
+
+    QFile config(m_root.filePath(QStringLiteral("prometheus.yml")));
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+    config.write(QStringLiteral("global: {scrape_interval: 1s}\nscrape_configs:\n- job_name: vorsk\n"
+                                "  static_configs: [{targets: ['127.0.0.1:%1']}]\n").arg(port).toUtf8());
+    config.close();
+    QProcess scraper; // ends by itself should the test not end it
+    scraper.start(QStringLiteral("timeout"), {QStringLiteral("120"), prometheus, "--config.file=" + config.fileName(),
+                                              "--storage.tsdb.path=" + m_root.filePath(QStringLiteral("tsdb")),
+                                              QStringLiteral("--web.listen-address=127.0.0.1:%1").arg(apiPort)});
+    QByteArray answer;
+    for (int i = 0; i < 120 && !answer.contains(R"("value":[)"); ++i, QThread::msleep(500))
+        answer = Fetch(apiPort, "GET /api/v1/query?query=vorsk_camera_up%7Bjob%3D%22vorsk%22%7D HTTP/1.0\r\n\r\n");
+    EXPECT_TRUE(answer.contains(R"("__name__":"vorsk_camera_up")") && answer.endsWith(R"(,"0"]}]}})")) << answer.toStdString();
+    scraper.terminate();
+    m_vorsk.terminate();
+    EXPECT_TRUE(scraper.waitForFinished(10000) && m_vorsk.waitForFinished(5000));
 }
