@@ -468,6 +468,8 @@ TEST_F(Headless, PictureFoldersGoWithTheirInstances)
     }
     EXPECT_EQ(Run(config(QStringLiteral("failed"), holder.serverPort())), 1);
     EXPECT_EQ(base.entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList()) << "the failed and the killed";
+}
+
 // The real program, its camera missing since the start, seen by monitors:
 // promtool passes its metrics, a real Prometheus scrapes them and answers a query
 // over its API, and a page of an origin in alloworigin (a list) may read the JSON.
