@@ -44,7 +44,10 @@ public:
 
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        auto *box = static_cast<QLineEdit *>(watched);
+        // A box being destroyed is a QLineEdit no more when it loses the focus.
+        auto *box = qobject_cast<QLineEdit *>(watched);
+        if (!box)
+            return false;
         if (event->type() == QEvent::KeyPress) {
             const char16_t code = TypedCode(*static_cast<QKeyEvent *>(event));
             return code != 0 && !FilterNumericKey(code, *box);
