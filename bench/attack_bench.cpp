@@ -28,6 +28,8 @@
 //              100 ms until vorsk closes, then reconnect; vorsk at 1024
 //              descriptors
 // none         no attack
+#include "mBenchSupport.h"
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -115,30 +117,7 @@ bool SendAll(int fd, std::string_view text)
     return send(fd, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
 }
 
-int FreePort()
-{
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    int port = -1;
-    if (fd >= 0 && bind(fd, reinterpret_cast<const sockaddr *>(&address), size) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) == 0)
-        port = ntohs(address.sin_port);
-    if (fd >= 0)
-        close(fd);
-    return port;
-}
 
-void PinTo(int core)
-{
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    CPU_SET(core, &set);
-    if (sched_setaffinity(0, sizeof set, &set) != 0)
-        std::fprintf(stderr, "attack_bench: cannot pin to core %d: %s\n", core, std::strerror(errno));
-}
 
 void RaiseFileLimit()
 {

@@ -16,6 +16,8 @@
 //   full      the record full: 9 wrong keys per fresh address
 //
 //   guess_bench <vorsk> [seconds a phase, 10 unless given]
+#include "mBenchSupport.h"
+
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -50,28 +52,7 @@ constexpr int kThreads = 32;
 constexpr int kGuessesPerAddress = 9;
 constexpr const char *kPassword = "a-long-Password-nobody-guesses";
 
-void PinTo(int core)
-{
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    CPU_SET(core, &set);
-    sched_setaffinity(0, sizeof set, &set);
-}
 
-int FreePort()
-{
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    int port = -1;
-    if (bind(fd, reinterpret_cast<const sockaddr *>(&address), size) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) == 0)
-        port = ntohs(address.sin_port);
-    close(fd);
-    return port;
-}
 
 // One request from a source address of 127/8; the answer's status, 0 for none.
 int Ask(int port, std::uint32_t from, const std::string &request)

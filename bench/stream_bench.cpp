@@ -18,6 +18,8 @@
 // 720x1280) and at 320x240 (turned: 240x320).
 //
 //   stream_bench <vorsk> [seconds per run] [runs] turn
+#include "mBenchSupport.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -55,13 +57,6 @@ constexpr int kQuality = 70;
 constexpr int kIndexBits = 8;
 constexpr int kBlock = 64;
 
-void PinTo(int core)
-{
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    CPU_SET(core, &set);
-    sched_setaffinity(0, sizeof set, &set);
-}
 
 double CpuSeconds()
 {

@@ -692,7 +692,7 @@ void cWebServer::AnswerAsked(cWinsockSlot &slot, const HttpRequest &request, Ask
         sendText("text/plain; version=0.0.4; charset=utf-8", MetricsText(Facts(settings)));
         break;
     case Asked::Picture:
-        if (!WaitsForPicture(slot, request)) {
+        if (!WaitsForPicture(slot, request, settings)) {
             NotifyRequest();
             AnswerHttpPicture(slot, request, settings);
         }
@@ -799,7 +799,7 @@ void cWebServer::AnswerPlain(cWinsockSlot &slot, const QByteArray &request)
 {
     const Settings settings = Current();
     const bool uptime = request.left(kUptimeRequest.size()).toLower() == kUptimeRequest;
-    if (!uptime && WaitsForPicture(slot, std::nullopt))
+    if (!uptime && WaitsForPicture(slot, std::nullopt, settings))
         return;
     NotifyRequest();
     if (!uptime)
@@ -819,9 +819,9 @@ void cWebServer::AnswerPlain(cWinsockSlot &slot, const QByteArray &request)
 // waits, holding up nobody, for the picture of the capture it asks for; at
 // most FreshWaitMilliseconds. Once a capture asked for has published nothing
 // for that long, requests get the picture there is until one is published.
-bool cWebServer::WaitsForPicture(cWinsockSlot &slot, const std::optional<HttpRequest> &request)
+bool cWebServer::WaitsForPicture(cWinsockSlot &slot, const std::optional<HttpRequest> &request,
+                                 const Settings &settings)
 {
-    const Settings settings = Current();
     if (!settings.freshPicture || slot.AwaitsPicture || !m_picture.Stale(settings.intervalMs))
         return false;
     const qint64 now = ServerMilliseconds();

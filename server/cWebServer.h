@@ -222,7 +222,7 @@ private:
     void Answer(cWinsockSlot &slot, const QByteArray &request);
     void AnswerPlain(cWinsockSlot &slot, const QByteArray &request);
     // Whether the request (nothing: a header-less one) waits for the next picture.
-    bool WaitsForPicture(cWinsockSlot &slot, const std::optional<HttpRequest> &request);
+    bool WaitsForPicture(cWinsockSlot &slot, const std::optional<HttpRequest> &request, const Settings &settings);
     // Answers the requests waiting for a picture: all, or those waiting too long.
     void AnswerWaiters(bool bOverdueOnly);
     void SendPicture(cWinsockSlot &slot, const cPictureSource::Body &picture, bool endsAnswer = true);
