@@ -457,17 +457,9 @@ void cWebServer::Place(cWinsockSlot &slot, int requestId)
 {
     slot.Close();
     slot.Tag.clear();
-    // A connection that cannot be taken (the system refuses to watch one
-    // more descriptor) is closed alone; everyone else is served on.
-    try {
-        if (slot.Accept(objWS2, requestId)) {
-            ++m_counts.accepted;
-            NotifyLog(Told::Accepted, slot.RemoteHostIP());
-        }
-    } catch (const std::exception &error) {
-        std::fprintf(stderr, "vorsk: a connection cannot be taken: %s\n", error.what());
-        slot.Close();
-        objWS2.Refuse(requestId);
+    if (slot.Accept(objWS2, requestId)) {
+        ++m_counts.accepted;
+        NotifyLog(Told::Accepted, slot.RemoteHostIP());
     }
 }
 

@@ -352,9 +352,6 @@ bool cWinsockSlot::Accept(cWinsockListener &listener, int requestId)
     if (!listener.IsPending(requestId))
         return false;
     Close();
-    // Taken over only once it is watched: should the watch fail, the request
-    // is still pending and is refused, never left open.
-    m_stream.assign(requestId);
     m_sRemoteHostIP = listener.PendingPeerAddress(requestId);
     listener.Release(requestId);
     m_fd = requestId;
@@ -363,8 +360,51 @@ bool cWinsockSlot::Accept(cWinsockListener &listener, int requestId)
         FreeChanged(m_lIndex, false);
     m_accepted = ServerMilliseconds();
     Progress();
-    WaitReadable();
+    ReadFirst();
     return true;
+}
+
+// Most requests are there when their connection is taken, and most answers
+// leave in one go: such a connection is read, answered and closed without
+// ever being watched for events, which would cost a system call to add it
+// and one to remove it. It is watched once it has to wait.
+void cWinsockSlot::ReadFirst()
+{
+    const auto generation = m_generation;
+    asio::post(m_stream.get_executor(), [this, generation, alive = std::weak_ptr<char>(m_alive)] {
+        if (!alive.lock() || !Fresh(generation))
+            return;
+        const ssize_t got = ::recv(m_fd, m_firstRead.data(), m_firstRead.size(), 0);
+        if (got >= 0)
+            ReadArrival(got == 0 ? asio::error::eof : asio::error_code(), std::size_t(got));
+        else if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+            WaitReadable();
+        else
+            PeerGone();
+    });
+}
+
+// Watched from now on; a connection the system refuses to watch is closed.
+bool cWinsockSlot::Watch()
+{
+    if (m_stream.is_open())
+        return true;
+    try {
+        m_stream.assign(m_fd);
+        return true;
+    } catch (const std::system_error &error) {
+        std::fprintf(stderr, "vorsk: a connection cannot be watched: %s\n", error.what());
+        PeerGone();
+        return false;
+    }
+}
+
+void cWinsockSlot::CloseDescriptor()
+{
+    if (m_stream.is_open())
+        m_stream.close();
+    else
+        ::close(m_fd);
 }
 
 QByteArray cWinsockSlot::GetData()
@@ -427,14 +467,14 @@ void cWinsockSlot::Close()
     if (!m_queue.empty())
         Reset();
     else if (m_bPeerDone || (bRequestEnded && !bMoreArrived) || !m_lingering)
-        m_stream.close();
+        CloseDescriptor();
     else
-        m_lingering->Take(m_stream.release());
+        m_lingering->Take(m_stream.is_open() ? m_stream.release() : m_fd);
     m_fd = -1;
     m_queue.clear();
     m_unsent = 0;
     m_answersQueued = 0;
-    m_bCompletePending = m_bPeerDone = m_bWriting = m_bFlushScheduled = false;
+    m_bCompletePending = m_bPeerDone = m_bWriting = m_bReading = m_bFlushScheduled = false;
     m_arrival.clear();
     m_tail.clear();
     Head.clear();
@@ -452,7 +492,7 @@ void cWinsockSlot::Reset()
 {
     const linger abort{1, 0};
     ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-    m_stream.close();
+    CloseDescriptor();
 }
 
 bool cWinsockSlot::Drain()
@@ -491,17 +531,27 @@ void cWinsockSlot::Progress()
 // reads at once only where that may find something.
 void cWinsockSlot::WaitReadable()
 {
+    if (m_bReading || !Watch())
+        return;
+    m_bReading = true;
     const auto generation = m_generation;
     // An unloaded slot's read still completes (cancelled): only a living slot is touched.
     m_stream.async_read_some(asio::buffer(m_firstRead), [this, generation, alive = std::weak_ptr<char>(m_alive)](
                                                             const asio::error_code &error, std::size_t lBytes) {
-        if (alive.lock() && Fresh(generation))
+        if (alive.lock() && Fresh(generation)) {
+            m_bReading = false;
             ReadArrival(error, lBytes);
+        }
     });
 }
 
 void cWinsockSlot::WaitWritable()
 {
+    // Waiting to write, the connection is watched for its peer's news too.
+    if (!m_bPeerDone)
+        WaitReadable();
+    if (!Fresh(m_generation) || !Watch())
+        return;
     m_bWriting = true;
     const auto generation = m_generation;
     m_stream.async_wait(asio::posix::stream_descriptor::wait_write, [this, generation](const asio::error_code &error) {
@@ -567,7 +617,9 @@ void cWinsockSlot::ReadArrival(const asio::error_code &error, std::size_t lBytes
     const auto generation = m_generation;
     if ((lBytes > 0 || m_bPeerDone) && DataArrival)
         DataArrival(m_lIndex);
-    if (Fresh(generation) && !m_bPeerDone)
+    // A connection not yet watched with its answer under way is heard again
+    // once the answer has left, or has to wait.
+    if (Fresh(generation) && !m_bPeerDone && (Idle() || m_stream.is_open()))
         WaitReadable();
 }
 
@@ -591,8 +643,12 @@ void cWinsockSlot::Flush()
     }
     if (m_bCompletePending) {
         m_bCompletePending = false;
+        const auto generation = m_generation;
         if (SendComplete)
             SendComplete(m_lIndex);
+        // Still open (a stream, or a request that waits): its peer is heard again.
+        if (Fresh(generation) && !m_bPeerDone && Idle())
+            WaitReadable();
     }
 }
 

@@ -163,6 +163,9 @@ public:
     std::function<void(int lIndex, bool bFree)> FreeChanged;
 
 private:
+    void ReadFirst();
+    bool Watch();
+    void CloseDescriptor();
     void WaitReadable();
     void WaitWritable();
     void ReadArrival(const asio::error_code &error, std::size_t lBytes);
@@ -201,6 +204,7 @@ private:
     // is most likely all the peer sends.
     QByteArray m_tail;
     bool m_bWriting = false;
+    bool m_bReading = false;
     bool m_bFlushScheduled = false;
     qint64 m_accepted = 0;
     qint64 m_lastProgress = 0;

@@ -390,3 +390,25 @@ TEST(ServerThread, AFlushPostedForAnUnloadedSlotLeavesItBe)
     thread.Run([&] { listener.Close(); }); // runs after the flush posted before it
     thread.Stop();
 }
+
+// A connection the system refuses to watch (here: watched already, so the
+// slot's watch fails) is closed: its peer sees the end at once instead of a
+// socket nobody holds.
+TEST(ServerThread, AConnectionThatCannotBeWatchedIsClosedNotLeaked)
+{
+    asio::io_context context;
+    cWinsockListener listener(context);
+    cWinsockSlot slot(context, 0);
+    listener.setLocalPort(0);
+    ASSERT_TRUE(listener.Listen(std::string()));
+    std::optional<asio::posix::stream_descriptor> watcher;
+    listener.ConnectionRequest = [&](int requestId) {
+        watcher.emplace(context, requestId);
+        slot.Accept(listener, requestId);
+    };
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, quint16(listener.LocalPort()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return context.poll(), watcher && slot.State() == sckClosed; }, 2000));
+    watcher->release();
+    EXPECT_TRUE(client.state() == QAbstractSocket::UnconnectedState || client.waitForDisconnected(2000));
+}
