@@ -37,6 +37,12 @@ class LowDescriptorLimit
 public:
     explicit LowDescriptorLimit(int headroom)
     {
+        // UndefinedBehaviorSanitizer checks an object's type through a pipe,
+        // which a process out of descriptors cannot open: the comparisons the
+        // socket layer makes are checked once here, and remembered.
+        [[maybe_unused]] volatile bool sink = false;
+        for (const asio::error_code code : {asio::error_code(asio::error::eof), asio::error_code(asio::error::operation_aborted)})
+            sink = code == asio::error::eof;
         const int highest = ::dup(0);
         ::close(highest);
         if (highest < 0 || getrlimit(RLIMIT_NOFILE, &m_saved) != 0)
