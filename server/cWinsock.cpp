@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
 #include <sys/sendfile.h>
@@ -197,6 +198,11 @@ bool cWinsockListener::Adopt(int descriptor)
     Close();
     m_paused = paused;
     m_stream.assign(descriptor);
+    // A connection is offered once its request has come (or, from a peer
+    // that sends nothing, after a second): it is then read and answered at
+    // once, never watched while the request is on its way.
+    const int deferSeconds = 1;
+    ::setsockopt(descriptor, IPPROTO_TCP, TCP_DEFER_ACCEPT, &deferSeconds, sizeof deferSeconds);
     // Port 0 asks the system for one: the port listened on is that one.
     sockaddr_storage local{};
     socklen_t localLength = sizeof local;

@@ -408,6 +408,8 @@ TEST(ServerThread, AConnectionThatCannotBeWatchedIsClosedNotLeaked)
     };
     QTcpSocket client;
     client.connectToHost(QHostAddress::LocalHost, quint16(listener.LocalPort()));
+    ASSERT_TRUE(client.waitForConnected(2000));
+    client.write("G"); // a head begun: the slot must watch for the rest
     ASSERT_TRUE(QTest::qWaitFor([&] { return context.poll(), watcher && slot.State() == sckClosed; }, 2000));
     watcher->release();
     EXPECT_TRUE(client.state() == QAbstractSocket::UnconnectedState || client.waitForDisconnected(2000));
