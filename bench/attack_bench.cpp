@@ -384,6 +384,8 @@ public:
     virtual std::string Counts(double seconds) const = 0;
 };
 
+constexpr auto kNever = Clock::time_point::max();
+
 enum class Phase { Idle, Connecting, Holding, Trickling, Reading, Lingering };
 
 struct Peer {
@@ -429,6 +431,31 @@ protected:
     virtual void OnDue(Peer &) {}
     // The socket failed or was shut both ways; by default the peer comes back.
     virtual void OnLost(Peer &peer) { Drop(peer, Clock::now()); }
+
+    // Sends the request; from then on the peer reads what comes.
+    void Ask(Peer &peer, std::string_view request)
+    {
+        SendAll(peer.fd, request);
+        peer.phase = Phase::Reading;
+        peer.due = kNever;
+        Watch(peer, EPOLLIN | EPOLLRDHUP);
+    }
+
+    enum class ReadEnd { Drained, Closed, Failed };
+    // Reads all that has come, counting it into `bytes`.
+    static ReadEnd ReadArrived(int fd, long long &bytes)
+    {
+        std::array<char, 65536> buffer;
+        for (;;) {
+            const ssize_t n = recv(fd, buffer.data(), buffer.size(), 0);
+            if (n > 0)
+                bytes += n;
+            else if (n < 0 && errno == EAGAIN)
+                return ReadEnd::Drained;
+            else
+                return n == 0 ? ReadEnd::Closed : ReadEnd::Failed;
+        }
+    }
 
     void Watch(Peer &peer, std::uint32_t events)
     {
@@ -519,7 +546,6 @@ private:
     long connectTimeouts_ = 0;
 };
 
-constexpr auto kNever = Clock::time_point::max();
 
 // Clients that ask for a big picture and never read it, each giving up and
 // asking again 25 s after it connected.
@@ -605,26 +631,12 @@ public:
     }
 
 private:
-    void OnConnected(Peer &peer) override
-    {
-        SendAll(peer.fd, kStreamRequest);
-        peer.phase = Phase::Reading;
-        peer.due = kNever;
-        Watch(peer, EPOLLIN | EPOLLRDHUP);
-    }
+    void OnConnected(Peer &peer) override { Ask(peer, kStreamRequest); }
 
     void OnReadable(Peer &peer) override
     {
-        std::array<char, 65536> buffer;
-        for (;;) {
-            const ssize_t n = recv(peer.fd, buffer.data(), buffer.size(), 0);
-            if (n > 0)
-                bytes_ += n;
-            else if (n < 0 && errno == EAGAIN)
-                return;
-            else
-                return OnLost(peer);
-        }
+        if (ReadArrived(peer.fd, bytes_) != ReadEnd::Drained)
+            OnLost(peer);
     }
 
     void OnLost(Peer &peer) override
@@ -736,28 +748,15 @@ public:
 private:
     static constexpr auto kPace = 100ms;
 
-    void OnConnected(Peer &peer) override
-    {
-        SendAll(peer.fd, kRequest);
-        peer.phase = Phase::Reading;
-        peer.due = kNever;
-        Watch(peer, EPOLLIN | EPOLLRDHUP);
-    }
+    void OnConnected(Peer &peer) override { Ask(peer, kRequest); }
 
     void OnReadable(Peer &peer) override
     {
-        std::array<char, 65536> buffer;
-        for (;;) {
-            const ssize_t n = recv(peer.fd, buffer.data(), buffer.size(), 0);
-            if (n > 0)
-                peer.received += n;
-            else if (n < 0 && errno == EAGAIN)
-                return;
-            else if (n == 0)
-                return Answered(peer);
-            else
-                return OnLost(peer);
-        }
+        const ReadEnd end = ReadArrived(peer.fd, peer.received);
+        if (end == ReadEnd::Closed)
+            Answered(peer);
+        else if (end == ReadEnd::Failed)
+            OnLost(peer);
     }
 
     void Answered(Peer &peer)

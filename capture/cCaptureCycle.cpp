@@ -84,11 +84,7 @@ double LineHeight(const CaptionFont &font, double dPointSize)
     QImage probe(1, 1, QImage::Format_RGB888);
     probe.setDotsPerMeterX(kDotsPerMeter96);
     probe.setDotsPerMeterY(kDotsPerMeter96);
-    QFont qfont(font.szFont);
-    qfont.setPointSizeF(dPointSize);
-    qfont.setBold(font.blBold);
-    qfont.setItalic(font.FontItalic);
-    return QFontMetricsF(qfont, &probe).height();
+    return QFontMetricsF(font.QtFont(dPointSize), &probe).height();
 }
 
 // The caption's font for a picture lHeight pixels high, with the top of its

@@ -56,6 +56,17 @@ QString cTools::pTrimString(const QString &sValue) const
     return sValue.mid(first, last - first);
 }
 
+QFont CaptionFont::QtFont(double dPointSize) const
+{
+    QFont qfont(szFont);
+    qfont.setPointSizeF(dPointSize);
+    qfont.setItalic(FontItalic);
+    qfont.setStrikeOut(FontStrikethru);
+    qfont.setUnderline(FontUnderline);
+    qfont.setBold(blBold);
+    return qfont;
+}
+
 bool cTools::pDrawTextOnImage(const QString &szTxt, double x, double y, std::uint32_t szForeColor,
                               std::uint32_t szBackColor, bool blTransparent,
                               const CaptionFont &font, QImage &objPicBox, double &NewX,
@@ -69,15 +80,8 @@ bool cTools::pDrawTextOnImage(const QString &szTxt, double x, double y, std::uin
     objPicBox.setDotsPerMeterX(kDotsPerMeter96);
     objPicBox.setDotsPerMeterY(kDotsPerMeter96);
 
-    QFont qfont(font.szFont);
-    qfont.setPointSizeF(pointSize);
-    qfont.setItalic(font.FontItalic);
-    qfont.setStrikeOut(font.FontStrikethru);
-    qfont.setUnderline(font.FontUnderline);
-    qfont.setBold(font.blBold);
-
     QPainter painter(&objPicBox);
-    painter.setFont(qfont);
+    painter.setFont(font.QtFont(pointSize));
     const QFontMetricsF metrics(painter.font(), &objPicBox);
     const double w = metrics.horizontalAdvance(szTxt) * kTwipsPerPixel;
     const double h = metrics.height() * kTwipsPerPixel;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFont>
 #include <QString>
 #include <cstdint>
 #include <optional>
@@ -25,6 +26,9 @@ struct CaptionFont
     bool FontItalic = false;
     bool FontStrikethru = false;
     bool FontUnderline = false;
+
+    // The font drawn, at dPointSize points.
+    QFont QtFont(double dPointSize) const;
 };
 
 // Small stateless system helpers, shared by the whole program through Tools().
