@@ -258,45 +258,57 @@ bool cWebServer::StartServer(const QString &sBanText)
     setBanList(sBanText);
     LoadSlots();
     m_io.Run([this] { objWS2.Close(); });
-    const bool listening = OpenListener();
-    m_io.Run([this, listening] {
-        m_bServing = listening;
-        m_startedMs = ServerMilliseconds();
-        if (listening)
-            SweepEverySecond();
-    });
-    return listening;
+    return Listen(true);
 }
 
 bool cWebServer::OpenListener()
+{
+    return Listen(false);
+}
+
+bool cWebServer::Listen(bool bStart)
 {
     bool ok = false;
     const int port = WholeNumberValue(m_window.txtPort(), &ok);
     const QString sListen = m_window.listenAddress ? m_window.listenAddress() : QString();
     QString sError;
     const bool listening = m_io.Run([&] {
-        if (const int handed = std::exchange(m_handedSocket, -1); handed >= 0) {
-            m_bHandedListening = objWS2.Adopt(handed);
-            sError = objWS2.ErrorString();
-            return m_bHandedListening;
+        const bool bListening = ListenOnIoThread(ok ? port : -1, sListen, sError);
+        // Serving begins in the same step as listening: a connection the
+        // listener takes at once, such as the one that made systemd start
+        // the program, must not find the server stopped.
+        if (bStart) {
+            m_bServing = bListening;
+            m_startedMs = ServerMilliseconds();
+            if (bListening)
+                SweepEverySecond();
         }
-        // A socket handed over is the service's port, whatever the settings
-        // say; port 0, any port, is the one listened on already.
-        if (objWS2.State() == sckListening &&
-            (m_bHandedListening ||
-             (ok && (port == 0 || port == objWS2.LocalPort()) && sListen == m_sListenAddress)))
-            return true;
-        objWS2.setLocalPort(ok ? port : -1);
-        if (!objWS2.Listen(m_sProgramDir, sListen)) {
-            sError = objWS2.ErrorString();
-            return false;
-        }
-        m_bHandedListening = false;
-        m_sListenAddress = sListen;
-        return true;
+        return bListening;
     });
     m_sListenError = sError;
     return listening;
+}
+
+bool cWebServer::ListenOnIoThread(int port, const QString &sListen, QString &sError)
+{
+    if (const int handed = std::exchange(m_handedSocket, -1); handed >= 0) {
+        m_bHandedListening = objWS2.Adopt(handed);
+        sError = objWS2.ErrorString();
+        return m_bHandedListening;
+    }
+    // A socket handed over is the service's port, whatever the settings
+    // say; port 0, any port, is the one listened on already.
+    if (objWS2.State() == sckListening &&
+        (m_bHandedListening || (port >= 0 && (port == 0 || port == objWS2.LocalPort()) && sListen == m_sListenAddress)))
+        return true;
+    objWS2.setLocalPort(port);
+    if (!objWS2.Listen(m_sProgramDir, sListen)) {
+        sError = objWS2.ErrorString();
+        return false;
+    }
+    m_bHandedListening = false;
+    m_sListenAddress = sListen;
+    return true;
 }
 
 void cWebServer::setBanList(const QString &sBanText)

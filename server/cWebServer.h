@@ -209,6 +209,11 @@ private:
     void objWS1_DataArrival(int Index);
     void objWS1_SendComplete(int Index);
     void Sweep();
+    // Listens as the window's settings say; on a start, serving begins in
+    // the same step on the I/O thread.
+    bool Listen(bool bStart);
+    // Port -1 for one the settings do not make out.
+    bool ListenOnIoThread(int port, const QString &sListen, QString &sError);
     void SweepEverySecond();
     SlotView ViewOf(const cWinsockSlot &slot) const;
     cWinsockSlot *TakeSlot(int maxcon, const Newcomer &newcomer);

@@ -1,4 +1,5 @@
 #include "QtPrinters.h"
+#include "ServerTestSupport.h"
 #include "cWebServer.h"
 
 #include <QFile>
@@ -18,22 +19,6 @@
 #include <sys/resource.h>
 
 namespace {
-
-int FreePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
-QByteArray RandomBytes(int size)
-{
-    std::mt19937 generator(size);
-    QByteArray bytes(size, '\0');
-    for (char &b : bytes)
-        b = char(generator());
-    return bytes;
-}
 
 // A server on a free port with its window's settings in plain members.
 class WebServer : public ::testing::Test
@@ -347,6 +332,28 @@ TEST_F(WebServer, RestartKeepsConnectionsAndTakesTheNewPortAndBanList)
     EXPECT_FALSE(server->ListenError().isEmpty());
     port = QStringLiteral("99999");
     EXPECT_FALSE(server->StartServer(QString()));
+}
+
+// The connection that made systemd start the program waits on the socket it
+// hands over, its request sent: it is answered like any other. Many starts,
+// as it used to be taken in the instant before serving began.
+TEST_F(WebServer, ARequestWaitingOnAHandedSocketIsAnswered)
+{
+    const QByteArray picture = RandomBytes(5000);
+    server->PublishPicture(Shared(picture), true);
+    for (int i = 0; i < 2000; ++i) {
+        const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+        socklen_t length = sizeof address;
+        ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&address), length), 0);
+        ASSERT_EQ(::listen(listener, 8) | getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length), 0);
+        RawClient client;
+        ASSERT_TRUE(client.Connect(ntohs(address.sin_port)) && client.Send("GET / HTTP/1.0\r\n\r\n"));
+        server->setHandedSocket(listener);
+        ASSERT_TRUE(server->StartServer(QString()));
+        EXPECT_EQ(client.ReadAll(), picture) << "start " << i;
+        server->StopServer();
+    }
 }
 
 // What throws on the I/O thread ends the work at hand, never the thread.
